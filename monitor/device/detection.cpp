@@ -1,0 +1,187 @@
+#include "device.h"
+
+#include "knowndrives.h"
+#include "smart_pages.h"
+
+#include <algorithm>
+#include <array>
+#include <cstring>
+#include <new>
+
+namespace zentrova::device {
+
+DeviceGlobals dev;
+
+namespace {
+
+// Copies a property string as ASCII into a NUL-terminated buffer, cut to fit.
+// Anything outside printable ASCII becomes '?', so the record never carries
+// bytes that later code would have to guess the encoding of.
+void CopyAscii(const std::string& text, char* out, std::size_t capacity) {
+    if (capacity == 0)
+        return;
+    const std::size_t n = std::min(text.size(), capacity - 1);
+    for (std::size_t i = 0; i < n; ++i) {
+        const auto c = static_cast<unsigned char>(text[i]);
+        out[i] = (c >= 0x20 && c < 0x7f) ? static_cast<char>(c) : '?';
+    }
+    out[n] = '\0';
+}
+
+} // namespace
+
+void FreeDeviceList() {
+    xDEV_INFO* record = dev.gpHeadDevInfo;
+    while (record != nullptr) {
+        xDEV_INFO* next = record->pNext;
+        delete record;
+        record = next;
+    }
+    dev.gpHeadDevInfo = nullptr;
+    dev.gpCurrDevInfo = nullptr;
+    dev.gpSelDevInfo = nullptr;
+}
+
+void ResetDeviceGlobalsForTest() {
+    FreeDeviceList();
+    dev = DeviceGlobals{};
+}
+
+int GetDevFilePath(const platform::BlockStorageService& entry, char* pathOut,
+                   std::size_t pathCapacity, std::int64_t* sizeOut) {
+    if (pathOut == nullptr || pathCapacity == 0)
+        return 5;
+    pathOut[0] = '\0';
+    if (!entry.bsdName || pathCapacity <= 5)
+        return 5;
+    std::memcpy(pathOut, "/dev/", 6);
+    CopyAscii(*entry.bsdName, pathOut + 5, pathCapacity - 5);
+    if (entry.sizeBytes && sizeOut != nullptr)
+        *sizeOut = *entry.sizeBytes;
+    return 0;
+}
+
+int GetDevModelNumAndFirmwareRev(const platform::BlockStorageService& entry, char* modelOut,
+                                 char* firmwareOut) {
+    int result = 5;
+    if (entry.deviceModel) {
+        CopyAscii(*entry.deviceModel, modelOut, 41);
+        result = 0;
+    }
+    if (entry.deviceRevision) {
+        CopyAscii(*entry.deviceRevision, firmwareOut, 9);
+        result = 0;
+    }
+    return result;
+}
+
+void SMARTDeviceDetection() {
+    std::unique_ptr<platform::DeviceRegistry> registry = platform::CreateSystemDeviceRegistry();
+    if (registry)
+        SMARTDeviceDetection(*registry);
+}
+
+void SMARTDeviceDetection(platform::DeviceRegistry& registry) {
+    std::vector<platform::BlockStorageService> services = registry.BlockStorageServices();
+    std::int32_t index = 0;
+    for (platform::BlockStorageService& service : services) {
+        // Every per-drive array has four slots: a fifth drive would have
+        // nowhere to keep its pages, flags, timer or log position.
+        if (index >= kMaxDrives)
+            break;
+        if (!service.smartInterface)
+            continue;
+
+        char path[128];
+        std::int64_t sizeBytes = 0;
+        if (GetDevFilePath(service, path, sizeof path, &sizeBytes) == 5)
+            continue;
+        char model[41] = {};
+        char firmware[9] = {};
+        if (GetDevModelNumAndFirmwareRev(service, model, firmware) == 5)
+            continue;
+
+        const std::uint8_t smartEnabled =
+            static_cast<std::uint8_t>(EnableSMARTForTheDrive(service.smartInterface.get()));
+        const std::int64_t sizeGB = sizeBytes / 1024 / 1024 / 1024;
+
+        auto* record = new (std::nothrow) xDEV_INFO{};
+        if (record == nullptr)
+            continue;
+        std::memcpy(record->szDevFilePath, path, sizeof path);
+        std::memcpy(record->szModelNum, model, sizeof model);
+        std::memcpy(record->szFirmwareRev, firmware, sizeof firmware);
+        record->nSizeGB = static_cast<std::int32_t>(static_cast<std::uint32_t>(sizeGB));
+        record->nDevIndex = index++;
+        record->bSmartEnabled = smartEnabled;
+        record->ppSmartInterface = std::move(service.smartInterface);
+        record->nTemperature = static_cast<std::int32_t>(GetHDDTemperature(record));
+        ++dev.nDevCnt;
+
+        record->pNext = nullptr;
+        record->pPrev = dev.gpCurrDevInfo;
+        if (dev.gpCurrDevInfo != nullptr)
+            dev.gpCurrDevInfo->pNext = record;
+        else
+            dev.gpHeadDevInfo = record;
+        dev.gpCurrDevInfo = record;
+    }
+}
+
+void FindCurrentRunningOS() { FindCurrentRunningOS(platform::SystemVersion()); }
+
+void FindCurrentRunningOS(platform::SystemVersionSource& source) {
+    std::uint32_t version = 0;
+    if (source.SystemVersion(&version) != 0)
+        return;
+    if (version >= 0x1030)
+        dev.gbRunningOS = 'R';
+    else if (version >= 0x1020)
+        dev.gbRunningOS = 'Q';
+    else if (version >= 0x1010)
+        dev.gbRunningOS = 'P';
+    else
+        dev.gbRunningOS = 'S';
+}
+
+int EnableSMARTForTheDrive(platform::AtaSmartInterface* handle) {
+    if (handle == nullptr)
+        return 0;
+    return handle->SMARTEnableDisableOperations(true) == 0 ? 1 : 0;
+}
+
+int GetSMARTAttributeAndThreshold(std::uint8_t* dataPage, std::uint8_t* thresholdsPage) {
+    if (dev.gpSelDevInfo == nullptr || dev.gpSelDevInfo->ppSmartInterface == nullptr ||
+        dataPage == nullptr || thresholdsPage == nullptr)
+        return 0;
+    platform::AtaSmartInterface& smart = *dev.gpSelDevInfo->ppSmartInterface;
+    if (smart.SMARTReadData(dataPage) != 0)
+        return 0;
+    if (smart.SMARTReadDataThresholds(thresholdsPage) != 0)
+        return 0;
+    return 1;
+}
+
+bool IsTemperatureAttribute(std::uint8_t attributeId, std::int32_t option) {
+    return attributeId == 194 || (attributeId == 9 && option == 2) ||
+           (attributeId == 220 && option == 1) || attributeId == 231;
+}
+
+std::uint32_t GetHDDTemperature(const xDEV_INFO* record) {
+    if (record == nullptr || record->ppSmartInterface == nullptr)
+        return 0;
+    // A failed read may leave part of a page behind; judge whatever is there,
+    // starting from zeros so that an untouched page yields no temperature.
+    std::array<std::uint8_t, kSmartPageSize> page{};
+    (void)record->ppSmartInterface->SMARTReadData(page.data());
+    const ATASMARTAttributeStruct* entries = AttributeEntries(page.data());
+    for (int i = 0; i < kSmartEntryCount; ++i) {
+        const std::uint8_t id = entries[i].attributeId;
+        const std::int32_t option = lookupdrive(record->szModelNum, record->szFirmwareRev, id);
+        if (IsTemperatureAttribute(id, option))
+            return entries[i].rawvalue[0];
+    }
+    return 0;
+}
+
+} // namespace zentrova::device

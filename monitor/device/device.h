@@ -1,0 +1,75 @@
+// The drive list: detection, the device record and the three SMART commands.
+//
+// Plain functions over one set of process-wide state, kept together in
+// `dev` so that tests can start each case from a clean slate.
+#pragma once
+
+#include "platform/device_registry.h"
+
+#include <cstdint>
+#include <memory>
+
+namespace zentrova::device {
+
+// Every per-drive array of the monitor has this many slots; a drive past them
+// is never listed.
+inline constexpr int kMaxDrives = 4;
+
+struct xDEV_INFO {
+    std::int32_t nDevIndex = 0;
+    char szModelNum[41] = {};
+    char szSerialNum[21] = {}; // never filled: detection has no serial number
+    char szFirmwareRev[9] = {};
+    std::int32_t nSizeGB = 0;
+    char szDevFilePath[128] = {};
+    std::int32_t nTemperature = 0;
+    std::uint8_t bSmartEnabled = 0;
+    std::unique_ptr<platform::AtaSmartInterface> ppSmartInterface;
+    xDEV_INFO* pNext = nullptr;
+    xDEV_INFO* pPrev = nullptr;
+};
+
+struct DeviceGlobals {
+    xDEV_INFO* gpHeadDevInfo = nullptr;
+    xDEV_INFO* gpCurrDevInfo = nullptr;
+    xDEV_INFO* gpSelDevInfo = nullptr;
+    std::int32_t nDevCnt = 0;
+    char gbRunningOS = 0;
+};
+
+extern DeviceGlobals dev;
+
+// Frees the whole list and returns every global to its start value.
+void FreeDeviceList();
+void ResetDeviceGlobalsForTest();
+
+// Builds the list from the registry; the no-argument form asks the system's.
+void SMARTDeviceDetection();
+void SMARTDeviceDetection(platform::DeviceRegistry& registry);
+
+// 0 when the service has a kernel name (path written, size stored when
+// known), else 5.
+int GetDevFilePath(const platform::BlockStorageService& entry, char* pathOut,
+                   std::size_t pathCapacity, std::int64_t* sizeOut);
+// 0 when the model or the firmware string was found, else 5. modelOut holds
+// 41 bytes, firmwareOut 9.
+int GetDevModelNumAndFirmwareRev(const platform::BlockStorageService& entry, char* modelOut,
+                                 char* firmwareOut);
+
+void FindCurrentRunningOS();
+void FindCurrentRunningOS(platform::SystemVersionSource& source);
+
+// 1 on success, else 0.
+int EnableSMARTForTheDrive(platform::AtaSmartInterface* handle);
+// Reads both pages of `dev.gpSelDevInfo`; 1 when both were read. The
+// thresholds page is left alone when the data page fails.
+int GetSMARTAttributeAndThreshold(std::uint8_t* dataPage, std::uint8_t* thresholdsPage);
+// The lowest raw byte of the first temperature attribute of a fresh data
+// page; 0 when there is none or the read failed.
+std::uint32_t GetHDDTemperature(const xDEV_INFO* record);
+
+// Whether an attribute with this id and vendor option holds the drive's
+// temperature in its lowest raw byte.
+bool IsTemperatureAttribute(std::uint8_t attributeId, std::int32_t option);
+
+} // namespace zentrova::device

@@ -1,0 +1,67 @@
+// The device registry and ATA SMART interface as drive detection sees them.
+//
+// Detection needs only this much of a platform: the block-storage services in
+// a stable order, and for each one whether it speaks ATA SMART, its kernel name
+// and size, and the model and firmware strings the drive reports about itself.
+// The Linux implementation talks to real disks; the simulated one reads a JSON
+// file so that the monitor can be shown and tested without hardware.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zentrova::platform {
+
+inline constexpr std::size_t kSmartPageSize = 512;
+
+// An open ATA SMART channel to one drive. Every command answers a status
+// code, 0 meaning success, as the drive access layer expects.
+class AtaSmartInterface {
+  public:
+    virtual ~AtaSmartInterface() = default;
+    virtual int SMARTEnableDisableOperations(bool enable) = 0;
+    // Fills exactly kSmartPageSize bytes on success; on failure the page may
+    // hold anything the attempt left there.
+    virtual int SMARTReadData(std::uint8_t* page) = 0;
+    virtual int SMARTReadDataThresholds(std::uint8_t* page) = 0;
+};
+
+struct BlockStorageService {
+    // Null when the service offers no ATA SMART interface.
+    std::unique_ptr<AtaSmartInterface> smartInterface;
+    // Media entry: kernel name of the whole disk ("sda") and its size in bytes.
+    std::optional<std::string> bsdName;
+    std::optional<std::int64_t> sizeBytes;
+    // Identify entry: "device model" and "device revision".
+    std::optional<std::string> deviceModel;
+    std::optional<std::string> deviceRevision;
+};
+
+class DeviceRegistry {
+  public:
+    virtual ~DeviceRegistry() = default;
+    // Every block-storage service, in a stable order. The caller owns the
+    // returned handles.
+    virtual std::vector<BlockStorageService> BlockStorageServices() = 0;
+};
+
+// The system's version as packed decimal digits, one per 4-bit group
+// (0x1039 stands for 10.3.9). Answers 0 with the value set, or an error code.
+class SystemVersionSource {
+  public:
+    virtual ~SystemVersionSource() = default;
+    virtual int SystemVersion(std::uint32_t* value) = 0;
+};
+
+// The registry this process uses: the simulated one when the environment
+// variable ZENTROVA_SIMULATED_DRIVES names a file, the Linux one otherwise.
+std::unique_ptr<DeviceRegistry> CreateSystemDeviceRegistry();
+
+// This platform always draws alternating rows, so it reports a version in the
+// range that asks for them.
+SystemVersionSource& SystemVersion();
+
+} // namespace zentrova::platform
