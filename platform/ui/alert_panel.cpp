@@ -1,0 +1,80 @@
+#include "alert_panel.h"
+
+#include <QApplication>
+#include <QMessageBox>
+#include <QPushButton>
+
+namespace zentrova::platform {
+
+namespace {
+
+AlertHandler& CurrentAlertHandler() {
+    static AlertHandler handler;
+    return handler;
+}
+BeepHandler& CurrentBeepHandler() {
+    static BeepHandler handler;
+    return handler;
+}
+ClockHandler& CurrentClockHandler() {
+    static ClockHandler handler;
+    return handler;
+}
+
+int RunMessageBox(const AlertRequest& request) {
+    QMessageBox box;
+    box.setIcon(QMessageBox::Warning);
+    box.setWindowTitle(request.title);
+    // The title also heads the panel's text, as an alert panel shows it.
+    box.setText(request.title);
+    box.setInformativeText(request.message);
+    box.setTextFormat(Qt::PlainText);
+    QPushButton* defaultButton = box.addButton(
+        request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
+        QMessageBox::AcceptRole);
+    QPushButton* alternate = nullptr;
+    QPushButton* other = nullptr;
+    if (!request.alternateButton.isEmpty())
+        alternate = box.addButton(request.alternateButton, QMessageBox::RejectRole);
+    if (!request.otherButton.isEmpty())
+        other = box.addButton(request.otherButton, QMessageBox::ActionRole);
+    box.setDefaultButton(defaultButton);
+    box.exec();
+    if (alternate != nullptr && box.clickedButton() == alternate)
+        return NSAlertAlternateReturn;
+    if (other != nullptr && box.clickedButton() == other)
+        return NSAlertOtherReturn;
+    if (box.clickedButton() == defaultButton)
+        return NSAlertDefaultReturn;
+    // Closed with Escape or the title bar: the safe answer, never the default.
+    return alternate != nullptr ? NSAlertAlternateReturn : NSAlertDefaultReturn;
+}
+
+} // namespace
+
+int NSRunAlertPanel(const QString& title, const QString& message, const QString& defaultButton,
+                    const QString& alternateButton, const QString& otherButton) {
+    const AlertRequest request{title, message, defaultButton, alternateButton, otherButton};
+    if (CurrentAlertHandler())
+        return CurrentAlertHandler()(request);
+    return RunMessageBox(request);
+}
+
+void NSBeep() {
+    if (CurrentBeepHandler())
+        CurrentBeepHandler()();
+    else
+        QApplication::beep();
+}
+
+QDateTime CurrentDateTime() {
+    if (CurrentClockHandler())
+        return CurrentClockHandler()();
+    return QDateTime::currentDateTime();
+}
+
+void SetAlertHandler(AlertHandler handler) { CurrentAlertHandler() = std::move(handler); }
+void SetBeepHandler(BeepHandler handler) { CurrentBeepHandler() = std::move(handler); }
+void SetClockHandler(ClockHandler handler) { CurrentClockHandler() = std::move(handler); }
+
+} // namespace zentrova::platform
