@@ -1,0 +1,61 @@
+// The per-drive event logs "SMARTLog0" to "SMARTLog3" in the data folder:
+// plain text, CR LF line ends, only ever appended to.
+#pragma once
+
+#include <QByteArray>
+#include <QDateTime>
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+
+namespace zentrova::smart {
+
+// strDrvPath + "/SMARTLog<index>".
+QString LogFilePath(const QString& strDrvPath, int index);
+
+// "Sat, Dec 05 2026, 09:43 PM" in the given locale.
+QString FormatLogTimestamp(const QDateTime& when, const QLocale& locale = QLocale::system());
+
+// The bytes of a new log's header and of one attribute-change entry.
+QByteArray LogHeader(const QDateTime& when, const QLocale& locale = QLocale::system());
+QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const char* firmware,
+                                std::uint8_t attributeId, const QString& name, int lastValue,
+                                int newValue, const QLocale& locale = QLocale::system());
+
+enum class LogCreateResult {
+    Existed,      // left as it was
+    Created,      // new file with its header
+    CreateFailed, // no file could be made
+    HeaderFailed, // made, but the header could not be written
+};
+// Creates the log with its header unless a file already exists there.
+LogCreateResult CreateLogFile(const QString& path, const QDateTime& now,
+                              const QLocale& locale = QLocale::system());
+
+// Appends to an existing log; never creates one, never truncates.
+class LogAppender {
+  public:
+    LogAppender() = default;
+    ~LogAppender();
+    LogAppender(const LogAppender&) = delete;
+    LogAppender& operator=(const LogAppender&) = delete;
+
+    bool Open(const QString& path); // false when the file does not exist or can't be opened
+    bool IsOpen() const { return fd_ >= 0; }
+    bool Append(const QByteArray& bytes); // the whole buffer at the end, or false
+    void Close();
+
+  private:
+    int fd_ = -1;
+};
+
+struct LogReadResult {
+    bool ok = false; // false: no file, or it could not be read; nothing changes
+    QString text;    // the new text, decoded as UTF-8
+};
+// Reads what was added since *position and moves *position past the last whole
+// UTF-8 character read, so a character split by a writer is read whole next time.
+LogReadResult ReadLogSince(const QString& path, std::int64_t* position);
+
+} // namespace zentrova::smart
