@@ -1,11 +1,83 @@
 #include "AppController.h"
 
+#include "shell/table_model.h"
+#include "ui_AdWindow.h"
+#include "ui_FlashWnd.h"
+#include "ui_MainWindow.h"
+
+#include "platform/ui/alert_panel.h"
+
+#include <QApplication>
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QTimer>
+#include <QtGlobal>
+
 using zentrova::device::dev;
 using zentrova::device::xDEV_INFO;
+using zentrova::shell::ControllerTableModel;
+using zentrova::shell::TableId;
 
-AppController::AppController(QObject* parent) : QObject(parent) {}
+AppController::AppController(StartupEnvironment environment, QObject* parent)
+    : QObject(parent), env_(std::move(environment)), mainUi_(std::make_unique<Ui::SMARTWindow>()),
+      flashUi_(std::make_unique<Ui::FlashWnd>()), adUi_(std::make_unique<Ui::AdWindow>()) {
+    SMARTWindow = new QMainWindow;
+    mainUi_->setupUi(SMARTWindow);
+    FlashWnd = new QWidget(nullptr, Qt::SplashScreen | Qt::FramelessWindowHint);
+    flashUi_->setupUi(FlashWnd);
+    AdWindow = new QWidget;
+    adUi_->setupUi(AdWindow);
 
-AppController::~AppController() = default;
+    driveModel_ =
+        new ControllerTableModel(this, TableId::Drives, zentrova::shell::DriveTableColumns(), this);
+    attrModel_ = new ControllerTableModel(this, TableId::Attributes,
+                                          zentrova::shell::AttrTableColumns(), this);
+    for (QTableView* table : {mainUi_->TheTable, mainUi_->TheAttrTable}) {
+        table->setModel(table == mainUi_->TheTable ? driveModel_ : attrModel_);
+        table->verticalHeader()->hide();
+        table->verticalHeader()->setDefaultSectionSize(table->fontMetrics().height() + 6);
+        table->horizontalHeader()->setStretchLastSection(true);
+    }
+    mainUi_->TheTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
+    const int attrWidths[] = {50, 230, 100, 80, 60, 60};
+    for (int column = 0; column < 6; ++column)
+        mainUi_->TheAttrTable->setColumnWidth(column, attrWidths[column]);
+
+    // The monitor decides itself when it ends: with its main window.
+    QApplication::setQuitOnLastWindowClosed(false);
+    SMARTWindow->installEventFilter(this);
+    AdWindow->installEventFilter(this);
+    ConnectActions();
+    awakeFromNib();
+}
+
+AppController::~AppController() {
+    delete helpWindow_;
+    delete AdWindow;
+    delete FlashWnd;
+    delete SMARTWindow;
+}
+
+void AppController::awakeFromNib() {
+    qInfo("Zentrova application");
+}
+
+void AppController::ConnectActions() {
+    connect(mainUi_->actionAbout, &QAction::triggered, this, &AppController::OnAboutMenu);
+    connect(mainUi_->actionHelp, &QAction::triggered, this, &AppController::OnAppHelp);
+    connect(mainUi_->TheClose, &QPushButton::clicked, this, &AppController::OnAppClose);
+    connect(mainUi_->TheHelp, &QPushButton::clicked, this, &AppController::OnAppHelp);
+    connect(adUi_->Promo1Image, &QPushButton::clicked, this, &AppController::OnClickPromo1Img);
+    connect(adUi_->Promo2Image, &QPushButton::clicked, this, &AppController::OnClickPromo2Img);
+    connect(adUi_->Promo3Image, &QPushButton::clicked, this, &AppController::OnClickPromo3Img);
+    connect(adUi_->Promo4Image, &QPushButton::clicked, this, &AppController::OnClickPromo4Img);
+    connect(adUi_->OnContinueImage, &QPushButton::clicked, this,
+            &AppController::OnClickContinueImg);
+    for (QTableView* table : {mainUi_->TheTable, mainUi_->TheAttrTable}) {
+        connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+                [this, table] { tableViewSelectionDidChange(table); });
+    }
+}
 
 int AppController::FindNoOfDevices() const {
     int count = 0;
@@ -21,4 +93,81 @@ xDEV_INFO* AppController::GetCurrentDevice(int index) const {
     while (record->nDevIndex != index && record->pNext != nullptr)
         record = record->pNext;
     return record;
+}
+
+QTabWidget* AppController::Tab() const {
+    return mainUi_->TheTab;
+}
+QTableView* AppController::DriveTable() const {
+    return mainUi_->TheTable;
+}
+QTableView* AppController::AttrTable() const {
+    return mainUi_->TheAttrTable;
+}
+QPlainTextEdit* AppController::LogView() const {
+    return mainUi_->LogEventView;
+}
+QLabel* AppController::AboutVersion() const {
+    return mainUi_->AbtVer;
+}
+QLabel* AppController::AboutImage() const {
+    return mainUi_->AbtImgView;
+}
+
+bool AppController::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::Close) {
+        if (watched == SMARTWindow)
+            MainWindowDidClose();
+        else if (watched == AdWindow && !adClosed_)
+            OnClickContinueImg(); // closed by the window manager: go on as if continued
+    }
+    return QObject::eventFilter(watched, event);
+}
+
+void AppController::OnAppClose() {
+    const int answer = zentrova::platform::NSRunAlertPanel(
+        QStringLiteral("Zentrova"),
+        QStringLiteral("Are you sure that you want to close this application and stop "
+                       "monitoring for S.M.A.R.T. Data?"),
+        QStringLiteral("Yes"), QStringLiteral("No"));
+    if (answer == zentrova::platform::NSAlertDefaultReturn)
+        SMARTWindow->close();
+}
+
+// The main window is the last window that matters: the splash is gone by
+// then, and the advertisement and help windows only lead to or explain it.
+void AppController::MainWindowDidClose() {
+    if (ended_)
+        return;
+    adClosed_ = true;
+    if (Timer != nullptr) {
+        Timer->stop();
+        Timer->deleteLater();
+        Timer = nullptr;
+    }
+    AdWindow->close();
+    if (helpWindow_ != nullptr)
+        helpWindow_->close();
+    if (applicationShouldTerminateAfterLastWindowClosed()) {
+        ended_ = true;
+        QCoreApplication::exit(0);
+    }
+}
+
+bool AppController::applicationShouldTerminateAfterLastWindowClosed() {
+    FreeAllocatedMemory();
+    return true;
+}
+
+void AppController::FreeAllocatedMemory() {
+    // Page buffers first: they are found through the records' indexes.
+    zentrova::smart::FreeSmartPages();
+    zentrova::device::FreeDeviceList();
+    driveColumns_ = DriveColumns{};
+    attrColumns_ = zentrova::smart::AttributeColumns{};
+}
+
+void AppController::RestoreMainWindowIfMinimized() {
+    if (SMARTWindow->isMinimized())
+        SMARTWindow->showNormal();
 }

@@ -3,14 +3,73 @@
 #pragma once
 
 #include "device/device.h"
+#include "platform/device_registry.h"
+#include "smart/smart_state.h"
 
 #include <QObject>
+#include <QString>
+#include <QStringList>
+#include <QVariant>
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+class QLabel;
+class QMainWindow;
+class QPlainTextEdit;
+class QTabWidget;
+class QTableView;
+class QTextBrowser;
+class QTimer;
+class QUrl;
+class QWidget;
+
+namespace Ui {
+class SMARTWindow;
+class FlashWnd;
+class AdWindow;
+} // namespace Ui
+
+namespace zentrova::shell {
+class ControllerTableModel;
+enum class TableId { Drives, Attributes };
+} // namespace zentrova::shell
+
+// What start-up takes from the world around it. Empty members mean the real
+// thing; tests put fakes in so that nothing waits, opens a browser or touches
+// the computer's drives.
+struct StartupEnvironment {
+    std::function<std::unique_ptr<zentrova::platform::DeviceRegistry>()> makeRegistry;
+    zentrova::platform::SystemVersionSource* systemVersion = nullptr;
+    // Blocks while the splash window is up.
+    std::function<void(int seconds)> splashWait;
+    int adTimerMilliseconds = 30000;
+    // Where the data folder goes; empty means the process's current directory.
+    QString currentDirectory;
+    std::function<bool(const QUrl&)> openUrl;
+};
+
+// The drive table's four columns, one entry per drive in list order.
+struct DriveColumns {
+    bool exists = false;
+    QStringList Col_0_Array; // "Drive"
+    QStringList Col_1_Array; // "DrvSize"
+    QStringList Col_2_Array; // "Temp"
+    QStringList Col_3_Array; // "SMART"
+};
+
+// How one cell is drawn: invalid variants leave the view's default.
+struct CellLook {
+    QVariant textColor;
+    QVariant background;
+};
 
 class AppController : public QObject {
     Q_OBJECT
 
   public:
-    explicit AppController(QObject* parent = nullptr);
+    explicit AppController(StartupEnvironment environment = {}, QObject* parent = nullptr);
     ~AppController() override;
 
     // Number of drive records, counted along the list.
@@ -18,4 +77,104 @@ class AppController : public QObject {
     // The record of drive `index`; the last record when no index matches;
     // null for an empty list.
     zentrova::device::xDEV_INFO* GetCurrentDevice(int index) const;
+
+    // Application delegate. applicationWillFinishLaunching answers false when
+    // the application ended during start-up (its data folder was unusable).
+    bool applicationWillFinishLaunching();
+    // A termination request from the desktop is granted at once: Qt closes
+    // the windows, and the main window's closing ends the monitor.
+    bool applicationShouldTerminate() const { return true; }
+    bool applicationShouldTerminateAfterLastWindowClosed();
+    bool HasEnded() const { return ended_; }
+
+    // Data source and delegate of both tables. Keys match a column when they
+    // occur anywhere in its identifier, whatever the case.
+    int numberOfRowsInTableView(zentrova::shell::TableId table) const;
+    QVariant objectValueForTableColumn(const QString& identifier, int row);
+    CellLook willDisplayCell(const QString& identifier, int row) const;
+    // The drive table's value-set path: refreshes the selected drive's "Temp"
+    // or "SMART" cell from the last poll. What an editor carried is never
+    // stored, so no argument brings it.
+    void setObjectValueForTableColumn(const QString& identifier, int row);
+    void tableViewSelectionDidChange(QTableView* table);
+
+    void CreateLogFilesForTheDrives();
+    void FillLogEvents();
+    void FreeAllocatedMemory();
+    void DisplayFlashWindow();
+    void LoadAboutPage();
+
+    // Redraw the tables after their data changed; the drive table keeps its
+    // selection.
+    void ReloadDriveTable();
+    void ReloadAttrTable();
+    void RestoreMainWindowIfMinimized();
+
+    // State that the evaluation and the poll share with the tables.
+    zentrova::smart::AttributeColumns& AttrColumns() { return attrColumns_; }
+    const DriveColumns& Columns() const { return driveColumns_; }
+    bool FirstTime() const { return bFirstTime; }
+    void SetDrvFailed() { bDrvFailed = true; }
+    const QString& DrvPath() const { return strDrvPath; }
+    std::int64_t LogPrevRead(int index) const;
+
+    // Outlets.
+    QMainWindow* MainWindow() const { return SMARTWindow; }
+    QWidget* SplashWindow() const { return FlashWnd; }
+    QWidget* AdvertWindow() const { return AdWindow; }
+    QTabWidget* Tab() const;
+    QTableView* DriveTable() const;
+    QTableView* AttrTable() const;
+    QPlainTextEdit* LogView() const;
+    QLabel* AboutVersion() const;
+    QLabel* AboutImage() const;
+    QTimer* AdTimer() const { return Timer; }
+    QTextBrowser* HelpBrowser() const { return helpBrowser_; }
+
+  public slots:
+    void OnAboutMenu();
+    void OnQuitMenu() {}
+    void OnAppClose();
+    void OnAppHelp();
+    void OnClickPromo1Img();
+    void OnClickPromo2Img();
+    void OnClickPromo3Img();
+    void OnClickPromo4Img();
+    void OnClickContinueImg();
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void awakeFromNib();
+    void ConnectActions();
+    void FillDriveColumns();
+    void FirstReloadOfDriveTable();
+    void ShowAdvertisement();
+    void OpenPromo(const char* key);
+    void MainWindowDidClose();
+    std::int64_t* LogReadSlot(int index);
+
+    StartupEnvironment env_;
+    std::unique_ptr<Ui::SMARTWindow> mainUi_;
+    std::unique_ptr<Ui::FlashWnd> flashUi_;
+    std::unique_ptr<Ui::AdWindow> adUi_;
+    QMainWindow* SMARTWindow = nullptr;
+    QWidget* FlashWnd = nullptr;
+    QWidget* AdWindow = nullptr;
+    QWidget* helpWindow_ = nullptr;
+    QTextBrowser* helpBrowser_ = nullptr;
+    zentrova::shell::ControllerTableModel* driveModel_ = nullptr;
+    zentrova::shell::ControllerTableModel* attrModel_ = nullptr;
+    QTimer* Timer = nullptr;
+
+    QString strCurrPath;
+    QString strDrvPath;
+    bool bDrvFailed = false;
+    bool bFirstTime = false;
+    bool adClosed_ = false;
+    bool ended_ = false;
+    DriveColumns driveColumns_;
+    zentrova::smart::AttributeColumns attrColumns_;
+    std::int64_t dwLogPrevRead[zentrova::device::kMaxDrives] = {};
 };

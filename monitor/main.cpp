@@ -1,11 +1,15 @@
 #include "AppController.h"
 
 #include <QApplication>
+#include <QIcon>
 
+// Arguments go to Qt alone; the monitor itself has no options.
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Zentrova"));
+    QApplication::setWindowIcon(QIcon(QStringLiteral(":/zentrova.png")));
     AppController controller;
-    zentrova::device::FindCurrentRunningOS();
-    zentrova::device::SMARTDeviceDetection();
-    return 0;
+    if (!controller.applicationWillFinishLaunching())
+        return 1;
+    return QApplication::exec();
 }

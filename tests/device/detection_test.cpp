@@ -2,6 +2,8 @@
 #include "device/device.h"
 #include "fakes/fake_registry.h"
 
+#include <QApplication>
+
 #include <gtest/gtest.h>
 
 using namespace zentrova::device;
@@ -112,6 +114,13 @@ TEST_F(Detection, FifthDriveIsNeverListedNorCommanded) {
 }
 
 TEST_F(Detection, EmptyRegistryAndControllerLookups) {
+    // The controller loads its windows, which need an application object.
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    static int argc = 1;
+    static char name[] = "device_tests";
+    static char* argv[] = {name, nullptr};
+    QApplication app(argc, argv);
     SMARTDeviceDetection(registry);
     AppController controller;
     EXPECT_EQ(dev.gpHeadDevInfo, nullptr);

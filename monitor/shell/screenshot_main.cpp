@@ -1,0 +1,55 @@
+// Starts the monitor as usual, but without the splash pause and the
+// advertisement, and saves pictures of the main window:
+//   zentrova_screenshot <status.png> [<log.png>]
+// The first shows the drive page, the second the log page.
+#include "AppController.h"
+
+#include <QApplication>
+#include <QEventLoop>
+#include <QMainWindow>
+#include <QPixmap>
+#include <QTabWidget>
+#include <QTimer>
+
+#include <cstdio>
+
+namespace {
+
+void SettleFor(int milliseconds) {
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, &loop, &QEventLoop::quit);
+    loop.exec();
+}
+
+bool Save(QWidget* window, const char* path) {
+    if (window->grab().save(QString::fromLocal8Bit(path), "PNG"))
+        return true;
+    std::fprintf(stderr, "zentrova_screenshot: could not write %s\n", path);
+    return false;
+}
+
+} // namespace
+
+int main(int argc, char* argv[]) {
+    QApplication app(argc, argv);
+    if (argc < 2 || argc > 3) {
+        std::fprintf(stderr, "usage: zentrova_screenshot <status.png> [<log.png>]\n");
+        return 2;
+    }
+    StartupEnvironment environment;
+    environment.splashWait = [](int) {};
+    AppController controller(environment);
+    if (!controller.applicationWillFinishLaunching())
+        return 1;
+    controller.OnClickContinueImg();
+    SettleFor(500);
+    if (!Save(controller.MainWindow(), argv[1]))
+        return 1;
+    if (argc == 3) {
+        controller.Tab()->setCurrentIndex(2);
+        SettleFor(200);
+        if (!Save(controller.MainWindow(), argv[2]))
+            return 1;
+    }
+    return 0;
+}

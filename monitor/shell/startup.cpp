@@ -1,0 +1,96 @@
+// Start-up: everything between the loading of the windows and the event loop.
+#include "AppController.h"
+
+#include "table_model.h"
+#include "ui_MainWindow.h"
+
+#include <QDir>
+#include <QPixmap>
+
+using zentrova::device::dev;
+using zentrova::device::xDEV_INFO;
+
+bool AppController::applicationWillFinishLaunching() {
+    // 1. The splash, for as long as start-up used to take.
+    DisplayFlashWindow();
+
+    // 2, 3. The system code (row striping) and the drive list, which switches
+    // SMART on and reads each drive's temperature.
+    if (env_.systemVersion != nullptr)
+        zentrova::device::FindCurrentRunningOS(*env_.systemVersion);
+    else
+        zentrova::device::FindCurrentRunningOS();
+    std::unique_ptr<zentrova::platform::DeviceRegistry> registry =
+        env_.makeRegistry ? env_.makeRegistry() : zentrova::platform::CreateSystemDeviceRegistry();
+    if (registry != nullptr)
+        zentrova::device::SMARTDeviceDetection(*registry);
+
+    // 4 to 7. The data folder "Zentrodat" in the current directory. Whether it
+    // could be made shows when the log files are created.
+    strCurrPath.clear();
+    strDrvPath.clear();
+    bDrvFailed = false;
+    strCurrPath = env_.currentDirectory.isEmpty() ? QDir::currentPath() : env_.currentDirectory;
+    const QDir current(strCurrPath);
+    if (!current.exists(QStringLiteral("Zentrodat")))
+        current.mkdir(QStringLiteral("Zentrodat"));
+    strDrvPath = strCurrPath + QStringLiteral("/Zentrodat");
+
+    // 8. A log the monitor cannot create ends it here, before anything else
+    // uses the drive list that ending released.
+    CreateLogFilesForTheDrives();
+    if (ended_)
+        return false;
+
+    // 9, 10.
+    FillDriveColumns();
+    SMARTWindow->setWindowTitle(QStringLiteral("Zentrova"));
+
+    // 11. The per-drive settings and the polling timers start here, before
+    // the first reload, so that the first selection finds them.
+
+    // 12. The first load of the drive table selects the first drive.
+    FirstReloadOfDriveTable();
+
+    // 13, 14.
+    const QPixmap Img(QStringLiteral(":/zentrova.png"));
+    if (!Img.isNull())
+        mainUi_->AbtImgView->setPixmap(
+            Img.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation));
+    LoadAboutPage();
+
+    // 15. Shows the selected drive's log; without a selection the page stays.
+    FillLogEvents();
+
+    // 16, 17.
+    ShowAdvertisement();
+    return !ended_;
+}
+
+void AppController::FillDriveColumns() {
+    if (dev.gpHeadDevInfo == nullptr)
+        return;
+    driveColumns_ = DriveColumns{};
+    driveColumns_.exists = true;
+    for (const xDEV_INFO* record = dev.gpHeadDevInfo; record != nullptr; record = record->pNext) {
+        driveColumns_.Col_0_Array.append(QString::fromLatin1(record->szDevFilePath));
+        driveColumns_.Col_1_Array.append(QString::number(record->nSizeGB));
+        driveColumns_.Col_2_Array.append(record->nTemperature == 0
+                                             ? QStringLiteral("N/A")
+                                             : QString::number(record->nTemperature));
+        driveColumns_.Col_3_Array.append(record->bSmartEnabled != 0 ? QStringLiteral("OK")
+                                                                    : QStringLiteral("Failed"));
+        if (record->nDevIndex >= 0 && record->nDevIndex < zentrova::device::kMaxDrives)
+            zentrova::smart::smart.gbFlag[record->nDevIndex] = record->nDevIndex == 0 ? 1 : 0;
+    }
+}
+
+void AppController::FirstReloadOfDriveTable() {
+    bFirstTime = true;
+    driveModel_->Reload();
+    // The drive table starts with its first row chosen, so the window opens
+    // on the first drive; choosing it runs the selection handler.
+    if (driveModel_->rowCount() > 0)
+        mainUi_->TheTable->selectRow(0);
+    bFirstTime = false;
+}

@@ -1,0 +1,469 @@
+#include "AppController.h"
+#include "fakes/fake_registry.h"
+#include "settings/settings_state.h"
+#include "shell/string_table.h"
+#include "shell/table_model.h"
+#include "smart/event_log.h"
+
+#include "platform/ui/alert_panel.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QLabel>
+#include <QMainWindow>
+#include <QPlainTextEdit>
+#include <QPointer>
+#include <QTabWidget>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTextBrowser>
+#include <QTimer>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+using namespace zentrova;
+using namespace zentrova::testing;
+using zentrova::device::dev;
+using zentrova::platform::AlertRequest;
+
+namespace {
+
+const QDateTime kEvening(QDate(2026, 12, 5), QTime(21, 43));
+
+QByteArray ReadAll(const QString& path) {
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
+}
+
+void Append(const QString& path, const QByteArray& bytes) {
+    QFile f(path);
+    ASSERT_TRUE(f.open(QIODevice::Append));
+    ASSERT_EQ(f.write(bytes), bytes.size());
+}
+
+QString Shown(const QByteArray& logBytes) {
+    return QString::fromUtf8(logBytes).remove('\r');
+}
+
+class RecordingVersion final : public platform::SystemVersionSource {
+  public:
+    explicit RecordingVersion(std::vector<std::string>* order) : order_(order) {}
+    int SystemVersion(std::uint32_t* value) override {
+        order_->push_back("version");
+        *value = 0x1039;
+        return 0;
+    }
+
+  private:
+    std::vector<std::string>* order_;
+};
+
+// Drive i: "/dev/sd<a+i>", (2i+1) GiB, temperature 40+i except drive 1,
+// which reports none; drive 2's SMART enable fails.
+class Shell : public ::testing::Test {
+  protected:
+    void SetUp() override {
+        ResetAll();
+        ASSERT_TRUE(dir.isValid());
+        platform::SetAlertHandler([this](const AlertRequest& request) {
+            alerts.push_back(request);
+            return answer;
+        });
+        platform::SetBeepHandler([] {});
+        platform::SetClockHandler([] { return kEvening; });
+    }
+    void TearDown() override {
+        controller.reset();
+        ResetAll();
+        platform::SetAlertHandler({});
+        platform::SetBeepHandler({});
+        platform::SetClockHandler({});
+    }
+    static void ResetAll() {
+        device::ResetDeviceGlobalsForTest();
+        smart::ResetSmartGlobalsForTest();
+        settings::ResetSettingsGlobalsForTest();
+    }
+
+    void AddDrives(int count) {
+        states.resize(count);
+        for (int i = 0; i < count; ++i) {
+            FakeDriveState& state = states[i];
+            state.data =
+                DataPage({i == 1 ? EntrySpec{5} : EntrySpec{194, 100, 100, std::uint8_t(40 + i)}});
+            if (i == 2)
+                state.enableStatus = 7;
+            FakeService service;
+            service.bsdName = std::string("sd") + char('a' + i);
+            service.sizeBytes = std::int64_t(2 * i + 1) << 30;
+            service.model = "HD-EXAMPLE 80G";
+            service.firmware = "FW01";
+            service.drive = &state;
+            services.push_back(service);
+        }
+    }
+
+    StartupEnvironment Environment() {
+        StartupEnvironment env;
+        env.makeRegistry = [this] {
+            order.push_back("detect");
+            dataFolderAtDetection = QDir(dir.path()).exists("Zentrodat");
+            auto registry = std::make_unique<FakeRegistry>();
+            registry->services = services;
+            return registry;
+        };
+        env.systemVersion = &version;
+        env.splashWait = [this](int seconds) {
+            order.push_back("splash " + std::to_string(seconds));
+            splashShownDuringWait = controller->SplashWindow()->isVisible();
+            EXPECT_EQ(dev.gpHeadDevInfo, nullptr);
+        };
+        env.currentDirectory = currentDirectory.isEmpty() ? dir.path() : currentDirectory;
+        env.openUrl = [this](const QUrl& url) {
+            opened.push_back(url.toString());
+            return true;
+        };
+        return env;
+    }
+
+    bool Start() {
+        controller = std::make_unique<AppController>(Environment());
+        return controller->applicationWillFinishLaunching();
+    }
+
+    QString Cell(QTableView* table, int row, int column) {
+        return table->model()->index(row, column).data().toString();
+    }
+    QVariant Look(QTableView* table, int row, int column, int role) {
+        return table->model()->index(row, column).data(role);
+    }
+    QString LogPath(int i) const { return dir.path() + "/Zentrodat/SMARTLog" + QString::number(i); }
+
+    QTemporaryDir dir;
+    QString currentDirectory;
+    std::vector<FakeDriveState> states;
+    std::vector<FakeService> services;
+    std::vector<std::string> order;
+    RecordingVersion version{&order};
+    bool dataFolderAtDetection = true;
+    bool splashShownDuringWait = false;
+    std::vector<AlertRequest> alerts;
+    int answer = platform::NSAlertDefaultReturn;
+    std::vector<QString> opened;
+    std::unique_ptr<AppController> controller;
+};
+
+} // namespace
+
+TEST_F(Shell, StartupOrderAndResultsForZeroToFiveDrives) {
+    const QByteArray header = smart::LogHeader(kEvening);
+    for (int count : {0, 1, 2, 5}) {
+        SCOPED_TRACE(count);
+        controller.reset();
+        ResetAll();
+        services.clear();
+        order.clear();
+        QTemporaryDir fresh;
+        currentDirectory = fresh.path();
+        AddDrives(count);
+
+        ASSERT_TRUE(Start());
+        const int listed = std::min(count, 4);
+        EXPECT_EQ(order, (std::vector<std::string>{"splash 5", "version", "detect"}));
+        EXPECT_TRUE(splashShownDuringWait);
+        EXPECT_FALSE(controller->SplashWindow()->isVisible());
+        EXPECT_FALSE(dataFolderAtDetection);
+        EXPECT_EQ(controller->DrvPath(), fresh.path() + "/Zentrodat");
+        EXPECT_TRUE(alerts.empty());
+
+        QTableView* table = controller->DriveTable();
+        ASSERT_EQ(table->model()->rowCount(), listed);
+        const char* temps[] = {"40", "N/A", "42", "43"};
+        const char* sizes[] = {"1", "3", "5", "7"};
+        for (int row = 0; row < listed; ++row) {
+            EXPECT_EQ(Cell(table, row, 0), QString("/dev/sd") + QChar('a' + row));
+            EXPECT_EQ(Cell(table, row, 1), sizes[row]);
+            EXPECT_EQ(Cell(table, row, 2), temps[row]);
+            EXPECT_EQ(Cell(table, row, 3), row == 2 ? "Failed" : "OK");
+            EXPECT_EQ(ReadAll(fresh.path() + "/Zentrodat/SMARTLog" + QString::number(row)), header);
+            EXPECT_EQ(smart::smart.gbFlag[row], row == 0 ? 1 : 0);
+        }
+        EXPECT_FALSE(QFile::exists(fresh.path() + "/Zentrodat/SMARTLog" + QString::number(listed)));
+        EXPECT_EQ(controller->Columns().exists, listed > 0);
+
+        // The first load chose the first drive and its log is on the page, once.
+        EXPECT_EQ(dev.gpSelDevInfo, dev.gpHeadDevInfo);
+        EXPECT_EQ(controller->LogView()->toPlainText(), listed > 0 ? Shown(header) : QString());
+        EXPECT_EQ(controller->LogPrevRead(0), listed > 0 ? header.size() : 0);
+        EXPECT_EQ(controller->AttrTable()->model()->rowCount(), 30);
+        EXPECT_EQ(Cell(controller->AttrTable(), 0, 0), "");
+
+        EXPECT_EQ(controller->MainWindow()->windowTitle(), "Zentrova");
+        EXPECT_EQ(controller->AboutVersion()->text(), "V1.0.2");
+        EXPECT_FALSE(controller->AboutImage()->pixmap().isNull());
+        EXPECT_TRUE(controller->AdvertWindow()->isVisible());
+        EXPECT_FALSE(controller->MainWindow()->isVisible());
+        ASSERT_NE(controller->AdTimer(), nullptr);
+        EXPECT_TRUE(controller->AdTimer()->isActive());
+        EXPECT_TRUE(controller->AdTimer()->isSingleShot());
+        EXPECT_EQ(controller->AdTimer()->interval(), 30000);
+    }
+}
+
+TEST_F(Shell, ExistingDataFolderAndLogsAreLeftAsTheyAre) {
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Zentrodat"));
+    const QByteArray old = "Mon, Nov 30 2026, 08:00 AM :: INFO\r\nGr\xC3\xB6\xC3\x9F"
+                           "e\r\n";
+    Append(LogPath(0), old);
+    Append(dir.path() + "/Zentrodat/Zentroset", "keep");
+    AddDrives(2);
+
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(ReadAll(LogPath(0)), old);
+    EXPECT_EQ(ReadAll(dir.path() + "/Zentrodat/Zentroset"), "keep");
+    EXPECT_EQ(ReadAll(LogPath(1)), smart::LogHeader(kEvening));
+    // Decoded as UTF-8, not lost as non-ASCII.
+    EXPECT_EQ(controller->LogView()->toPlainText(), Shown(old));
+}
+
+TEST_F(Shell, UnusableDataFolderAlertsOnceAndEndsTheProgram) {
+    currentDirectory = dir.path() + "/gone"; // Zentrodat cannot be made inside it
+    AddDrives(2);
+    EXPECT_FALSE(Start());
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Zentrova");
+    EXPECT_EQ(alerts[0].message, "Unable to create S.M.A.R.T. log file.\nQuiting the application.");
+    EXPECT_EQ(alerts[0].defaultButton, "OK");
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_EQ(dev.gpHeadDevInfo, nullptr);
+    EXPECT_FALSE(controller->AdvertWindow()->isVisible());
+    EXPECT_EQ(controller->AdTimer(), nullptr);
+
+    // With no drive there is no log to create and nothing to report.
+    controller.reset();
+    ResetAll();
+    services.clear();
+    alerts.clear();
+    EXPECT_TRUE(Start());
+    EXPECT_TRUE(alerts.empty());
+    EXPECT_FALSE(controller->HasEnded());
+}
+
+TEST_F(Shell, LogPageReadsOnlyWhatIsNewAndAlwaysAppendsAtTheEnd) {
+    AddDrives(2);
+    ASSERT_TRUE(Start());
+    QPlainTextEdit* view = controller->LogView();
+    const QByteArray header = smart::LogHeader(kEvening);
+    const QByteArray entry = smart::AttributeChangeEntry(kEvening, "HD-EXAMPLE 80G", "FW01", 5,
+                                                         "Reallocated Sector Count", 100, 99);
+
+    Append(LogPath(0), entry);
+    // The user clicks at the very start of the page and selects some text.
+    QTextCursor cursor(view->document());
+    cursor.setPosition(0);
+    cursor.setPosition(5, QTextCursor::KeepAnchor);
+    view->setTextCursor(cursor);
+    controller->FillLogEvents();
+    EXPECT_EQ(view->toPlainText(), Shown(header + entry));
+    EXPECT_EQ(controller->LogPrevRead(0), header.size() + entry.size());
+
+    // Nothing new: nothing changes. A character split by the writer waits
+    // until it is whole.
+    controller->FillLogEvents();
+    EXPECT_EQ(view->toPlainText(), Shown(header + entry));
+    Append(LogPath(0), "caf\xC3");
+    controller->FillLogEvents();
+    Append(LogPath(0), "\xA9\r\n");
+    controller->FillLogEvents();
+    EXPECT_EQ(view->toPlainText(), Shown(header + entry + "caf\xC3\xA9\r\n"));
+
+    // Another drive shows its own log from the start; back again shows the
+    // whole first log once.
+    controller->DriveTable()->selectRow(1);
+    EXPECT_EQ(dev.gpSelDevInfo->nDevIndex, 1);
+    EXPECT_EQ(controller->LogPrevRead(0), 0);
+    EXPECT_EQ(view->toPlainText(), Shown(header));
+    controller->DriveTable()->selectRow(0);
+    EXPECT_EQ(view->toPlainText(), Shown(header + entry + "caf\xC3\xA9\r\n"));
+
+    // Clearing the selection leaves no drive chosen and the page as it was.
+    controller->DriveTable()->clearSelection();
+    EXPECT_EQ(dev.gpSelDevInfo, nullptr);
+    EXPECT_EQ(view->toPlainText(), Shown(header + entry + "caf\xC3\xA9\r\n"));
+
+    // A log deleted while running leaves the page alone.
+    controller->DriveTable()->selectRow(1);
+    ASSERT_TRUE(QFile::remove(LogPath(1)));
+    controller->FillLogEvents();
+    EXPECT_EQ(view->toPlainText(), Shown(header));
+}
+
+TEST_F(Shell, CloseAsksFirstAndYesEndsTheProgram) {
+    AddDrives(2);
+    ASSERT_TRUE(Start());
+    controller->OnClickContinueImg();
+    ASSERT_TRUE(controller->MainWindow()->isVisible());
+
+    answer = platform::NSAlertAlternateReturn;
+    controller->OnAppClose();
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_EQ(alerts[0].title, "Zentrova");
+    EXPECT_EQ(alerts[0].message, "Are you sure that you want to close this application and stop "
+                                 "monitoring for S.M.A.R.T. Data?");
+    EXPECT_EQ(alerts[0].defaultButton, "Yes");
+    EXPECT_EQ(alerts[0].alternateButton, "No");
+    EXPECT_EQ(alerts[0].otherButton, "");
+    EXPECT_TRUE(controller->MainWindow()->isVisible());
+    EXPECT_FALSE(controller->HasEnded());
+    EXPECT_NE(dev.gpHeadDevInfo, nullptr);
+
+    answer = platform::NSAlertDefaultReturn;
+    controller->OnAppClose();
+    EXPECT_FALSE(controller->MainWindow()->isVisible());
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_EQ(dev.gpHeadDevInfo, nullptr);
+    EXPECT_EQ(dev.gpSelDevInfo, nullptr);
+    EXPECT_FALSE(controller->Columns().exists);
+    // The table may still be asked to draw; it finds nothing, safely.
+    EXPECT_EQ(Cell(controller->DriveTable(), 0, 0), "");
+}
+
+TEST_F(Shell, AdvertisementWindowTimerPromosAboutAndHelp) {
+    AddDrives(1);
+    ASSERT_TRUE(Start());
+    QPointer<QTimer> timer = controller->AdTimer();
+
+    // A promotional button opens its address and leaves the window and timer.
+    controller->OnClickPromo1Img();
+    controller->OnClickPromo4Img();
+    EXPECT_EQ(opened, (std::vector<QString>{"https://zentrova.example/guide/backup",
+                                            "https://zentrova.example/news"}));
+    EXPECT_TRUE(controller->AdvertWindow()->isVisible());
+    EXPECT_TRUE(timer->isActive());
+
+    // About switches the (still hidden) main window to its About page.
+    controller->OnAboutMenu();
+    EXPECT_EQ(controller->Tab()->currentIndex(), 3);
+    EXPECT_FALSE(controller->MainWindow()->isVisible());
+
+    // Continue cancels the timer for good.
+    controller->OnClickContinueImg();
+    EXPECT_EQ(controller->AdTimer(), nullptr);
+    EXPECT_FALSE(controller->AdvertWindow()->isVisible());
+    EXPECT_TRUE(controller->MainWindow()->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(timer.isNull());
+
+    controller->OnAppHelp();
+    ASSERT_NE(controller->HelpBrowser(), nullptr);
+    EXPECT_EQ(controller->HelpBrowser()->documentTitle(), "Zentrova Help");
+
+    // Left alone, the timer leads on to the main window by itself.
+    controller.reset();
+    ResetAll();
+    auto env = Environment();
+    env.adTimerMilliseconds = 0;
+    controller = std::make_unique<AppController>(env);
+    ASSERT_TRUE(controller->applicationWillFinishLaunching());
+    EXPECT_FALSE(controller->MainWindow()->isVisible());
+    QCoreApplication::processEvents();
+    EXPECT_FALSE(controller->AdvertWindow()->isVisible());
+    EXPECT_TRUE(controller->MainWindow()->isVisible());
+    EXPECT_EQ(controller->AdTimer(), nullptr);
+}
+
+TEST_F(Shell, CellColoursComeFromEachRowsOwnData) {
+    AddDrives(3);
+    ASSERT_TRUE(Start());
+    QTableView* drives = controller->DriveTable();
+    const QColor pale = QColor::fromRgbF(0.929f, 0.953f, 0.996f, 1.0f);
+
+    // Ask in an order a view might: row 2 ("Failed") last, row 0 after it.
+    EXPECT_EQ(Look(drives, 2, 3, Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+    EXPECT_EQ(Look(drives, 0, 3, Qt::ForegroundRole).value<QColor>(), QColor(Qt::blue));
+    EXPECT_FALSE(Look(drives, 0, 0, Qt::ForegroundRole).isValid());
+    EXPECT_EQ(Look(drives, 0, 1, Qt::BackgroundRole).value<QColor>(), pale);
+    EXPECT_EQ(Look(drives, 1, 1, Qt::BackgroundRole).value<QColor>(), QColor(Qt::white));
+    dev.gbRunningOS = 'Q';
+    EXPECT_FALSE(Look(drives, 0, 1, Qt::BackgroundRole).isValid());
+
+    // Keys match anywhere in an identifier, whatever the case.
+    EXPECT_EQ(controller->objectValueForTableColumn("smart", 2).toString(), "Failed");
+    EXPECT_EQ(controller->objectValueForTableColumn("xxTEMPxx", 0).toString(), "40");
+    EXPECT_FALSE(controller->objectValueForTableColumn("Nothing", 0).isValid());
+    EXPECT_EQ(controller->willDisplayCell("smart", 2).textColor.value<QColor>(), QColor(Qt::red));
+
+    // The attribute table: one failed row, one good row.
+    smart::AttributeColumns& attrs = controller->AttrColumns();
+    attrs.exists = true;
+    attrs.Attr_0_Array = {"05", "C2"};
+    attrs.Attr_1_Array = {"Reallocated Sector Count", "Temperature"};
+    attrs.Attr_2_Array = {"03/14/2007", ""};
+    attrs.Attr_3_Array = {"36", "0"};
+    attrs.Attr_4_Array = {"30", "40"};
+    attrs.Attr_5_Array = {"30", "35"};
+    attrs.Attr_6_Array = {"Failed", "OK"};
+    smart::smart.gnTotAttr = 2;
+    controller->ReloadAttrTable();
+    QTableView* table = controller->AttrTable();
+    ASSERT_EQ(table->model()->rowCount(), 2);
+    for (int column = 2; column <= 6; ++column) {
+        SCOPED_TRACE(column);
+        EXPECT_EQ(Look(table, 1, column, Qt::ForegroundRole).value<QColor>(),
+                  QColor(column == 6 ? Qt::blue : Qt::black));
+        EXPECT_EQ(Look(table, 0, column, Qt::ForegroundRole).value<QColor>(), QColor(Qt::red));
+    }
+    EXPECT_FALSE(Look(table, 0, 0, Qt::ForegroundRole).isValid());
+    EXPECT_FALSE(Look(table, 0, 1, Qt::ForegroundRole).isValid());
+    EXPECT_EQ(Cell(table, 0, 2), "03/14/2007");
+    EXPECT_EQ(Cell(table, 1, 1), "Temperature");
+}
+
+TEST_F(Shell, ValueSetPathWritesOnlyTheProgramsOwnValues) {
+    AddDrives(2);
+    ASSERT_TRUE(Start());
+    QAbstractItemModel* model = controller->DriveTable()->model();
+    smart::smart.gbAttrFailed = 1;
+    smart::smart.gnCurrTemp = 55;
+
+    // Before a poll has pushed a status nothing changes.
+    EXPECT_TRUE(model->setData(model->index(0, 3), "typed", Qt::EditRole));
+    EXPECT_EQ(Cell(controller->DriveTable(), 0, 3), "OK");
+
+    controller->SetDrvFailed();
+    model->setData(model->index(0, 3), "typed", Qt::EditRole);
+    model->setData(model->index(0, 2), "typed", Qt::EditRole);
+    model->setData(model->index(1, 3), "typed", Qt::EditRole);
+    EXPECT_EQ(Cell(controller->DriveTable(), 0, 3), "Failed");
+    EXPECT_EQ(Cell(controller->DriveTable(), 0, 2), "55");
+    EXPECT_EQ(Cell(controller->DriveTable(), 1, 3), "OK");
+    // The refresh kept the chosen drive chosen.
+    EXPECT_EQ(dev.gpSelDevInfo, dev.gpHeadDevInfo);
+    EXPECT_EQ(controller->DriveTable()->selectionModel()->selectedRows().size(), 1);
+}
+
+TEST(StringTable, ParsesEntriesCommentsAndEscapesAndSkipsBrokenOnes) {
+    const auto table =
+        shell::ParseStringTable("/* c */ \"A\" = \"x;y\";\n// note\n\"B\"=\"q\\\"uote\\n\";\n\"C\" "
+                                "= broken;\n\"D\" = \"d\";");
+    EXPECT_EQ(table.value("A"), "x;y");
+    EXPECT_EQ(table.value("B"), "q\"uote\n");
+    EXPECT_FALSE(table.contains("C"));
+    EXPECT_EQ(table.value("D"), "d");
+    EXPECT_EQ(shell::LocalizedString("IDS_PROMO2_PATH", "", "Messages"),
+              "https://zentrova.example/guide/drive-care");
+    EXPECT_EQ(shell::LocalizedString("IDS_NONE", "fallback", "Messages"), "fallback");
+}
+
+int main(int argc, char* argv[]) {
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
