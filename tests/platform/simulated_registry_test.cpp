@@ -39,11 +39,15 @@ class SimulatedDrives : public ::testing::Test {
         std::ofstream(path, std::ios::binary) << text;
         return path;
     }
-    std::vector<xDEV_INFO*> Records() {
-        std::vector<xDEV_INFO*> out;
-        for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            out.push_back(r);
-        return out;
+    // The first three records of the list, which must hold exactly three.
+    static std::array<xDEV_INFO*, 3> ThreeDrives() {
+        EXPECT_EQ(dev.nDevCnt, 3);
+        xDEV_INFO* first = dev.gpHeadDevInfo;
+        xDEV_INFO* second = first != nullptr ? first->pNext : nullptr;
+        xDEV_INFO* third = second != nullptr ? second->pNext : nullptr;
+        EXPECT_NE(third, nullptr);
+        EXPECT_TRUE(third == nullptr || third->pNext == nullptr);
+        return {first, second, third};
     }
     fs::path dir_;
 };
@@ -94,8 +98,8 @@ TEST_F(SimulatedDrives, GoodFileThroughDetectionAndPolls) {
     SMARTDeviceDetection(registry);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
-    const std::vector<xDEV_INFO*> drives = Records();
-    ASSERT_EQ(drives.size(), 3u);
+    const std::array<xDEV_INFO*, 3> drives = ThreeDrives();
+    ASSERT_NE(drives[2], nullptr);
     EXPECT_STREQ(drives[0]->szDevFilePath, "/dev/sda");
     EXPECT_STREQ(drives[0]->szModelNum, "HD-EXAMPLE 80G");
     EXPECT_STREQ(drives[0]->szFirmwareRev, "FW01");
@@ -183,8 +187,8 @@ TEST_F(SimulatedDrives, DemoDrives) {
     SMARTDeviceDetection(*registry);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
-    const std::vector<xDEV_INFO*> drives = Records();
-    ASSERT_EQ(drives.size(), 3u);
+    const std::array<xDEV_INFO*, 3> drives = ThreeDrives();
+    ASSERT_NE(drives[2], nullptr);
     EXPECT_STREQ(drives[0]->szDevFilePath, "/dev/sda");
     EXPECT_EQ(drives[0]->nSizeGB, 232);
     EXPECT_EQ(drives[0]->nTemperature, 36);
