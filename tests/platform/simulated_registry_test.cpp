@@ -263,15 +263,9 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {"{\"drives\": [{\"readings\": [{\"attributes\": [\n{\"id\": 5, \"value\": -1, "
          "\"worst\": 1, \"threshold\": 0}]}]}]}",
          2, "attribute 1: \"value\" must be an integer from 0 to 255"},
-        {"{\"drives\": [{\"readings\": [{\"attributes\": [\n{\"id\": \"5\", \"value\": 1, "
-         "\"worst\": 1, \"threshold\": 0}]}]}]}",
-         2, "\"id\" must be an integer from 0 to 255"},
         {"{\"drives\": [{\"readings\": [{\"attributes\": [\n{\"id\": 5.0, \"value\": 1, "
          "\"worst\": 1, \"threshold\": 0}]}]}]}",
          2, "\"id\" must be an integer"},
-        {"{\"drives\": [{\"readings\": [{\"attributes\": [\n{\"id\": 5, \"value\": 1, "
-         "\"worst\": 1, \"threshold\": 0, \"flags\": 65536}]}]}]}",
-         2, "\"flags\" must be an integer from 0 to 65535"},
         {"{\"drives\": [{\"readings\": [{\"attributes\": [\n{\"id\": 5,\n\"value\": 1}]}]}]}", 2,
          "reading 1, attribute 1: \"worst\" is missing"},
         {"{\"drives\": [{\n\"sizeBytes\": 99999999999999999999}]}", 2,
@@ -291,9 +285,6 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {"{\"drives\": [{\"readings\": [{\"attributes\": [{\"id\": 5, \"value\": 1, \"worst\": 1, "
          "\"threshold\": 0, \"raw\": [1,\n256]}]}]}]}",
          2, "byte 2 of \"raw\" must be an integer from 0 to 255"},
-        {"{\"drives\": [{\"readings\": [{\"attributes\": [{\"id\": 5, \"value\": 1, \"worst\": 1, "
-         "\"threshold\": 0, \"raw\":\n3}]}]}]}",
-         2, "\"raw\" must be a list of up to six bytes"},
         {thirtyOne, 32, "drive 1, reading 1: more than 30 attributes"},
         {"{\"drives\": [{\"readings\": [\n{\"dataPage\": \"000102\", \"thresholdsPage\": \"\"}]}]}",
          2,
@@ -309,7 +300,6 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {"{\"drives\": [{\"readings\": [{\"attributes\": [],\n\"dataPage\": \"\"}]}]}", 2,
          "either \"attributes\" or the two pages, not both"},
         {"{\"drives\": [{\"readings\": [\n{}]}]}", 2, "a reading needs \"attributes\""},
-        {"{\"drives\": [{\"readings\":\n{}}]}", 2, "\"readings\" must be a list"},
     };
     for (std::size_t i = 0; i < cases.size(); ++i) {
         SCOPED_TRACE("case " + std::to_string(i));
