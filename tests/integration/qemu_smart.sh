@@ -19,8 +19,11 @@ readonly SKIP=77
 # The whole run, boot included, must end well inside CTest's time limit.
 readonly BOOT_LIMIT_SECONDS=${ZENTROVA_QEMU_LIMIT:-90}
 
+# Where a skip of the fetch step leaves its reason for the boot step to name.
+SKIP_NOTE=
 skip() {
     echo "SKIPPED: $*"
+    [ -n "$SKIP_NOTE" ] && echo "$*" >"$SKIP_NOTE"
     exit "$SKIP"
 }
 fail() {
@@ -283,16 +286,9 @@ case ${1:-} in
 fetch)
     [ $# -eq 2 ] || fail "usage: $0 fetch CACHE_DIR"
     mkdir -p "$2" || fail "cannot create $2"
-    # A skip is remembered so that the boot step can name its reason.
-    out=$(fetch "$2")
-    rc=$?
-    echo "$out"
-    if [ $rc -eq $SKIP ]; then
-        echo "$out" | sed -n 's/^SKIPPED: //p' | tail -n 1 >"$2/fetch-skipped"
-    else
-        rm -f "$2/fetch-skipped"
-    fi
-    exit $rc
+    rm -f "$2/fetch-skipped"
+    SKIP_NOTE="$2/fetch-skipped"
+    fetch "$2"
     ;;
 run)
     [ $# -eq 5 ] || fail "usage: $0 run CACHE_DIR WORK_DIR PROBE EXPECTED"
