@@ -10,7 +10,7 @@ packages=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
     xvfb xauth x11-utils
-    qemu-system-x86 busybox-static cpio
+    qemu-system-x86 busybox-static cpio xz-utils
 )
 
 missing=()
