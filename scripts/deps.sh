@@ -9,7 +9,7 @@ packages=(
     nlohmann-json3-dev libplist-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth x11-utils
+    xvfb xauth x11-utils fonts-dejavu-core
     qemu-system-x86 busybox-static cpio xz-utils
 )
 

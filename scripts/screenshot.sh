@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Takes the pictures of the main window in docs/ on the demo drives, under a
+# virtual X server, in a scratch folder so no data folder is left behind.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+root="$PWD"
+scripts/deps.sh
+cmake --preset default >/dev/null
+cmake --build --preset default --target zentrova_screenshot
+work="$(mktemp -d)"
+trap 'rm -rf "$work"' EXIT
+mkdir -p docs
+cd "$work"
+LC_ALL=C.UTF-8 ZENTROVA_SIMULATED_DRIVES="$root/share/demo-drives.json" \
+    xvfb-run -a -s "-screen 0 1280x900x24" \
+    "$root/build/monitor/zentrova_screenshot" "$root/docs/main-window.png" "$root/docs/main-window-log.png"
+echo "Wrote docs/main-window.png and docs/main-window-log.png"
