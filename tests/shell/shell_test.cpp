@@ -375,6 +375,14 @@ TEST_F(Shell, AdvertisementWindowTimerPromosAboutAndHelp) {
     EXPECT_FALSE(controller->AdvertWindow()->isVisible());
     EXPECT_TRUE(controller->MainWindow()->isVisible());
     EXPECT_EQ(controller->AdTimer(), nullptr);
+
+    // Closing the advertisement window from the window manager also leads on.
+    controller.reset();
+    ResetAll();
+    ASSERT_TRUE(Start());
+    controller->AdvertWindow()->close();
+    EXPECT_TRUE(controller->MainWindow()->isVisible());
+    EXPECT_EQ(controller->AdTimer(), nullptr);
 }
 
 TEST_F(Shell, CellColoursComeFromEachRowsOwnData) {
