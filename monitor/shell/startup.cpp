@@ -34,7 +34,8 @@ bool AppController::applicationWillFinishLaunching() {
     const QDir current(strCurrPath);
     if (!current.exists(QStringLiteral("Zentrodat")))
         current.mkdir(QStringLiteral("Zentrodat"));
-    strDrvPath = strCurrPath + QStringLiteral("/Zentrodat");
+    // Started from "/", the folder is "/Zentrodat", where the uninstaller looks.
+    strDrvPath = QDir::cleanPath(strCurrPath + QStringLiteral("/Zentrodat"));
 
     // 8. A log the monitor cannot create ends it here, before anything else
     // uses the drive list that ending released.
