@@ -291,10 +291,19 @@ TEST_F(Shell, LogPageReadsOnlyWhatIsNewAndAlwaysAppendsAtTheEnd) {
     controller->DriveTable()->selectRow(0);
     EXPECT_EQ(view->toPlainText(), Shown(header + entry + "caf\xC3\xA9\r\n"));
 
+    // A log replaced by a shorter file is shown afresh, not appended to.
+    {
+        QFile replaced(LogPath(0));
+        ASSERT_TRUE(replaced.open(QIODevice::WriteOnly | QIODevice::Truncate));
+        replaced.write("new\r\n");
+    }
+    controller->FillLogEvents();
+    EXPECT_EQ(view->toPlainText(), "new\n");
+
     // Clearing the selection leaves no drive chosen and the page as it was.
     controller->DriveTable()->clearSelection();
     EXPECT_EQ(dev.gpSelDevInfo, nullptr);
-    EXPECT_EQ(view->toPlainText(), Shown(header + entry + "caf\xC3\xA9\r\n"));
+    EXPECT_EQ(view->toPlainText(), "new\n");
 
     // A log deleted while running leaves the page alone.
     controller->DriveTable()->selectRow(1);
