@@ -3,6 +3,7 @@
 #include "device/knowndrives.h"
 
 #include <array>
+#include <cstring>
 
 namespace zentrova::smart {
 
@@ -167,7 +168,14 @@ bool DependsOnVendorOption(std::uint8_t attributeId) {
 std::int32_t VendorOptionFor(const device::xDEV_INFO* drive, std::uint8_t attributeId) {
     if (drive == nullptr || !DependsOnVendorOption(attributeId))
         return 0;
-    return device::lookupdrive(drive->szModelNum, drive->szFirmwareRev, attributeId);
+    // The table is searched with C string functions: never past the field.
+    char model[sizeof drive->szModelNum];
+    std::memcpy(model, drive->szModelNum, sizeof model);
+    model[sizeof model - 1] = '\0';
+    char firmware[sizeof drive->szFirmwareRev];
+    std::memcpy(firmware, drive->szFirmwareRev, sizeof firmware);
+    firmware[sizeof firmware - 1] = '\0';
+    return device::lookupdrive(model, firmware, attributeId);
 }
 
 const QString& AttributeIdText(std::uint8_t attributeId) {
