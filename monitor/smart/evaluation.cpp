@@ -58,11 +58,11 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
     StartColumns(cols, d);
 
     // A redisplay judges the stored reading against itself: nothing can have
-    // changed, so its log is not even opened.
+    // changed. The log is opened with the first change to write, so that a
+    // reading like the last costs no file access.
     const bool fresh = operation == 0;
     LogAppender log;
-    if (fresh)
-        log.Open(LogFilePath(host.DrvPath(), d)); // a missing log stays missing
+    bool logOpened = false;
     const device::ATASMARTAttributeStruct* prev = smart.gpPrevSmartAttr[d];
     const bool comparable = smart.gbFlag[d] == 0;
     smart.gnTotAttr = 0;
@@ -88,12 +88,16 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
 
         // A fall to 0 is not logged; a rise from 0 is.
         if (fresh && e.current != 0 && prev != nullptr && e.current != prev[i].current &&
-            comparable && log.IsOpen()) {
-            if (!locale)
+            comparable) {
+            if (!logOpened) {
+                logOpened = true;
+                log.Open(LogFilePath(host.DrvPath(), d)); // a missing log stays missing
                 locale = host.LogLocale();
-            log.Append(AttributeChangeEntry(platform::CurrentDateTime(), model.constData(),
-                                            firmware.constData(), id, name, prev[i].current,
-                                            e.current, *locale));
+            }
+            if (log.IsOpen())
+                log.Append(AttributeChangeEntry(platform::CurrentDateTime(), model.constData(),
+                                                firmware.constData(), id, name, prev[i].current,
+                                                e.current, *locale));
         }
 
         cols.Attr_3_Array.append(ByteText(threshold));

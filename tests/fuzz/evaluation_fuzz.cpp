@@ -8,6 +8,7 @@
 #include "settings/settings_state.h"
 #include "smart/event_log.h"
 #include "smart/poll_cycle.h"
+#include "smart/quiet_host.h"
 
 #include <QTemporaryDir>
 
@@ -18,27 +19,6 @@
 using namespace zentrova;
 
 namespace {
-
-class Host final : public smart::PollHost {
-  public:
-    smart::AttributeColumns columns;
-    QString path;
-    bool firstTime = false;
-    bool drvFailed = false;
-    smart::AttributeColumns& AttrColumns() override { return columns; }
-    QString DrvPath() const override { return path; }
-    bool FirstTime() const override { return firstTime; }
-    void ReloadAttrTable() override {}
-    void SetDrvFailed() override { drvFailed = true; }
-    void EditDriveCell(int column, int row) override {
-        if (row < 0 || row >= device::kMaxDrives || column < 2 || column > 3)
-            __builtin_trap();
-        (void)smart::DriveTableValueSet(column == 2 ? "Temp" : "SMART", row, drvFailed);
-    }
-    void ReloadDriveTable() override {}
-    void RestoreMainWindowIfMinimised() override {}
-    void FillLogEvents() override {}
-};
 
 struct Input {
     const std::uint8_t* data;
@@ -58,7 +38,7 @@ struct Input {
     }
 };
 
-void CheckTable(const Host& host, std::uint8_t result) {
+void CheckTable(const testing::QuietHost& host, std::uint8_t result) {
     const smart::AttributeColumns& c = host.columns;
     const qsizetype n = smart::smart.gnTotAttr;
     if (n < 0 || n > device::kSmartEntryCount)
@@ -118,10 +98,12 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     settings::settings.gbCheckLog[d] = cfg[4] & 2;
     smart::smart.gbFlag[d] = cfg[4] & 1;
 
-    Host host;
-    host.path = dir.path();
+    testing::QuietHost host;
+    host.drvPath = dir.path();
     host.firstTime = cfg[5] & 1;
-    const QString log = smart::LogFilePath(host.path, d);
+    host.col2 = QVariantList(device::kMaxDrives, QStringLiteral("N/A"));
+    host.col3 = QStringList(device::kMaxDrives, QStringLiteral("OK"));
+    const QString log = smart::LogFilePath(host.drvPath, d);
     if (cfg[5] & 4) {
         smart::CreateLogFile(log, QDateTime(QDate(2026, 1, 1), QTime(0, 0)));
         if (::truncate(QFile::encodeName(log).constData(), 0) != 0)

@@ -6,6 +6,7 @@
 #include "device/device.h"
 #include "fakes/fake_registry.h"
 #include "platform/ui/alert_panel.h"
+#include "quiet_host.h"
 #include "settings/settings_state.h"
 #include "smart/event_log.h"
 #include "smart/poll_cycle.h"
@@ -21,45 +22,14 @@
 
 namespace zentrova::testing {
 
-class FakeHost : public smart::PollHost {
+class FakeHost : public QuietHost {
   public:
-    smart::AttributeColumns columns;
-    QString drvPath;
-    bool firstTime = false;
-    bool drvFailed = false;
-    bool minimised = false;
-    QVariantList col2; // "Temp"
-    QStringList col3;  // "SMART"
     int attrReloads = 0;
     int driveReloads = 0;
     int logRefreshes = 0;
-    int evaluations = 0;
 
-    smart::AttributeColumns& AttrColumns() override { return columns; }
-    QString DrvPath() const override { return drvPath; }
-    bool FirstTime() const override { return firstTime; }
-    QLocale LogLocale() const override { return QLocale(QLocale::English, QLocale::UnitedStates); }
     void ReloadAttrTable() override { ++attrReloads; }
-    std::uint8_t FillAttributeListTable(const device::ATASMARTAttributeStruct* a,
-                                        const device::ATASMARTThresholdsStruct* t,
-                                        int operation) override {
-        ++evaluations;
-        return PollHost::FillAttributeListTable(a, t, operation);
-    }
-    void SetDrvFailed() override { drvFailed = true; }
-    void EditDriveCell(int column, int row) override {
-        static const char* const ids[] = {"Drive", "DrvSize", "Temp", "SMART"};
-        const smart::DriveCellUpdate u =
-            smart::DriveTableValueSet(QString::fromLatin1(ids[column]), row, drvFailed);
-        if (u.setTemp)
-            col2[row] = u.temp;
-        if (u.setSmart)
-            col3[row] = u.smartStatus;
-        if (u.restoreMinimisedWindow)
-            minimised = false;
-    }
     void ReloadDriveTable() override { ++driveReloads; }
-    void RestoreMainWindowIfMinimised() override { minimised = false; }
     void FillLogEvents() override { ++logRefreshes; }
 
     // Row r of the attribute table as the user reads it, cells joined by '|'.
