@@ -126,28 +126,4 @@ void ShowSelectedDriveReading(PollHost& host) {
     settings::settings.bPoll[d] = 0;
 }
 
-bool ColumnMatches(const QString& columnIdentifier, const QString& key) {
-    return !key.isEmpty() && columnIdentifier.contains(key, Qt::CaseInsensitive);
-}
-
-DriveCellUpdate DriveTableValueSet(const QString& columnIdentifier, int row, bool bDrvFailed) {
-    DriveCellUpdate update;
-    const device::xDEV_INFO* drive = device::dev.gpSelDevInfo;
-    if (!bDrvFailed || drive == nullptr || row != drive->nDevIndex)
-        return update;
-    if (ColumnMatches(columnIdentifier, QStringLiteral("Temp"))) {
-        update.setTemp = true;
-        update.temp = smart.gnCurrTemp;
-        update.reloadDriveTable = true;
-    }
-    if (ColumnMatches(columnIdentifier, QStringLiteral("SMART"))) {
-        update.setSmart = true;
-        update.smartStatus =
-            smart.gbAttrFailed != 0 ? QStringLiteral("Failed") : QStringLiteral("OK");
-        update.reloadDriveTable = true;
-        update.restoreMinimisedWindow = true;
-    }
-    return update;
-}
-
 } // namespace zentrova::smart

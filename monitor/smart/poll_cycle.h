@@ -3,9 +3,7 @@
 #pragma once
 
 #include "smart/evaluation.h"
-
-#include <QString>
-#include <QVariant>
+#include "smart/table_rules.h"
 
 #include <cstdint>
 
@@ -43,21 +41,5 @@ void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host);
 // stored reading with operation 1, or polls it when it has none, when it is
 // marked in `bPoll` or during start-up's first reload (then clears its mark).
 void ShowSelectedDriveReading(PollHost& host);
-
-// What the drive table's value-set path does for a committed edit of the cell
-// (columnIdentifier, row). The edited object itself is never stored.
-struct DriveCellUpdate {
-    bool setTemp = false; // Col_2_Array[row] := temp (a number)
-    std::int32_t temp = 0;
-    bool setSmart = false; // Col_3_Array[row] := smartStatus
-    QString smartStatus;
-    bool reloadDriveTable = false;
-    bool restoreMinimisedWindow = false;
-};
-DriveCellUpdate DriveTableValueSet(const QString& columnIdentifier, int row, bool bDrvFailed);
-
-// Column matching of both tables: the key occurs in the identifier,
-// compared without regard to case.
-bool ColumnMatches(const QString& columnIdentifier, const QString& key);
 
 } // namespace zentrova::smart

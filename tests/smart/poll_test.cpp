@@ -220,3 +220,40 @@ TEST_F(PollCycle, DriveTableValueSetStoresOnlyTheProgramsOwnValues) {
     device::dev.gpSelDevInfo = nullptr;
     EXPECT_FALSE(DriveTableValueSet("SMART", 1, true).setSmart);
 }
+
+TEST_F(PollCycle, AttributeTableShowsEachRowByItsOwnData) {
+    EXPECT_EQ(AttributeRowCount(), 30);
+    EXPECT_FALSE(AttributeCellValue(host.columns, "AttrName", 0).isValid());
+    EXPECT_EQ(AttributeCellColour(host.columns, "AttrStatus", 0), CellColour::Blue);
+
+    Detect({"HD-EXAMPLE 80G"});
+    Select(0);
+    std::vector<EntrySpec> entries;
+    for (std::uint8_t id = 1; id <= 22; ++id)
+        entries.push_back({id, 100, 100, 0, static_cast<std::uint8_t>(id == 2 ? 100 : 10)});
+    entries.insert(entries.begin() + 1, EntrySpec{0, 5, 5, 0, 9}); // an empty slot early on
+    SetReading(0, entries);
+    PollOnce();
+    EXPECT_EQ(AttributeRowCount(), 22);
+    const AttributeColumns& c = host.columns;
+    EXPECT_EQ(AttributeCellValue(c, "AttrID", 1).toString(), "02");
+    EXPECT_EQ(AttributeCellValue(c, "attrfaildate", 1).toString(), "12/05/2026");
+    EXPECT_FALSE(AttributeCellValue(c, "AttrID", 22).isValid());
+    EXPECT_FALSE(AttributeCellValue(c, "Unrelated", 1).isValid());
+    for (const char* col : {"AttrFailDate", "AttrThreshold", "AttrValue", "AttrWorst"}) {
+        EXPECT_EQ(AttributeCellColour(c, col, 1), CellColour::Red) << col;
+        EXPECT_EQ(AttributeCellColour(c, col, 2), CellColour::Black) << col;
+    }
+    EXPECT_EQ(AttributeCellColour(c, "AttrStatus", 1), CellColour::Red);
+    EXPECT_EQ(AttributeCellColour(c, "AttrStatus", 2), CellColour::Blue);
+    // Asked out of order, rows still keep their own colours.
+    EXPECT_EQ(AttributeCellColour(c, "AttrValue", 2), CellColour::Black);
+    EXPECT_EQ(AttributeCellColour(c, "AttrValue", 1), CellColour::Red);
+    for (const char* col : {"AttrID", "AttrName"})
+        EXPECT_EQ(AttributeCellColour(c, col, 1), CellColour::Default) << col;
+
+    EXPECT_EQ(DriveCellColour("SMART", "Failed"), CellColour::Red);
+    EXPECT_EQ(DriveCellColour("smart", "FAILED"), CellColour::Red);
+    EXPECT_EQ(DriveCellColour("SMART", "OK"), CellColour::Blue);
+    EXPECT_EQ(DriveCellColour("Temp", "Failed"), CellColour::Default);
+}
