@@ -53,6 +53,10 @@ class LogAppender {
 struct LogReadResult {
     bool ok = false; // false: no file, or it could not be read; nothing changes
     QString text;    // the new text, decoded as UTF-8
+    // The file had become shorter than *position (replaced or cut by someone
+    // else): it was read from its start, and a view showing it should be
+    // emptied before `text` goes in.
+    bool restarted = false;
 };
 // Reads what was added since *position and moves *position past the last whole
 // UTF-8 character read, so a character split by a writer is read whole next time.

@@ -1,0 +1,192 @@
+#include "event_log.h"
+
+#include <QFile>
+
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace zentrova::smart {
+
+static_assert(sizeof(off_t) == 8, "log positions are 64-bit");
+
+namespace {
+
+// Opens `path` without blocking on a FIFO or device and answers -1 unless it
+// is a regular file. O_NONBLOCK stays set: it has no effect on regular files.
+int OpenRegularFile(const QString& path, int flags) {
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do {
+        fd = ::open(name.constData(), flags | O_CLOEXEC | O_NONBLOCK, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return -1;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+bool WriteAll(int fd, const char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::write(fd, data, size);
+        if (n < 0) {
+            if (errno == EINTR)
+                continue;
+            return false;
+        }
+        if (n == 0)
+            return false;
+        data += n;
+        size -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+// Length of the longest prefix of `bytes` that does not end inside a
+// multi-byte UTF-8 sequence.
+qsizetype WholeCharacterPrefix(const QByteArray& bytes) {
+    const qsizetype n = bytes.size();
+    for (qsizetype k = 1; k <= 4 && k <= n; ++k) {
+        const auto b = static_cast<unsigned char>(bytes[n - k]);
+        if ((b & 0xC0) == 0x80)
+            continue; // continuation byte: look further back for its lead
+        const qsizetype need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
+        return need > k ? n - k : n;
+    }
+    return n; // no lead byte nearby: not a split character, let the decoder judge
+}
+
+} // namespace
+
+QString LogFilePath(const QString& strDrvPath, int index) {
+    return strDrvPath + QStringLiteral("/SMARTLog") + QString::number(index);
+}
+
+QString FormatLogTimestamp(const QDateTime& when, const QLocale& locale) {
+    return locale.toString(when, QStringLiteral("ddd, MMM dd yyyy, hh:mm AP"));
+}
+
+QByteArray LogHeader(const QDateTime& when, const QLocale& locale) {
+    QByteArray out = FormatLogTimestamp(when, locale).toUtf8();
+    out += " :: INFO\r\n";
+    out += "S.M.A.R.T. Monitoring started.\n\n\r\n";
+    return out;
+}
+
+QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const char* firmware,
+                                std::uint8_t attributeId, const QString& name, int lastValue,
+                                int newValue, const QLocale& locale) {
+    // The drive's strings pass through the decoder so that the file stays
+    // valid UTF-8 whatever bytes the drive reported.
+    QByteArray out = FormatLogTimestamp(when, locale).toUtf8();
+    out.reserve(out.size() + 160);
+    out += " :: ALERT\r\n[ ";
+    out += QString::fromUtf8(model != nullptr ? model : "").toUtf8();
+    out += ", S/N : ";
+    out += QString::fromUtf8(firmware != nullptr ? firmware : "").toUtf8();
+    out += " ] - Attribute changed\r\nAttribute :  ";
+    out += QByteArray::number(attributeId, 16).toUpper();
+    out += ", ";
+    out += name.toUtf8();
+    out += "\r\nLast checked value :  ";
+    out += QByteArray::number(lastValue);
+    out += "\r\nNew Value :  ";
+    out += QByteArray::number(newValue);
+    out += "\r\n\r\n";
+    return out;
+}
+
+LogCreateResult CreateLogFile(const QString& path, const QDateTime& now, const QLocale& locale) {
+    const QByteArray name = QFile::encodeName(path);
+    int fd;
+    do {
+        // O_EXCL: whatever already has this name (a log of an earlier run, or
+        // anything else) is left exactly as it is.
+        fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    } while (fd < 0 && errno == EINTR);
+    if (fd < 0)
+        return errno == EEXIST ? LogCreateResult::Existed : LogCreateResult::CreateFailed;
+    const QByteArray header = LogHeader(now, locale);
+    bool ok = WriteAll(fd, header.constData(), static_cast<std::size_t>(header.size()));
+    ok = ::fsync(fd) == 0 && ok;
+    ok = ::close(fd) == 0 && ok;
+    return ok ? LogCreateResult::Created : LogCreateResult::HeaderFailed;
+}
+
+LogAppender::~LogAppender() {
+    Close();
+}
+
+bool LogAppender::Open(const QString& path) {
+    Close();
+    // Never O_CREAT: a log removed while the monitor runs stays removed.
+    fd_ = OpenRegularFile(path, O_WRONLY | O_APPEND);
+    return fd_ >= 0;
+}
+
+bool LogAppender::Append(const QByteArray& bytes) {
+    if (fd_ < 0)
+        return false;
+    return WriteAll(fd_, bytes.constData(), static_cast<std::size_t>(bytes.size()));
+}
+
+void LogAppender::Close() {
+    if (fd_ >= 0)
+        ::close(fd_); // nothing useful to do on failure: every write has been made
+    fd_ = -1;
+}
+
+LogReadResult ReadLogSince(const QString& path, std::int64_t* position) {
+    LogReadResult result;
+    if (position == nullptr)
+        return result;
+    const int fd = OpenRegularFile(path, O_RDONLY);
+    if (fd < 0)
+        return result;
+    struct stat st {};
+    if (::fstat(fd, &st) != 0) {
+        ::close(fd);
+        return result;
+    }
+    std::int64_t from = *position;
+    if (from < 0 || from > st.st_size) {
+        from = 0;
+        result.restarted = true;
+    }
+
+    QByteArray bytes;
+    bytes.resize(static_cast<qsizetype>(st.st_size - from));
+    qsizetype got = 0;
+    bool failed = false;
+    while (got < bytes.size()) {
+        const ssize_t n =
+            ::pread(fd, bytes.data() + got, static_cast<std::size_t>(bytes.size() - got),
+                    static_cast<off_t>(from + got));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n < 0) {
+            failed = true;
+            break;
+        }
+        if (n == 0)
+            break; // cut short by someone else since fstat: take what is there
+        got += n;
+    }
+    ::close(fd);
+    if (failed)
+        return LogReadResult{};
+    bytes.truncate(got);
+
+    const qsizetype whole = WholeCharacterPrefix(bytes);
+    result.text = QString::fromUtf8(bytes.constData(), whole);
+    *position = from + whole;
+    result.ok = true;
+    return result;
+}
+
+} // namespace zentrova::smart
