@@ -13,8 +13,8 @@ static_assert(sizeof(off_t) == 8, "log positions are 64-bit");
 
 namespace {
 
-// Opens `path` without following it into a FIFO or device (where a plain open
-// for writing could block) and answers -1 unless it is a regular file.
+// Opens `path` without blocking on a FIFO or device and answers -1 unless it
+// is a regular file. O_NONBLOCK stays set: it has no effect on regular files.
 int OpenRegularFile(const QString& path, int flags) {
     const QByteArray name = QFile::encodeName(path);
     int fd;
@@ -25,11 +25,6 @@ int OpenRegularFile(const QString& path, int flags) {
         return -1;
     struct stat st {};
     if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(fd);
-        return -1;
-    }
-    const int fl = ::fcntl(fd, F_GETFL);
-    if (fl < 0 || ::fcntl(fd, F_SETFL, fl & ~O_NONBLOCK) != 0) {
         ::close(fd);
         return -1;
     }

@@ -19,6 +19,7 @@ using device::kSmartPageSize;
 // `exists` is false until the first evaluation.
 struct AttributeColumns {
     bool exists = false;
+    int drive = -1; // nDevIndex of the drive whose reading they show; -1 before the first fill
     QStringList Attr_0_Array; // "AttrID"
     QStringList Attr_1_Array; // "AttrName"
     QStringList Attr_2_Array; // "AttrFailDate"

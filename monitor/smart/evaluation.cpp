@@ -1,0 +1,141 @@
+#include "evaluation.h"
+
+#include "platform/ui/alert_panel.h"
+#include "settings/settings_state.h"
+#include "smart/attribute_catalogue.h"
+#include "smart/event_log.h"
+
+#include <cstring>
+#include <optional>
+
+namespace zentrova::smart {
+
+namespace {
+
+constexpr int kColumnCapacity = device::kSmartEntryCount;
+
+template <std::size_t N> QByteArray Bounded(const char (&text)[N]) {
+    return QByteArray(text, static_cast<qsizetype>(::strnlen(text, N)));
+}
+
+// Every evaluation rebuilds the columns whole for the drive it judges.
+void StartColumns(AttributeColumns& cols, int drive) {
+    QStringList* all[] = {&cols.Attr_0_Array, &cols.Attr_1_Array, &cols.Attr_2_Array,
+                          &cols.Attr_3_Array, &cols.Attr_4_Array, &cols.Attr_5_Array,
+                          &cols.Attr_6_Array};
+    for (QStringList* col : all) {
+        col->clear();
+        col->reserve(kColumnCapacity);
+    }
+    cols.exists = true;
+    cols.drive = drive;
+}
+
+} // namespace
+
+QString FailDateText(const QDate& date) {
+    return QString::asprintf("%02d/%02d/%04d", date.month(), date.day(), date.year());
+}
+
+std::uint8_t FillAttributeListTable(EvaluationHost& host,
+                                    const device::ATASMARTAttributeStruct* attributes,
+                                    const device::ATASMARTThresholdsStruct* thresholds,
+                                    int operation) {
+    const device::xDEV_INFO* drive = device::dev.gpSelDevInfo;
+    if (drive == nullptr || attributes == nullptr || thresholds == nullptr)
+        return 0;
+    const int d = drive->nDevIndex;
+    if (d < 0 || d >= kMaxDrives)
+        return 0;
+    auto& conf = settings::settings;
+
+    smart.gbAttrFailed = 0;
+    smart.bTempFailed = 0;
+    std::uint8_t result = 0;
+    QString alertText;
+
+    AttributeColumns& cols = host.AttrColumns();
+    StartColumns(cols, d);
+
+    // A redisplay judges the stored reading against itself: nothing can have
+    // changed. The log is opened with the first change to write, so that a
+    // reading like the last costs no file access.
+    const bool fresh = operation == 0;
+    LogAppender log;
+    bool logOpened = false;
+    const device::ATASMARTAttributeStruct* prev = smart.gpPrevSmartAttr[d];
+    const bool comparable = smart.gbFlag[d] == 0;
+    smart.gnTotAttr = 0;
+
+    const QByteArray model = Bounded(drive->szModelNum);
+    const QByteArray firmware = Bounded(drive->szFirmwareRev);
+    std::optional<QLocale> locale;
+
+    for (int i = 0; i < device::kSmartEntryCount; ++i) {
+        const device::ATASMARTAttributeStruct& e = attributes[i];
+        const std::uint8_t threshold = thresholds[i].ThresholdValue;
+        const std::uint8_t id = e.attributeId;
+        // An empty slot is no row: it adds nothing to any column, so every
+        // row holds one attribute's own values whatever the slot order.
+        if (id == 0)
+            continue;
+        const std::int32_t option = VendorOptionFor(drive, id);
+        const QString& name = AttributeName(id, option);
+
+        cols.Attr_0_Array.append(AttributeIdText(id));
+        cols.Attr_1_Array.append(name);
+        ++smart.gnTotAttr;
+
+        // A fall to 0 is not logged; a rise from 0 is.
+        if (fresh && e.current != 0 && prev != nullptr && e.current != prev[i].current &&
+            comparable) {
+            if (!logOpened) {
+                logOpened = true;
+                log.Open(LogFilePath(host.DrvPath(), d)); // a missing log stays missing
+                locale = host.LogLocale();
+            }
+            if (log.IsOpen())
+                log.Append(AttributeChangeEntry(platform::CurrentDateTime(), model.constData(),
+                                                firmware.constData(), id, name, prev[i].current,
+                                                e.current, *locale));
+        }
+
+        cols.Attr_3_Array.append(ByteText(threshold));
+        cols.Attr_4_Array.append(ByteText(e.current));
+        cols.Attr_5_Array.append(ByteText(e.worst));
+
+        const std::uint8_t degrees = e.rawvalue[0];
+        if (device::IsTemperatureAttribute(id, option) &&
+            static_cast<std::int32_t>(degrees) > conf.gnCriticaltemp[d] && comparable) {
+            // Taken literally: the drive's strings are never a format.
+            alertText =
+                QStringLiteral("Drive: ") + QString::fromUtf8(model) + QStringLiteral("\nS/N: ") +
+                QString::fromUtf8(firmware) +
+                QStringLiteral("\nThe Current Temperature value exeeds than Critical Temperature");
+            smart.gnCurrTemp = degrees;
+            smart.bTempFailed = 1;
+        }
+
+        if (e.current > threshold) {
+            cols.Attr_6_Array.append(QStringLiteral("OK"));
+            cols.Attr_2_Array.append(QString());
+        } else {
+            platform::NSBeep();
+            cols.Attr_6_Array.append(QStringLiteral("Failed"));
+            cols.Attr_2_Array.append(FailDateText(platform::CurrentDateTime().date()));
+            result = 1;
+        }
+    }
+    log.Close();
+
+    if (smart.bTempFailed == 1 && conf.gbCriticalTempEnable[d] == 1 && !host.FirstTime()) {
+        smart.gbMessagePoped[d] = 1;
+        platform::NSRunAlertPanel(QStringLiteral("Zentrova"), alertText, QStringLiteral("OK"));
+        smart.gbMessagePoped[d] = 0;
+    }
+
+    host.ReloadAttrTable();
+    return result;
+}
+
+} // namespace zentrova::smart

@@ -1,0 +1,41 @@
+// The judgement of one SMART reading of the selected drive: the attribute
+// table's columns, each attribute's verdict, the change entries of the drive's
+// log and the critical-temperature alert.
+#pragma once
+
+#include "smart/smart_state.h"
+
+#include <QLocale>
+#include <QString>
+
+#include <cstdint>
+
+namespace zentrova::smart {
+
+// What the evaluation needs from the controller that owns the attribute table.
+class EvaluationHost {
+  public:
+    virtual ~EvaluationHost() = default;
+    virtual AttributeColumns& AttrColumns() = 0;
+    virtual QString DrvPath() const = 0; // strDrvPath: the data folder with the logs
+    virtual bool FirstTime() const = 0;  // bFirstTime: start-up's first drive-table reload
+    virtual QLocale LogLocale() const { return QLocale::system(); }
+    virtual void ReloadAttrTable() = 0; // TheAttrTable's reloadData
+};
+
+// Operation 0 judges a fresh reading and logs what changed since the drive's
+// previous one; any other operation redisplays a stored reading and logs
+// nothing. Reads and writes the globals of `smart`, the per-drive settings
+// mirrors and `device::dev.gpSelDevInfo`, the drive judged. Answers 1 when an
+// attribute is at or below its threshold, else 0 (also for no selected drive).
+//
+// `attributes` and `thresholds` each point at 30 entries (a page from byte 2).
+std::uint8_t FillAttributeListTable(EvaluationHost& host,
+                                    const device::ATASMARTAttributeStruct* attributes,
+                                    const device::ATASMARTThresholdsStruct* thresholds,
+                                    int operation);
+
+// "%02d/%02d/%04d" of month, day and year: the fail date column.
+QString FailDateText(const QDate& date);
+
+} // namespace zentrova::smart

@@ -1,0 +1,129 @@
+#include "poll_cycle.h"
+
+#include "platform/ui/alert_panel.h"
+#include "settings/settings_state.h"
+
+#include <cstring>
+#include <new>
+
+namespace zentrova::smart {
+
+namespace {
+
+constexpr int kTempColumn = 2;
+constexpr int kSmartColumn = 3;
+
+// A page buffer that lives until shutdown, allocated on the drive's first poll.
+bool EnsurePage(std::uint8_t*& page) {
+    if (page == nullptr)
+        page = new (std::nothrow) std::uint8_t[kSmartPageSize]();
+    return page != nullptr;
+}
+
+int SelectedIndex() {
+    const device::xDEV_INFO* drive = device::dev.gpSelDevInfo;
+    if (drive == nullptr || drive->nDevIndex < 0 || drive->nDevIndex >= kMaxDrives)
+        return -1;
+    return drive->nDevIndex;
+}
+
+// No fresh reading: the attribute rows stay those of the drive's last good
+// reading, and never show another drive's attributes under this one.
+void KeepRowsAfterFailedRead(PollHost& host, int d) {
+    AttributeColumns& cols = host.AttrColumns();
+    if (cols.exists && cols.drive == d) {
+        smart.gnTotAttr = static_cast<std::int32_t>(cols.Attr_0_Array.size());
+    } else {
+        cols = AttributeColumns{};
+        cols.exists = true;
+        cols.drive = d;
+        smart.gnTotAttr = 0;
+    }
+    host.ReloadAttrTable();
+}
+
+void ShowFailureWarning(int d, const device::xDEV_INFO& drive) {
+    const QString text =
+        QString::fromUtf8(drive.szModelNum, static_cast<qsizetype>(::strnlen(
+                                                drive.szModelNum, sizeof drive.szModelNum))) +
+        QStringLiteral(",\n") +
+        QString::fromUtf8(
+            drive.szFirmwareRev,
+            static_cast<qsizetype>(::strnlen(drive.szFirmwareRev, sizeof drive.szFirmwareRev))) +
+        QStringLiteral(",\nis about to fail.\nMake sure to take backup of your data before it is "
+                       "lost.");
+    smart.gbMessagePoped[d] = 1;
+    platform::NSRunAlertPanel(QStringLiteral("WARNING"), text, QString());
+    smart.gbMessagePoped[d] = 0;
+}
+
+} // namespace
+
+void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host) {
+    // gnTotAttr is not cleared up front: it always counts the rows the
+    // columns hold, also when this poll is skipped.
+    const int d = SelectedIndex();
+    if (d < 0 || smart.gbMessagePoped[d] != 0)
+        return;
+    const device::xDEV_INFO& drive = *device::dev.gpSelDevInfo;
+
+    if (!EnsurePage(smart.gpSmartDataStruct[d]) || !EnsurePage(smart.gpSmartThreshStruct[d]) ||
+        device::GetSMARTAttributeAndThreshold(smart.gpSmartDataStruct[d],
+                                              smart.gpSmartThreshStruct[d]) != 1) {
+        // A failed read is no verdict: the drive's "SMART" cell keeps what it
+        // showed, and whatever the attempt left in the pages never becomes the
+        // previous reading, so the next good read is compared with the last
+        // good one. The drive also stays "not yet compared" if it was.
+        KeepRowsAfterFailedRead(host, d);
+        return;
+    }
+
+    const auto* attributes = device::AttributeEntries(smart.gpSmartDataStruct[d]);
+    const auto* thresholds = device::ThresholdEntries(smart.gpSmartThreshStruct[d]);
+    if (smart.gbFlag[d] != 0)
+        smart.gpPrevSmartAttr[d] = attributes; // nothing compares as changed
+    const std::uint8_t failed = host.FillAttributeListTable(attributes, thresholds, 0);
+
+    std::memcpy(smart.gTempDataStruct[d], smart.gpSmartDataStruct[d], kSmartPageSize);
+    smart.gpPrevSmartAttr[d] = device::AttributeEntries(smart.gTempDataStruct[d]);
+    smart.gbFlag[d] = 0;
+    std::memcpy(smart.gTempThreshStruct[d], smart.gpSmartThreshStruct[d], kSmartPageSize);
+    smart.gpPrevThreshold[d] = device::ThresholdEntries(smart.gTempThreshStruct[d]);
+
+    // bDrvFailed goes first: the cells are set at once, not when the table
+    // later commits an edit, so the value-set path must already be open.
+    host.SetDrvFailed();
+    if (failed == 1) {
+        platform::NSBeep();
+        smart.gbAttrFailed = 1;
+        if (drive.nTemperature != 0)
+            host.EditDriveCell(kTempColumn, d);
+        host.EditDriveCell(kSmartColumn, d);
+        host.ReloadDriveTable();
+        host.RestoreMainWindowIfMinimised();
+        if (smart.bTempFailed == 0)
+            ShowFailureWarning(d, drive);
+    } else {
+        smart.gbAttrFailed = 0;
+        host.EditDriveCell(kSmartColumn, d);
+        host.ReloadDriveTable();
+    }
+    host.ReloadAttrTable();
+    if (settings::settings.gbCheckLog[d] != 0)
+        host.FillLogEvents();
+}
+
+void ShowSelectedDriveReading(PollHost& host) {
+    const int d = SelectedIndex();
+    if (d < 0)
+        return;
+    if (!host.FirstTime() && smart.gpPrevThreshold[d] != nullptr &&
+        settings::settings.bPoll[d] != 1) {
+        host.FillAttributeListTable(smart.gpPrevSmartAttr[d], smart.gpPrevThreshold[d], 1);
+        return;
+    }
+    PollSelDriveForSMARTAndFillAttributeTable(host);
+    settings::settings.bPoll[d] = 0;
+}
+
+} // namespace zentrova::smart

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the evaluation fuzzer with clang in its own build tree and runs it
+# briefly. Exit 77 (reported as SKIPPED) when clang or libFuzzer is missing.
+# Usage: run_fuzz.sh SOURCE_DIR WORK_DIR [RUNS [SECONDS]]
+set -euo pipefail
+src=$1
+work=$2
+runs=${3:-1000000}
+seconds=${4:-20}
+
+cxx=""
+for c in clang++-14 clang++; do
+    if command -v "$c" >/dev/null 2>&1; then
+        cxx=$(command -v "$c")
+        break
+    fi
+done
+if [ -z "$cxx" ]; then
+    echo "SKIPPED: no clang++ (Debian packages clang and libclang-rt-14-dev)"
+    exit 77
+fi
+
+mkdir -p "$work"
+probe="$work/probe.cpp"
+printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
+    'extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }' >"$probe"
+if ! "$cxx" -fsanitize=fuzzer,address,undefined "$probe" -o "$work/probe" >"$work/probe.log" 2>&1; then
+    echo "SKIPPED: $cxx cannot link libFuzzer (Debian package libclang-rt-14-dev):"
+    cat "$work/probe.log"
+    exit 77
+fi
+
+cmake -S "$src/tests/fuzz" -B "$work/build" -DCMAKE_CXX_COMPILER="$cxx" \
+    -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTROVA_SOURCE_DIR="$src" >"$work/configure.log" 2>&1 ||
+    { cat "$work/configure.log"; exit 1; }
+cmake --build "$work/build" -j 2 --target evaluation_fuzz
+
+mkdir -p "$work/corpus"
+# The corpus keeps what earlier runs found; a crashing input is left in $work.
+"$work/build/evaluation_fuzz" -runs="$runs" -max_total_time="$seconds" -max_len=1700 \
+    -rss_limit_mb=2048 -artifact_prefix="$work/" -print_final_stats=1 "$work/corpus"
