@@ -167,7 +167,7 @@ void AppController::FreeAllocatedMemory() {
     attrColumns_ = zentrova::smart::AttributeColumns{};
 }
 
-void AppController::RestoreMainWindowIfMinimized() {
+void AppController::RestoreMainWindowIfMinimised() {
     if (SMARTWindow->isMinimized())
         SMARTWindow->showNormal();
 }

@@ -96,6 +96,9 @@ class AppController : public QObject {
     // or "SMART" cell from the last poll. What an editor carried is never
     // stored, so no argument brings it.
     void setObjectValueForTableColumn(const QString& identifier, int row);
+    // The same for the cell in column 2 ("Temp") or 3 ("SMART") of `row`, as
+    // if an edit of it had been begun and committed.
+    void EditDriveCell(int column, int row);
     void tableViewSelectionDidChange(QTableView* table);
 
     void CreateLogFilesForTheDrives();
@@ -108,7 +111,7 @@ class AppController : public QObject {
     // selection.
     void ReloadDriveTable();
     void ReloadAttrTable();
-    void RestoreMainWindowIfMinimized();
+    void RestoreMainWindowIfMinimised();
 
     // State that the evaluation and the poll share with the tables.
     zentrova::smart::AttributeColumns& AttrColumns() { return attrColumns_; }

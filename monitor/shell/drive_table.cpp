@@ -1,6 +1,9 @@
 // The callbacks that both tables share, and what choosing a drive sets off.
+// What a cell holds and how it is coloured follows the table rules of the
+// evaluation layer; this side only owns the drive table's column arrays.
 #include "AppController.h"
 
+#include "smart/table_rules.h"
 #include "table_model.h"
 #include "ui_MainWindow.h"
 
@@ -8,9 +11,9 @@
 
 using zentrova::device::dev;
 using zentrova::device::xDEV_INFO;
-using zentrova::shell::ColumnMatches;
 using zentrova::shell::TableId;
-using zentrova::smart::smart;
+using zentrova::smart::CellColour;
+using zentrova::smart::ColumnMatches;
 
 namespace {
 
@@ -20,17 +23,21 @@ QVariant Entry(const QStringList& column, int row) {
     return column[row];
 }
 
+QVariant ToColor(CellColour colour) {
+    switch (colour) {
+    case CellColour::Red:
+        return QColor(Qt::red);
+    case CellColour::Black:
+        return QColor(Qt::black);
+    case CellColour::Blue:
+        return QColor(Qt::blue);
+    case CellColour::Default:
+        break;
+    }
+    return {};
+}
+
 const QString kDrive = QStringLiteral("Drive");
-const QString kDrvSize = QStringLiteral("DrvSize");
-const QString kTemp = QStringLiteral("Temp");
-const QString kSmart = QStringLiteral("SMART");
-const QString kAttrId = QStringLiteral("AttrID");
-const QString kAttrName = QStringLiteral("AttrName");
-const QString kAttrFailDate = QStringLiteral("AttrFailDate");
-const QString kAttrThreshold = QStringLiteral("AttrThreshold");
-const QString kAttrValue = QStringLiteral("AttrValue");
-const QString kAttrWorst = QStringLiteral("AttrWorst");
-const QString kAttrStatus = QStringLiteral("AttrStatus");
 
 } // namespace
 
@@ -39,7 +46,7 @@ int AppController::numberOfRowsInTableView(TableId table) const {
     case TableId::Drives:
         return FindNoOfDevices();
     case TableId::Attributes:
-        return smart.gnTotAttr != 0 ? smart.gnTotAttr : 30;
+        return zentrova::smart::AttributeRowCount();
     }
     return 0;
 }
@@ -47,60 +54,32 @@ int AppController::numberOfRowsInTableView(TableId table) const {
 QVariant AppController::objectValueForTableColumn(const QString& identifier, int row) {
     QVariant value;
     if (driveColumns_.exists) {
-        if (ColumnMatches(identifier, kDrive)) {
-            smart.gbChangeColor = 0;
-            value = Entry(driveColumns_.Col_0_Array, row);
-        }
-        if (ColumnMatches(identifier, kDrvSize))
-            value = Entry(driveColumns_.Col_1_Array, row);
-        if (ColumnMatches(identifier, kTemp))
-            value = Entry(driveColumns_.Col_2_Array, row);
-        if (ColumnMatches(identifier, kSmart)) {
-            value = Entry(driveColumns_.Col_3_Array, row);
-            smart.gbChangeColor =
-                value.toString().compare(QStringLiteral("Failed"), Qt::CaseInsensitive) == 0;
+        const QStringList* columns[] = {&driveColumns_.Col_0_Array, &driveColumns_.Col_1_Array,
+                                        &driveColumns_.Col_2_Array, &driveColumns_.Col_3_Array};
+        const QString keys[] = {kDrive, QStringLiteral("DrvSize"), QStringLiteral("Temp"),
+                                QStringLiteral("SMART")};
+        for (int i = 0; i < 4; ++i) {
+            if (ColumnMatches(identifier, keys[i]))
+                value = Entry(*columns[i], row);
         }
     }
-    if (attrColumns_.exists) {
-        if (ColumnMatches(identifier, kAttrId))
-            value = Entry(attrColumns_.Attr_0_Array, row);
-        if (ColumnMatches(identifier, kAttrName))
-            value = Entry(attrColumns_.Attr_1_Array, row);
-        if (ColumnMatches(identifier, kAttrFailDate)) {
-            value = Entry(attrColumns_.Attr_2_Array, row);
-            smart.gbChangeColor = value.toString().isEmpty() ? 0 : 1;
-        }
-        if (ColumnMatches(identifier, kAttrThreshold))
-            value = Entry(attrColumns_.Attr_3_Array, row);
-        if (ColumnMatches(identifier, kAttrValue))
-            value = Entry(attrColumns_.Attr_4_Array, row);
-        if (ColumnMatches(identifier, kAttrWorst))
-            value = Entry(attrColumns_.Attr_5_Array, row);
-        if (ColumnMatches(identifier, kAttrStatus))
-            value = Entry(attrColumns_.Attr_6_Array, row);
-    }
+    const QVariant attribute = zentrova::smart::AttributeCellValue(attrColumns_, identifier, row);
+    if (attribute.isValid())
+        value = attribute;
     return value;
 }
 
-// A cell's colour is decided by its own row's data (the drive's status, the
-// attribute's fail date), never by whichever cell the view happened to ask
-// for last: views ask for cells in any order they like.
+// Views ask for cells in any order they like, so a cell's colour comes from
+// its own row's data (the drive's status, the attribute's fail date), never
+// from whichever cell was asked for last.
 CellLook AppController::willDisplayCell(const QString& identifier, int row) const {
     CellLook look;
-    if (ColumnMatches(identifier, kSmart)) {
-        const bool failed = Entry(driveColumns_.Col_3_Array, row)
-                                .toString()
-                                .compare(QStringLiteral("Failed"), Qt::CaseInsensitive) == 0;
-        look.textColor = QColor(failed ? Qt::red : Qt::blue);
-    }
-    const bool attrFailed =
-        attrColumns_.exists && !Entry(attrColumns_.Attr_2_Array, row).toString().isEmpty();
-    for (const QString& key : {kAttrFailDate, kAttrThreshold, kAttrValue, kAttrWorst}) {
-        if (ColumnMatches(identifier, key))
-            look.textColor = QColor(attrFailed ? Qt::red : Qt::black);
-    }
-    if (ColumnMatches(identifier, kAttrStatus))
-        look.textColor = QColor(attrFailed ? Qt::red : Qt::blue);
+    look.textColor = ToColor(zentrova::smart::DriveCellColour(
+        identifier, Entry(driveColumns_.Col_3_Array, row).toString()));
+    const CellColour attribute =
+        zentrova::smart::AttributeCellColour(attrColumns_, identifier, row);
+    if (attribute != CellColour::Default)
+        look.textColor = ToColor(attribute);
 
     if (dev.gbRunningOS == 'R') {
         look.background = row % 2 == 0 ? QVariant(QColor::fromRgbF(0.929f, 0.953f, 0.996f, 1.0f))
@@ -110,20 +89,25 @@ CellLook AppController::willDisplayCell(const QString& identifier, int row) cons
 }
 
 void AppController::setObjectValueForTableColumn(const QString& identifier, int row) {
-    if (!bDrvFailed || dev.gpSelDevInfo == nullptr || !driveColumns_.exists)
+    const zentrova::smart::DriveCellUpdate update =
+        zentrova::smart::DriveTableValueSet(identifier, row, bDrvFailed);
+    if (!driveColumns_.exists || row < 0)
         return;
-    if (row != dev.gpSelDevInfo->nDevIndex || row < 0)
-        return;
-    if (ColumnMatches(identifier, kTemp) && row < driveColumns_.Col_2_Array.size()) {
-        driveColumns_.Col_2_Array[row] = QString::number(smart.gnCurrTemp);
+    if (update.setTemp && row < driveColumns_.Col_2_Array.size())
+        driveColumns_.Col_2_Array[row] = QString::number(update.temp);
+    if (update.setSmart && row < driveColumns_.Col_3_Array.size())
+        driveColumns_.Col_3_Array[row] = update.smartStatus;
+    if (update.reloadDriveTable)
         ReloadDriveTable();
-    }
-    if (ColumnMatches(identifier, kSmart) && row < driveColumns_.Col_3_Array.size()) {
-        driveColumns_.Col_3_Array[row] =
-            smart.gbAttrFailed != 0 ? QStringLiteral("Failed") : QStringLiteral("OK");
-        ReloadDriveTable();
-        RestoreMainWindowIfMinimized();
-    }
+    if (update.restoreMinimisedWindow)
+        RestoreMainWindowIfMinimised();
+}
+
+void AppController::EditDriveCell(int column, int row) {
+    const QVariant identifier =
+        driveModel_->headerData(column, Qt::Horizontal, zentrova::shell::ColumnIdentifierRole);
+    if (identifier.isValid())
+        setObjectValueForTableColumn(identifier.toString(), row);
 }
 
 void AppController::tableViewSelectionDidChange(QTableView* table) {

@@ -2,10 +2,6 @@
 
 namespace zentrova::shell {
 
-bool ColumnMatches(const QString& identifier, const QString& key) {
-    return !key.isEmpty() && identifier.contains(key, Qt::CaseInsensitive);
-}
-
 QList<ColumnSpec> DriveTableColumns() {
     return {
         {QStringLiteral("Drive"), QStringLiteral("Drive")},

@@ -18,9 +18,6 @@ struct ColumnSpec {
     QString title;
 };
 
-// True when `key` occurs anywhere in `identifier`, whatever the case.
-bool ColumnMatches(const QString& identifier, const QString& key);
-
 class ControllerTableModel final : public QAbstractTableModel {
     Q_OBJECT
 

@@ -459,6 +459,12 @@ TEST_F(Shell, ValueSetPathWritesOnlyTheProgramsOwnValues) {
     EXPECT_EQ(Cell(controller->DriveTable(), 0, 3), "Failed");
     EXPECT_EQ(Cell(controller->DriveTable(), 0, 2), "55");
     EXPECT_EQ(Cell(controller->DriveTable(), 1, 3), "OK");
+    smart::smart.gnCurrTemp = 60;
+    smart::smart.gbAttrFailed = 0;
+    controller->EditDriveCell(2, 0);
+    controller->EditDriveCell(3, 0);
+    EXPECT_EQ(Cell(controller->DriveTable(), 0, 2), "60");
+    EXPECT_EQ(Cell(controller->DriveTable(), 0, 3), "OK");
     // The refresh kept the chosen drive chosen.
     EXPECT_EQ(dev.gpSelDevInfo, dev.gpHeadDevInfo);
     EXPECT_EQ(controller->DriveTable()->selectionModel()->selectedRows().size(), 1);
