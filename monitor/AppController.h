@@ -118,7 +118,7 @@ class AppController : public QObject {
     const DriveColumns& Columns() const { return driveColumns_; }
     bool FirstTime() const { return bFirstTime; }
     void SetDrvFailed() { bDrvFailed = true; }
-    const QString& DrvPath() const { return strDrvPath; }
+    QString DrvPath() const { return strDrvPath; }
     std::int64_t LogPrevRead(int index) const;
 
     // Outlets.
