@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "platform/device_registry.h"
+#include "smart/poll_cycle.h"
 #include "smart/smart_state.h"
 
 #include <QObject>
@@ -65,7 +66,7 @@ struct CellLook {
     QVariant background;
 };
 
-class AppController : public QObject {
+class AppController : public QObject, public zentrova::smart::PollHost {
     Q_OBJECT
 
   public:
@@ -98,27 +99,32 @@ class AppController : public QObject {
     void setObjectValueForTableColumn(const QString& identifier, int row);
     // The same for the cell in column 2 ("Temp") or 3 ("SMART") of `row`, as
     // if an edit of it had been begun and committed.
-    void EditDriveCell(int column, int row);
+    void EditDriveCell(int column, int row) override;
     void tableViewSelectionDidChange(QTableView* table);
 
     void CreateLogFilesForTheDrives();
-    void FillLogEvents();
+    void FillLogEvents() override;
     void FreeAllocatedMemory();
     void DisplayFlashWindow();
     void LoadAboutPage();
 
     // Redraw the tables after their data changed; the drive table keeps its
     // selection.
-    void ReloadDriveTable();
-    void ReloadAttrTable();
-    void RestoreMainWindowIfMinimised();
+    void ReloadDriveTable() override;
+    void ReloadAttrTable() override;
+    void RestoreMainWindowIfMinimised() override;
+
+    // Reads the selected drive, judges the reading and shows the verdict.
+    void PollSelDriveForSMARTAndFillAttributeTable();
+    // FillAttributeListTable(attributes, thresholds, operation) comes from
+    // PollHost: the evaluation of one reading of the selected drive.
 
     // State that the evaluation and the poll share with the tables.
-    zentrova::smart::AttributeColumns& AttrColumns() { return attrColumns_; }
+    zentrova::smart::AttributeColumns& AttrColumns() override { return attrColumns_; }
     const DriveColumns& Columns() const { return driveColumns_; }
-    bool FirstTime() const { return bFirstTime; }
-    void SetDrvFailed() { bDrvFailed = true; }
-    QString DrvPath() const { return strDrvPath; }
+    bool FirstTime() const override { return bFirstTime; }
+    void SetDrvFailed() override { bDrvFailed = true; }
+    QString DrvPath() const override { return strDrvPath; }
     std::int64_t LogPrevRead(int index) const;
 
     // Outlets.

@@ -134,9 +134,14 @@ void AppController::tableViewSelectionDidChange(QTableView* table) {
         position = 0;
     // The settings page follows the chosen drive once settings exist.
     FillLogEvents();
-    // The attribute table follows here: the drive's last reading is shown
-    // again, or the drive is read now when it never was, its timer chose it,
-    // or the first load of the table is under way.
+    // The drive's last reading is shown again, or the drive is read now when
+    // it never was, its timer chose it, or the first load of the table is
+    // under way.
+    zentrova::smart::ShowSelectedDriveReading(*this);
+}
+
+void AppController::PollSelDriveForSMARTAndFillAttributeTable() {
+    zentrova::smart::PollSelDriveForSMARTAndFillAttributeTable(*this);
 }
 
 void AppController::ReloadDriveTable() {

@@ -191,7 +191,8 @@ TEST_F(Shell, StartupOrderAndResultsForZeroToFiveDrives) {
             EXPECT_EQ(Cell(table, row, 2), temps[row]);
             EXPECT_EQ(Cell(table, row, 3), row == 2 ? "Failed" : "OK");
             EXPECT_EQ(ReadAll(fresh.path() + "/Zentrodat/SMARTLog" + QString::number(row)), header);
-            EXPECT_EQ(smart::smart.gbFlag[row], row == 0 ? 1 : 0);
+            // The first load read the first drive, which clears its mark.
+            EXPECT_EQ(smart::smart.gbFlag[row], 0);
         }
         EXPECT_FALSE(QFile::exists(fresh.path() + "/Zentrodat/SMARTLog" + QString::number(listed)));
         EXPECT_EQ(controller->Columns().exists, listed > 0);
@@ -200,8 +201,9 @@ TEST_F(Shell, StartupOrderAndResultsForZeroToFiveDrives) {
         EXPECT_EQ(dev.gpSelDevInfo, dev.gpHeadDevInfo);
         EXPECT_EQ(controller->LogView()->toPlainText(), listed > 0 ? Shown(header) : QString());
         EXPECT_EQ(controller->LogPrevRead(0), listed > 0 ? header.size() : 0);
-        EXPECT_EQ(controller->AttrTable()->model()->rowCount(), 30);
-        EXPECT_EQ(Cell(controller->AttrTable(), 0, 0), "");
+        // ... and its reading fills the attribute table: one attribute, 194.
+        EXPECT_EQ(controller->AttrTable()->model()->rowCount(), listed > 0 ? 1 : 30);
+        EXPECT_EQ(Cell(controller->AttrTable(), 0, 0), listed > 0 ? "C2" : "");
 
         EXPECT_EQ(controller->MainWindow()->windowTitle(), "Zentrova");
         EXPECT_EQ(controller->AboutVersion()->text(), "V1.0.2");
@@ -443,6 +445,8 @@ TEST_F(Shell, CellColoursComeFromEachRowsOwnData) {
 
 TEST_F(Shell, ValueSetPathWritesOnlyTheProgramsOwnValues) {
     AddDrives(2);
+    // The first drive cannot be read, so start-up's poll pushes no status.
+    states[0].readDataStatus = 1;
     ASSERT_TRUE(Start());
     QAbstractItemModel* model = controller->DriveTable()->model();
     smart::smart.gbAttrFailed = 1;
