@@ -30,10 +30,21 @@ wait_for() {
     done
 }
 
-# The AHCI disks first, so that they are sda and sdb and the disk on
-# virtio-scsi is sdc whatever order the buses would be probed in.
+# The disk driver probes disks in parallel, so two disks found together may
+# get their names in either order. Each AHCI disk sits on a controller of its
+# own, and the controllers are bound one at a time with automatic binding off:
+# the first disk is always sda, the second sdb, and the disk on virtio-scsi
+# sdc.
+echo 0 >/sys/bus/pci/drivers_autoprobe
 insert /ata.modules
-wait_for sda sdb
+bind_ahci() {
+    echo "$1" >/sys/bus/pci/drivers/ahci/bind || echo "ZT bind-failed $1"
+}
+bind_ahci 0000:00:04.0
+wait_for sda
+bind_ahci 0000:00:05.0
+wait_for sdb
+echo 1 >/sys/bus/pci/drivers_autoprobe
 insert /virtio.modules
 wait_for vda sdc
 

@@ -231,11 +231,12 @@ run() {
         -serial "file:$console" \
         -kernel "$cache/kernel/vmlinuz" -initrd "$work/initrd.gz" \
         -append "console=ttyS0 panic=-1 loglevel=4" \
-        -device ahci,id=ahci \
+        -device ahci,id=ahci0,addr=0x4 \
         -drive "file=$work/ahci0.img,if=none,id=d0,format=raw" \
-        -device "ide-hd,drive=d0,bus=ahci.0,model=SAMSUNG SV1204H,ver=RK100-1,serial=ZT0001" \
+        -device "ide-hd,drive=d0,bus=ahci0.0,model=SAMSUNG SV1204H,ver=RK100-1,serial=ZT0001" \
+        -device ahci,id=ahci1,addr=0x5 \
         -drive "file=$work/ahci1.img,if=none,id=d1,format=raw" \
-        -device "ide-hd,drive=d1,bus=ahci.1,model=Maxtor 6Y080L0,ver=YAR41BW0,serial=ZT0002" \
+        -device "ide-hd,drive=d1,bus=ahci1.0,model=Maxtor 6Y080L0,ver=YAR41BW0,serial=ZT0002" \
         -drive "file=$work/virtio.img,if=none,id=d2,format=raw" \
         -device virtio-blk-pci,drive=d2 \
         -device virtio-scsi-pci,id=scsi \
