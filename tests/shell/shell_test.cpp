@@ -1,27 +1,19 @@
-#include "AppController.h"
 #include "fakes/fake_registry.h"
-#include "settings/settings_state.h"
 #include "shell/string_table.h"
 #include "shell/table_model.h"
+#include "shell_fixture.h"
 #include "smart/event_log.h"
-
-#include "platform/ui/alert_panel.h"
 
 #include <QApplication>
 #include <QDir>
-#include <QFile>
 #include <QLabel>
 #include <QMainWindow>
 #include <QPlainTextEdit>
 #include <QPointer>
 #include <QTabWidget>
-#include <QTableView>
-#include <QTemporaryDir>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QUrl>
-
-#include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
@@ -33,21 +25,10 @@ using zentrova::platform::AlertRequest;
 
 namespace {
 
-const QDateTime kEvening(QDate(2026, 12, 5), QTime(21, 43));
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
 void Append(const QString& path, const QByteArray& bytes) {
     QFile f(path);
     ASSERT_TRUE(f.open(QIODevice::Append));
     ASSERT_EQ(f.write(bytes), bytes.size());
-}
-
-QString Shown(const QByteArray& logBytes) {
-    return QString::fromUtf8(logBytes).remove('\r');
 }
 
 class RecordingVersion final : public platform::SystemVersionSource {
@@ -65,31 +46,8 @@ class RecordingVersion final : public platform::SystemVersionSource {
 
 // Drive i: "/dev/sd<a+i>", (2i+1) GiB, temperature 40+i except drive 1,
 // which reports none; drive 2's SMART enable fails.
-class Shell : public ::testing::Test {
+class Shell : public ShellFixture {
   protected:
-    void SetUp() override {
-        ResetAll();
-        ASSERT_TRUE(dir.isValid());
-        platform::SetAlertHandler([this](const AlertRequest& request) {
-            alerts.push_back(request);
-            return answer;
-        });
-        platform::SetBeepHandler([] {});
-        platform::SetClockHandler([] { return kEvening; });
-    }
-    void TearDown() override {
-        controller.reset();
-        ResetAll();
-        platform::SetAlertHandler({});
-        platform::SetBeepHandler({});
-        platform::SetClockHandler({});
-    }
-    static void ResetAll() {
-        device::ResetDeviceGlobalsForTest();
-        smart::ResetSmartGlobalsForTest();
-        settings::ResetSettingsGlobalsForTest();
-    }
-
     void AddDrives(int count) {
         states.resize(count);
         for (int i = 0; i < count; ++i) {
@@ -108,7 +66,7 @@ class Shell : public ::testing::Test {
         }
     }
 
-    StartupEnvironment Environment() {
+    StartupEnvironment Environment() override {
         StartupEnvironment env;
         env.makeRegistry = [this] {
             order.push_back("detect");
@@ -131,20 +89,6 @@ class Shell : public ::testing::Test {
         return env;
     }
 
-    bool Start() {
-        controller = std::make_unique<AppController>(Environment());
-        return controller->applicationWillFinishLaunching();
-    }
-
-    QString Cell(QTableView* table, int row, int column) {
-        return table->model()->index(row, column).data().toString();
-    }
-    QVariant Look(QTableView* table, int row, int column, int role) {
-        return table->model()->index(row, column).data(role);
-    }
-    QString LogPath(int i) const { return dir.path() + "/Zentrodat/SMARTLog" + QString::number(i); }
-
-    QTemporaryDir dir;
     QString currentDirectory;
     std::vector<FakeDriveState> states;
     std::vector<FakeService> services;
@@ -152,10 +96,7 @@ class Shell : public ::testing::Test {
     RecordingVersion version{&order};
     bool dataFolderAtDetection = true;
     bool splashShownDuringWait = false;
-    std::vector<AlertRequest> alerts;
-    int answer = platform::NSAlertDefaultReturn;
     std::vector<QString> opened;
-    std::unique_ptr<AppController> controller;
 };
 
 } // namespace
