@@ -11,10 +11,10 @@ using zentrova::device::dev;
 using zentrova::device::xDEV_INFO;
 
 bool AppController::applicationWillFinishLaunching() {
-    // 1. The splash, for as long as start-up used to take.
+    // The splash, for as long as start-up used to take.
     DisplayFlashWindow();
 
-    // 2, 3. The system code (row striping) and the drive list, which switches
+    // The system code (row striping) and the drive list, which switches
     // SMART on and reads each drive's temperature.
     if (env_.systemVersion != nullptr)
         zentrova::device::FindCurrentRunningOS(*env_.systemVersion);
@@ -25,7 +25,7 @@ bool AppController::applicationWillFinishLaunching() {
     if (registry != nullptr)
         zentrova::device::SMARTDeviceDetection(*registry);
 
-    // 4 to 7. The data folder "Zentrodat" in the current directory. Whether it
+    // The data folder "Zentrodat" in the current directory. Whether it
     // could be made shows when the log files are created.
     strCurrPath.clear();
     strDrvPath.clear();
@@ -37,33 +37,30 @@ bool AppController::applicationWillFinishLaunching() {
     // Started from "/", the folder is "/Zentrodat", where the uninstaller looks.
     strDrvPath = QDir::cleanPath(strCurrPath + QStringLiteral("/Zentrodat"));
 
-    // 8. A log the monitor cannot create ends it here, before anything else
+    // A log the monitor cannot create ends it here, before anything else
     // uses the drive list that ending released.
     CreateLogFilesForTheDrives();
     if (ended_)
         return false;
 
-    // 9, 10.
     FillDriveColumns();
     SMARTWindow->setWindowTitle(QStringLiteral("Zentrova"));
 
-    // 11. The per-drive settings and the polling timers start here, before
-    // the first reload, so that the first selection finds them.
+    // Per-drive settings and polling timers belong here, before the first
+    // reload, so that the first selection finds them; there are none yet.
 
-    // 12. The first load of the drive table selects the first drive.
+    // The first load of the drive table selects the first drive.
     FirstReloadOfDriveTable();
 
-    // 13, 14.
     const QPixmap Img(QStringLiteral(":/zentrova.png"));
     if (!Img.isNull())
         mainUi_->AbtImgView->setPixmap(
             Img.scaled(160, 160, Qt::KeepAspectRatio, Qt::SmoothTransformation));
     LoadAboutPage();
 
-    // 15. Shows the selected drive's log; without a selection the page stays.
+    // Shows the selected drive's log; without a selection the page stays.
     FillLogEvents();
 
-    // 16, 17.
     ShowAdvertisement();
     return !ended_;
 }
