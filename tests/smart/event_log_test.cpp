@@ -1,3 +1,4 @@
+#include "fakes/log_files.h"
 #include "smart/event_log.h"
 
 #include <QDir>
@@ -9,22 +10,11 @@
 #include <sys/stat.h>
 
 using namespace zentrova::smart;
+using namespace zentrova::testing;
 
 namespace {
 
 const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
-const QDateTime kEvening(QDate(2026, 12, 5), QTime(21, 43));
-
-QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
-
-void WriteRaw(const QString& path, const QByteArray& bytes) {
-    QFile f(path);
-    ASSERT_TRUE(f.open(QIODevice::Append));
-    ASSERT_EQ(f.write(bytes), bytes.size());
-}
 
 } // namespace
 
@@ -62,7 +52,8 @@ TEST(EventLog, CreateLeavesExistingFilesAloneAndAppenderNeverCreates) {
 
     ASSERT_TRUE(appender.Open(path));
     EXPECT_TRUE(appender.Append("one\r\n"));
-    WriteRaw(path, "other\r\n"); // someone else appends meanwhile: nothing is overwritten
+    ASSERT_TRUE(
+        Append(path, "other\r\n")); // someone else appends meanwhile: nothing is overwritten
     EXPECT_TRUE(appender.Append("two\r\n"));
     appender.Close();
     EXPECT_EQ(ReadAll(path), header + "one\r\nother\r\ntwo\r\n");
@@ -88,7 +79,7 @@ TEST(EventLog, ReadsOnlyWhatWasAddedAndKeepsSplitCharactersWhole) {
     EXPECT_FALSE(ReadLogSince(path, &pos).ok);
     EXPECT_FALSE(QFile::exists(path));
 
-    WriteRaw(path, "abc\r\n");
+    ASSERT_TRUE(Append(path, "abc\r\n"));
     LogReadResult r = ReadLogSince(path, &pos);
     EXPECT_TRUE(r.ok);
     EXPECT_EQ(r.text, "abc\r\n");
@@ -98,15 +89,15 @@ TEST(EventLog, ReadsOnlyWhatWasAddedAndKeepsSplitCharactersWhole) {
     EXPECT_TRUE(r.text.isEmpty());
 
     // "ä" (C3 A4) and "€" (E2 82 AC) split across writes.
-    WriteRaw(path, "x\xC3");
+    ASSERT_TRUE(Append(path, "x\xC3"));
     r = ReadLogSince(path, &pos);
     EXPECT_EQ(r.text, "x");
     EXPECT_EQ(pos, 6);
-    WriteRaw(path, "\xA4\xE2\x82");
+    ASSERT_TRUE(Append(path, "\xA4\xE2\x82"));
     r = ReadLogSince(path, &pos);
     EXPECT_EQ(r.text, QString::fromUtf8("ä"));
     EXPECT_EQ(pos, 8);
-    WriteRaw(path, "\xAC!");
+    ASSERT_TRUE(Append(path, "\xAC!"));
     r = ReadLogSince(path, &pos);
     EXPECT_EQ(r.text, QString::fromUtf8("€!"));
     EXPECT_EQ(pos, 12);

@@ -5,6 +5,7 @@
 
 #include "device/device.h"
 #include "fakes/fake_registry.h"
+#include "fakes/log_files.h"
 #include "platform/ui/alert_panel.h"
 #include "quiet_host.h"
 #include "settings/settings_state.h"
@@ -42,7 +43,7 @@ class SmartTest : public ::testing::Test {
     QuietHost host;
     int beeps = 0;
     std::vector<platform::AlertRequest> alerts;
-    QDateTime now{QDate(2026, 12, 5), QTime(21, 43)};
+    QDateTime now = kEvening;
 
     void SetUp() override {
         device::ResetDeviceGlobalsForTest();
