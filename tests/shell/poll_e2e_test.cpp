@@ -12,8 +12,8 @@
 
 #include <nlohmann/json.hpp>
 
+#include <array>
 #include <fstream>
-#include <map>
 #include <tuple>
 #include <utility>
 
@@ -31,33 +31,27 @@ const QString kWarning = "ZENTROVA DEMO HD 80G,\nZD0.97,\nis about to fail.\nMak
 const QString kTempAlertText = "\nThe Current Temperature value exeeds than Critical Temperature";
 const QString kFailDate = "12/05/2026";
 
-// Counts each drive's SMART reads on their way to the simulated drives. The
-// simulated drive moves on to its next reading with every thresholds read.
-struct ReadCounts {
-    int data[device::kMaxDrives] = {};
-    int thresholds[device::kMaxDrives] = {};
-};
+// Counts each drive's thresholds reads, the last command of every read of a
+// drive, on their way to the simulated drives. The simulated drive moves on to
+// its next reading with every thresholds read.
+using ReadCounts = std::array<int, device::kMaxDrives>;
 
 class CountingSmart final : public platform::AtaSmartInterface {
   public:
-    CountingSmart(std::unique_ptr<platform::AtaSmartInterface> inner, ReadCounts* counts, int drive)
-        : inner_(std::move(inner)), counts_(counts), drive_(drive) {}
+    CountingSmart(std::unique_ptr<platform::AtaSmartInterface> inner, int* count)
+        : inner_(std::move(inner)), count_(count) {}
     int SMARTEnableDisableOperations(bool enable) override {
         return inner_->SMARTEnableDisableOperations(enable);
     }
-    int SMARTReadData(std::uint8_t* page) override {
-        ++counts_->data[drive_];
-        return inner_->SMARTReadData(page);
-    }
+    int SMARTReadData(std::uint8_t* page) override { return inner_->SMARTReadData(page); }
     int SMARTReadDataThresholds(std::uint8_t* page) override {
-        ++counts_->thresholds[drive_];
+        ++*count_;
         return inner_->SMARTReadDataThresholds(page);
     }
 
   private:
     std::unique_ptr<platform::AtaSmartInterface> inner_;
-    ReadCounts* counts_;
-    int drive_;
+    int* count_;
 };
 
 // (identifier, last value, new value) of every change entry, in order.
@@ -111,7 +105,7 @@ class PollEndToEnd : public ShellFixture {
                     platform::SimulatedRegistry(ZENTROVA_DEMO_DRIVES).BlockStorageServices();
                 for (std::size_t i = 0; i < services.size() && i < device::kMaxDrives; ++i)
                     services[i].smartInterface = std::make_unique<CountingSmart>(
-                        std::move(services[i].smartInterface), counts, int(i));
+                        std::move(services[i].smartInterface), &(*counts)[i]);
                 return services;
             }
             ReadCounts* counts = nullptr;
@@ -143,9 +137,9 @@ class PollEndToEnd : public ShellFixture {
             if (std::exchange(tried, true))
                 return;
             EXPECT_EQ(smart::smart.gbMessagePoped[kDrift], 1);
-            const int before = reads.thresholds[kDrift];
+            const int before = reads[kDrift];
             Poll();
-            EXPECT_EQ(reads.thresholds[kDrift], before) << "a poll under the panel";
+            EXPECT_EQ(reads[kDrift], before) << "a poll under the panel";
         };
     }
     void Reselect(int row) {
@@ -153,7 +147,7 @@ class PollEndToEnd : public ShellFixture {
         Drives()->selectRow(row);
     }
 
-    ReadCounts reads;
+    ReadCounts reads{};
 };
 
 } // namespace
@@ -167,9 +161,9 @@ TEST_F(PollEndToEnd, StartupShowsTheFirstDriveAndClicksRedisplayWithoutReading) 
     EXPECT_EQ(beeps, 0);
 
     // Start-up read the first drive, and only it, and shows its attributes.
-    EXPECT_EQ(reads.thresholds[0], 1);
-    EXPECT_EQ(reads.thresholds[1], 0);
-    EXPECT_EQ(reads.thresholds[kDrift], 0);
+    EXPECT_EQ(reads[0], 1);
+    EXPECT_EQ(reads[1], 0);
+    EXPECT_EQ(reads[kDrift], 0);
     ASSERT_EQ(Attrs()->model()->rowCount(), 13);
     const int reallocated = RowOf("05");
     ASSERT_GE(reallocated, 0);
@@ -185,7 +179,7 @@ TEST_F(PollEndToEnd, StartupShowsTheFirstDriveAndClicksRedisplayWithoutReading) 
     // Choosing the drift drive reads it; its first reading compares with nothing.
     Drives()->selectRow(kDrift);
     EXPECT_EQ(dev.gpSelDevInfo->nDevIndex, kDrift);
-    EXPECT_EQ(reads.thresholds[kDrift], 1);
+    EXPECT_EQ(reads[kDrift], 1);
     EXPECT_EQ(Cell(Attrs(), RowOf("01"), 4), "100");
     EXPECT_EQ(ReadAll(LogPath(kDrift)), header);
 
@@ -194,9 +188,8 @@ TEST_F(PollEndToEnd, StartupShowsTheFirstDriveAndClicksRedisplayWithoutReading) 
     // its text taken literally.
     EXPECT_TRUE(alerts.empty());
     Reselect(kDrift);
-    EXPECT_EQ(reads.thresholds[0], 1);
-    EXPECT_EQ(reads.thresholds[kDrift], 1);
-    EXPECT_EQ(reads.data[kDrift], 2); // detection's temperature and the one poll
+    EXPECT_EQ(reads[0], 1);
+    EXPECT_EQ(reads[kDrift], 1);
     EXPECT_EQ(Cell(Attrs(), RowOf("01"), 4), "100");
     EXPECT_EQ(ReadAll(LogPath(kDrift)), header);
     ASSERT_EQ(alerts.size(), 1u);
@@ -208,7 +201,7 @@ TEST_F(PollEndToEnd, StartupShowsTheFirstDriveAndClicksRedisplayWithoutReading) 
     // The drive's timer marks it: the selection reads it and clears the mark.
     settings::settings.bPoll[kDrift] = 1;
     Reselect(kDrift);
-    EXPECT_EQ(reads.thresholds[kDrift], 2);
+    EXPECT_EQ(reads[kDrift], 2);
     EXPECT_EQ(settings::settings.bPoll[kDrift], 0);
 }
 
@@ -302,11 +295,11 @@ TEST_F(PollEndToEnd, DriftDriveWearsOutToAFailureWarning) {
     }
 
     // A redisplay reads nothing and logs nothing, but beeps for the failed row.
-    const int readsBefore = reads.thresholds[kDrift];
+    const int readsBefore = reads[kDrift];
     EXPECT_EQ(ReadAll(LogPath(kDrift)), log);
     beeps = 0;
     Reselect(kDrift);
-    EXPECT_EQ(reads.thresholds[kDrift], readsBefore);
+    EXPECT_EQ(reads[kDrift], readsBefore);
     EXPECT_EQ(ReadAll(LogPath(kDrift)), log);
     EXPECT_EQ(beeps, 1);
     EXPECT_EQ(Cell(Attrs(), RowOf("05"), 6), "Failed");
