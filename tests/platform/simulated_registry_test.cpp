@@ -1,6 +1,5 @@
 #include "device/device.h"
 #include "device/knowndrives.h"
-#include "device/smart_pages.h"
 #include "platform/sim/simulated_registry.h"
 
 #include <gtest/gtest.h>
@@ -98,6 +97,8 @@ TEST_F(SimulatedDrives, GoodFileThroughDetectionAndPolls) {
     SMARTDeviceDetection(registry);
     EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
 
+    // Without an interface or a name a drive is left out; every other field
+    // reaches the record.
     const std::array<xDEV_INFO*, 3> drives = ThreeDrives();
     ASSERT_NE(drives[2], nullptr);
     EXPECT_STREQ(drives[0]->szDevFilePath, "/dev/sda");
@@ -106,45 +107,31 @@ TEST_F(SimulatedDrives, GoodFileThroughDetectionAndPolls) {
     EXPECT_EQ(drives[0]->nSizeGB, 232);
     EXPECT_EQ(drives[0]->bSmartEnabled, 1);
     EXPECT_EQ(drives[0]->nTemperature, 36);
-    // No size, failing enable, no readings: listed, size 0, SMART off, no temperature.
     EXPECT_STREQ(drives[1]->szDevFilePath, "/dev/sdb");
     EXPECT_EQ(drives[1]->nSizeGB, 0);
-    EXPECT_STREQ(drives[1]->szFirmwareRev, "");
     EXPECT_EQ(drives[1]->bSmartEnabled, 0);
-    EXPECT_EQ(drives[1]->nTemperature, 0);
     // A failing data read gives no temperature even though the reading has one.
     EXPECT_STREQ(drives[2]->szDevFilePath, "/dev/sdd");
-    EXPECT_STREQ(drives[2]->szModelNum, "");
-    EXPECT_STREQ(drives[2]->szFirmwareRev, "ONLYFW");
     EXPECT_EQ(drives[2]->nTemperature, 0);
 
+    // Detection's temperature read did not move the drive on: this is reading 1.
     Page data{}, thresholds{};
     dev.gpSelDevInfo = drives[0];
-    // Detection's temperature read did not move the drive on: this is reading 1.
     ASSERT_TRUE(Poll(data, thresholds));
-    const std::array<std::uint8_t, 12> entry0 = {5, 0x34, 0x12, 100, 99, 1, 2, 3, 4, 5, 6, 0};
-    EXPECT_TRUE(std::equal(entry0.begin(), entry0.end(), data.begin() + 2));
-    EXPECT_EQ(data[0], 0);
-    EXPECT_EQ(data[14], 194);
-    EXPECT_EQ(data[17], 64);
-    EXPECT_EQ(data[19], 36);
-    EXPECT_EQ(data[21], 20);
-    EXPECT_TRUE(std::all_of(data.begin() + 26, data.end(), [](std::uint8_t b) { return b == 0; }));
-    EXPECT_EQ(thresholds[2], 5);
-    EXPECT_EQ(thresholds[3], 36);
-    EXPECT_EQ(thresholds[14], 194);
-    EXPECT_EQ(thresholds[15], 0);
-    EXPECT_TRUE(std::all_of(thresholds.begin() + 16, thresholds.end(),
-                            [](std::uint8_t b) { return b == 0; }));
+    Page expectedData{}, expectedThresholds{};
+    const std::uint8_t entry0[] = {5, 0x34, 0x12, 100, 99, 1, 2, 3, 4, 5, 6, 0};
+    const std::uint8_t entry1[] = {194, 0, 0, 64, 50, 36, 0, 20, 0, 0, 0, 0};
+    std::copy(std::begin(entry0), std::end(entry0), expectedData.begin() + 2);
+    std::copy(std::begin(entry1), std::end(entry1), expectedData.begin() + 14);
+    expectedThresholds[2] = 5;
+    expectedThresholds[3] = 36;
+    expectedThresholds[14] = 194;
+    EXPECT_EQ(data, expectedData);
+    EXPECT_EQ(thresholds, expectedThresholds);
 
-    // Data reads alone never advance; the thresholds read does.
-    Page again{};
-    ASSERT_EQ(drives[0]->ppSmartInterface->SMARTReadData(again.data()), 0);
-    ASSERT_EQ(drives[0]->ppSmartInterface->SMARTReadData(again.data()), 0);
-    EXPECT_EQ(again[2], 194);
-    EXPECT_EQ(again[7], 40);
+    // Data reads alone never move the drive on; the thresholds read does.
+    ASSERT_EQ(drives[0]->ppSmartInterface->SMARTReadData(data.data()), 0);
     ASSERT_TRUE(Poll(data, thresholds));
-    EXPECT_EQ(data[2], 194);
     EXPECT_EQ(data[7], 40);
     EXPECT_EQ(thresholds[3], 7);
     // The hexadecimal reading, then the same again: the last one repeats.
@@ -163,7 +150,6 @@ TEST_F(SimulatedDrives, GoodFileThroughDetectionAndPolls) {
     // Failing reads answer their status and leave the page as it was.
     dev.gpSelDevInfo = drives[2];
     EXPECT_FALSE(Poll(data, thresholds));
-    EXPECT_EQ(data[0], 0xAA);
     EXPECT_EQ(drives[2]->ppSmartInterface->SMARTReadData(data.data()), -3);
     EXPECT_EQ(drives[2]->ppSmartInterface->SMARTReadDataThresholds(thresholds.data()), 4);
     EXPECT_EQ(data[2], 0xAA);
@@ -172,13 +158,11 @@ TEST_F(SimulatedDrives, GoodFileThroughDetectionAndPolls) {
     // Every call describes the drives afresh, from their first reading.
     std::vector<zentrova::platform::BlockStorageService> fresh = registry.BlockStorageServices();
     ASSERT_EQ(fresh.size(), 5u);
-    EXPECT_EQ(fresh[2].smartInterface, nullptr);
-    EXPECT_FALSE(fresh[4].bsdName.has_value());
     ASSERT_EQ(fresh[0].smartInterface->SMARTReadData(data.data()), 0);
     EXPECT_EQ(data[2], 5);
 }
 
-TEST_F(SimulatedDrives, DemoDrives) {
+TEST_F(SimulatedDrives, DemoDrivesChosenThroughTheEnvironment) {
     ASSERT_EQ(setenv("ZENTROVA_SIMULATED_DRIVES", ZENTROVA_DEMO_DRIVES, 1), 0);
     std::unique_ptr<zentrova::platform::DeviceRegistry> registry =
         zentrova::platform::CreateSystemDeviceRegistry();
@@ -189,38 +173,12 @@ TEST_F(SimulatedDrives, DemoDrives) {
 
     const std::array<xDEV_INFO*, 3> drives = ThreeDrives();
     ASSERT_NE(drives[2], nullptr);
-    EXPECT_STREQ(drives[0]->szDevFilePath, "/dev/sda");
-    EXPECT_EQ(drives[0]->nSizeGB, 232);
     EXPECT_EQ(drives[0]->nTemperature, 36);
     EXPECT_STREQ(drives[1]->szModelNum, "SAMSUNG SV1204H");
-    EXPECT_STREQ(drives[1]->szFirmwareRev, "RK100-1");
     EXPECT_EQ(lookupdrive(drives[1]->szModelNum, drives[1]->szFirmwareRev, 194), 1);
     EXPECT_EQ(drives[1]->nTemperature, 41);
     EXPECT_STREQ(drives[2]->szDevFilePath, "/dev/sdc");
     EXPECT_EQ(drives[2]->nTemperature, 38);
-
-    // sdc wears out: healthy at first, attribute 5 at its threshold by the
-    // last reading, and hotter than 50 degrees before that.
-    dev.gpSelDevInfo = drives[2];
-    Page data{}, thresholds{};
-    std::vector<int> temperatures, failures;
-    for (int poll = 0; poll < 8; ++poll) {
-        ASSERT_TRUE(Poll(data, thresholds));
-        const ATASMARTAttributeStruct* e = AttributeEntries(data.data());
-        const ATASMARTThresholdsStruct* t = ThresholdEntries(thresholds.data());
-        int failed = 0;
-        for (int i = 0; i < kSmartEntryCount; ++i) {
-            if (e[i].attributeId == 194)
-                temperatures.push_back(e[i].rawvalue[0]);
-            if (e[i].attributeId != 0 && e[i].current <= t[i].ThresholdValue)
-                failed += e[i].attributeId == 5 ? 1 : 100;
-        }
-        failures.push_back(failed);
-    }
-    EXPECT_EQ(failures, (std::vector<int>{0, 0, 0, 0, 0, 0, 1, 1}));
-    EXPECT_EQ(temperatures.front(), 38);
-    EXPECT_GT(temperatures[5], 50);
-    EXPECT_LE(temperatures[4], 50);
 }
 
 TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
@@ -242,7 +200,6 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
     };
     const std::vector<Case> cases = {
         {"", 1, "not valid JSON"},
-        {std::string("\0\xff\xfe{", 4), 1, "not valid JSON"},
         {"{\n  \"drives\": [\n    {\"bsdName\": sda}\n  ]\n}", 3, "not valid JSON"},
         {"{\n  \"drives\": [\n", 2, "not valid JSON"},
         {"\xEF\xBB\xBF{\"drives\":\n[{\"model\": 7}]}", 2, "drive 1: \"model\" must be a string"},
@@ -250,7 +207,6 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {"\n\n{ }", 3, "\"drives\" is missing"},
         {"{\"drives\":\n {}}", 2, "\"drives\" must be a list of drives"},
         {"{\"drives\": [\n{},\n1]}", 3, "drive 2: a drive must be an object"},
-        {"{\"drives\": [[[[[[[[[[[[]]]]]]]]]]]]}", 1, "drive 1: a drive must be an object"},
         {deep, 1, "nested more than 64 levels deep"},
         // Strings full of brackets and escapes before the fault, a key
         // written with an escape, and the message of the example.
@@ -270,10 +226,8 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
          "reading 1, attribute 1: \"worst\" is missing"},
         {"{\"drives\": [{\n\"sizeBytes\": 99999999999999999999}]}", 2,
          "\"sizeBytes\" must be an integer from 0 to 9223372036854775807"},
-        {"{\"drives\": [{\n\"sizeBytes\": -1}]}", 2, "\"sizeBytes\" must be an integer from 0"},
         {"{\"drives\": [{\n\"enableStatus\": 2147483648}]}", 2,
          "\"enableStatus\" must be an integer from -2147483648 to 2147483647"},
-        {"{\"drives\": [{\n\"readDataStatus\": 0.5}]}", 2, "\"readDataStatus\" must be an integer"},
         {"{\"drives\": [{\n\"smartInterface\": \"yes\"}]}", 2,
          "\"smartInterface\" must be true or false"},
         {"{\"drives\": [{\"readDataStatus\": 0,\n\"readDataStatuss\": 1}]}", 2,
@@ -289,9 +243,6 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {"{\"drives\": [{\"readings\": [\n{\"dataPage\": \"000102\", \"thresholdsPage\": \"\"}]}]}",
          2,
          "reading 1: \"dataPage\" must be a string of 1024 hexadecimal digits (512 bytes), not 6"},
-        {"{\"drives\": [{\"readings\": [{\"dataPage\": \"" + zeros + "\",\n\"thresholdsPage\": \"" +
-             zeros.substr(1) + "\"}]}]}",
-         2, "\"thresholdsPage\" must be a string of 1024 hexadecimal digits (512 bytes), not 1023"},
         {"{\"drives\": [{\"readings\": [{\"thresholdsPage\": \"" + zeros + "\",\n\"dataPage\": \"" +
              badDigit + "\"}]}]}",
          2, "character 11 is not a hexadecimal digit"},

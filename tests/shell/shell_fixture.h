@@ -5,6 +5,7 @@
 
 #include "AppController.h"
 #include "device/device.h"
+#include "fakes/log_files.h"
 #include "settings/settings_state.h"
 #include "smart/smart_state.h"
 
@@ -23,14 +24,6 @@
 #include <vector>
 
 namespace zentrova::testing {
-
-// Every alert, log timestamp and fail date of the tests happens now.
-inline const QDateTime kEvening(QDate(2026, 12, 5), QTime(21, 43));
-
-inline QByteArray ReadAll(const QString& path) {
-    QFile f(path);
-    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray("<missing>");
-}
 
 // What the log page shows of these log bytes: lines, without their CRs.
 inline QString Shown(const QByteArray& logBytes) {

@@ -1,10 +1,11 @@
-// A controller stand-in for the evaluation and the poll: it keeps the drive
-// table's two refreshed columns, counts reloads and records alerts and beeps,
-// with the clock fixed, so tests look at what the user would see.
+// Fake drives, their logs and a windowless controller for the evaluation and
+// the poll, with alerts, beeps and the clock scripted, so tests look at what
+// the user would see.
 #pragma once
 
 #include "device/device.h"
 #include "fakes/fake_registry.h"
+#include "fakes/log_files.h"
 #include "platform/ui/alert_panel.h"
 #include "quiet_host.h"
 #include "settings/settings_state.h"
@@ -17,33 +18,20 @@
 
 #include <gtest/gtest.h>
 
-#include <functional>
 #include <vector>
 
 namespace zentrova::testing {
 
-class FakeHost : public QuietHost {
-  public:
-    int attrReloads = 0;
-    int driveReloads = 0;
-    int logRefreshes = 0;
-
-    void ReloadAttrTable() override { ++attrReloads; }
-    void ReloadDriveTable() override { ++driveReloads; }
-    void FillLogEvents() override { ++logRefreshes; }
-
-    // Row r of the attribute table as the user reads it, cells joined by '|'.
-    QString Row(int r) const {
-        const QStringList* cols[] = {&columns.Attr_0_Array, &columns.Attr_1_Array,
-                                     &columns.Attr_2_Array, &columns.Attr_3_Array,
-                                     &columns.Attr_4_Array, &columns.Attr_5_Array,
-                                     &columns.Attr_6_Array};
-        QStringList cells;
-        for (const QStringList* c : cols)
-            cells << c->value(r, QStringLiteral("<none>"));
-        return cells.join('|');
-    }
-};
+// Row r of the attribute table as the user reads it, cells joined by '|'.
+inline QString Row(const smart::AttributeColumns& columns, int r) {
+    QStringList cells;
+    for (const QStringList* c :
+         {&columns.Attr_0_Array, &columns.Attr_1_Array, &columns.Attr_2_Array,
+          &columns.Attr_3_Array, &columns.Attr_4_Array, &columns.Attr_5_Array,
+          &columns.Attr_6_Array})
+        cells << c->value(r, QStringLiteral("<none>"));
+    return cells.join('|');
+}
 
 // Up to four fake drives detected through the registry, a data folder with
 // their logs, and the panel, beep and clock replaced.
@@ -52,11 +40,10 @@ class SmartTest : public ::testing::Test {
     QTemporaryDir dir;
     FakeRegistry registry;
     FakeDriveState drives[device::kMaxDrives];
-    FakeHost host;
+    QuietHost host;
     int beeps = 0;
     std::vector<platform::AlertRequest> alerts;
-    std::function<void()> onAlert; // runs while a panel is "up"
-    QDateTime now{QDate(2026, 12, 5), QTime(21, 43)};
+    QDateTime now = kEvening;
 
     void SetUp() override {
         device::ResetDeviceGlobalsForTest();
@@ -66,8 +53,6 @@ class SmartTest : public ::testing::Test {
         platform::SetClockHandler([this] { return now; });
         platform::SetAlertHandler([this](const platform::AlertRequest& r) {
             alerts.push_back(r);
-            if (onAlert)
-                onAlert();
             return platform::NSAlertDefaultReturn;
         });
         host.drvPath = dir.path();
