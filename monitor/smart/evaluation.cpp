@@ -51,6 +51,8 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
 
     smart.gbAttrFailed = 0;
     smart.bTempFailed = 0;
+    smart.gnReadingTemp = 0;
+    bool readingTempFound = false;
     std::uint8_t result = 0;
     QString alertText;
 
@@ -105,6 +107,10 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
         cols.Attr_5_Array.append(ByteText(e.worst));
 
         const std::uint8_t degrees = e.rawvalue[0];
+        if (!readingTempFound && device::IsTemperatureAttribute(id, option)) {
+            readingTempFound = true;
+            smart.gnReadingTemp = degrees;
+        }
         if (device::IsTemperatureAttribute(id, option) &&
             static_cast<std::int32_t>(degrees) > conf.gnCriticaltemp[d] && comparable) {
             // Taken literally: the drive's strings are never a format.

@@ -34,6 +34,9 @@ struct SmartGlobals {
     std::uint8_t gbAttrFailed = 0;
     std::uint8_t bTempFailed = 0;
     std::int32_t gnCurrTemp = 0;
+    // The temperature the last evaluated reading reports (its first temperature
+    // attribute, as detection finds it); 0 when it has none.
+    std::int32_t gnReadingTemp = 0;
     std::uint8_t gbFlag[kMaxDrives] = {};
     std::uint8_t gbMessagePoped[kMaxDrives] = {};
     std::uint8_t gbChangeColor = 0;

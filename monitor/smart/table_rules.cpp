@@ -33,8 +33,13 @@ DriveCellUpdate DriveTableValueSet(const QString& columnIdentifier, int row, boo
     if (!bDrvFailed || drive == nullptr || row != drive->nDevIndex)
         return update;
     if (ColumnMatches(columnIdentifier, QStringLiteral("Temp"))) {
-        update.setTemp = true;
-        update.temp = smart.gnCurrTemp;
+        // The drive's own temperature in the reading just judged. The last
+        // over-limit temperature of any drive (0 when none ever was) would put
+        // another drive's or no temperature in this drive's row.
+        if (smart.gnReadingTemp != 0) {
+            update.setTemp = true;
+            update.temp = smart.gnReadingTemp;
+        }
         update.reloadDriveTable = true;
     }
     if (ColumnMatches(columnIdentifier, QStringLiteral("SMART"))) {

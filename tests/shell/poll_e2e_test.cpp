@@ -271,9 +271,9 @@ TEST_F(PollEndToEnd, DriftDriveWearsOutToAFailureWarning) {
     EXPECT_EQ(Colour(Attrs(), RowOf("01"), 6), QColor(Qt::blue));
     EXPECT_EQ(Cell(Drives(), kDrift, 3), "Failed");
     EXPECT_EQ(Colour(Drives(), kDrift, 3), QColor(Qt::red));
-    // The "Temp" cell shows the last over-limit temperature (reading 5's), not
-    // this reading's 55.
-    EXPECT_EQ(Cell(Drives(), kDrift, 2), "52");
+    // The "Temp" cell shows this reading's own 55, not the last over-limit
+    // temperature (reading 5's 52).
+    EXPECT_EQ(Cell(Drives(), kDrift, 2), "55");
     EXPECT_EQ(Cell(Drives(), 0, 3), "OK");
     duringAlert = nullptr;
 

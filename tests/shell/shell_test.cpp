@@ -345,7 +345,7 @@ TEST_F(Shell, ValueSetPathWritesOnlyTheProgramsOwnValues) {
     ASSERT_TRUE(Start());
     QAbstractItemModel* model = controller->DriveTable()->model();
     smart::smart.gbAttrFailed = 1;
-    smart::smart.gnCurrTemp = 55;
+    smart::smart.gnReadingTemp = 55;
 
     // Before a poll has pushed a status nothing changes; the unread drive's
     // attribute table shows 30 empty rows.
@@ -366,7 +366,7 @@ TEST_F(Shell, ValueSetPathWritesOnlyTheProgramsOwnValues) {
     EXPECT_EQ(dev.gpSelDevInfo, dev.gpHeadDevInfo);
     EXPECT_EQ(controller->DriveTable()->selectionModel()->selectedRows().size(), 1);
     dev.gpSelDevInfo = nullptr;
-    smart::smart.gnCurrTemp = 70;
+    smart::smart.gnReadingTemp = 70;
     controller->EditDriveCell(2, 0);
     EXPECT_EQ(Cell(controller->DriveTable(), 0, 2), "55");
 }

@@ -91,3 +91,21 @@ TEST_F(PollCycle, FailingDriveWithoutATemperatureKeepsItsTempCell) {
     EXPECT_EQ(host.col2[0], QVariant(QStringLiteral("N/A")));
     EXPECT_EQ(host.col3[0], "Failed");
 }
+
+TEST_F(PollCycle, FailingDriveShowsItsOwnTemperature) {
+    // A temperature at detection, and no drive ever over its limit: the
+    // failing poll shows this reading's 40, not 0.
+    drives[0].data = DataPage({{194, 100, 100, 38}});
+    Detect({"HD-EXAMPLE 80G"});
+    Select(0);
+    settings::settings.gnCriticaltemp[0] = 50;
+    SetReading(0, {{5, 1, 1, 0, 1}, {194, 100, 100, 40}});
+    PollOnce();
+    EXPECT_EQ(host.col2[0], QVariant(40));
+    EXPECT_EQ(host.col3[0], "Failed");
+
+    // A failing reading without a temperature attribute leaves the cell.
+    SetReading(0, {{5, 1, 1, 0, 1}});
+    PollOnce();
+    EXPECT_EQ(host.col2[0], QVariant(40));
+}
