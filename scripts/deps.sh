@@ -6,10 +6,10 @@ set -euo pipefail
 packages=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev
-    nlohmann-json3-dev libplist-dev
+    nlohmann-json3-dev
     googletest libgtest-dev libgmock-dev libbenchmark-dev
     clang libclang-rt-14-dev
-    xvfb xauth x11-utils fonts-dejavu-core
+    xvfb xauth fonts-dejavu-core
     qemu-system-x86 busybox-static cpio xz-utils
 )
 
