@@ -168,34 +168,12 @@ bool DependsOnVendorOption(std::uint8_t attributeId) {
 std::int32_t VendorOptionFor(const device::xDEV_INFO* drive, std::uint8_t attributeId) {
     if (drive == nullptr || !DependsOnVendorOption(attributeId))
         return 0;
-    // The known-drives table is searched by substring for every entry of
-    // every reading; the answers for one drive stay the same, so they are
-    // kept for the drive last asked about.
-    struct Memo {
-        bool valid = false;
-        char model[sizeof drive->szModelNum] = {};
-        char firmware[sizeof drive->szFirmwareRev] = {};
-        std::int32_t option[256] = {};
-        bool known[256] = {};
-    };
-    thread_local Memo memo;
-    if (!memo.valid || std::memcmp(memo.model, drive->szModelNum, sizeof memo.model) != 0 ||
-        std::memcmp(memo.firmware, drive->szFirmwareRev, sizeof memo.firmware) != 0) {
-        memo = Memo{};
-        memo.valid = true;
-        std::memcpy(memo.model, drive->szModelNum, sizeof memo.model);
-        std::memcpy(memo.firmware, drive->szFirmwareRev, sizeof memo.firmware);
-    }
-    if (!memo.known[attributeId]) {
-        // The table is searched with C string functions: never past the field.
-        char model[sizeof memo.model + 1] = {};
-        char firmware[sizeof memo.firmware + 1] = {};
-        std::memcpy(model, memo.model, sizeof memo.model);
-        std::memcpy(firmware, memo.firmware, sizeof memo.firmware);
-        memo.option[attributeId] = device::lookupdrive(model, firmware, attributeId);
-        memo.known[attributeId] = true;
-    }
-    return memo.option[attributeId];
+    // The table is searched with C string functions: never past the fields.
+    char model[sizeof drive->szModelNum + 1] = {};
+    char firmware[sizeof drive->szFirmwareRev + 1] = {};
+    std::memcpy(model, drive->szModelNum, sizeof drive->szModelNum);
+    std::memcpy(firmware, drive->szFirmwareRev, sizeof drive->szFirmwareRev);
+    return device::lookupdrive(model, firmware, attributeId);
 }
 
 const QString& AttributeIdText(std::uint8_t attributeId) {

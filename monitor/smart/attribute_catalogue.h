@@ -5,8 +5,10 @@
 #include "device/device.h"
 #include "device/smart_pages.h"
 
+#include <QByteArray>
 #include <QString>
 
+#include <cstddef>
 #include <cstdint>
 
 namespace zentrova::smart {
@@ -23,6 +25,15 @@ bool DependsOnVendorOption(std::uint8_t attributeId);
 // The vendor option of `attributeId` on `drive` (0 for no drive), asking the
 // known-drives table only when the option can matter.
 std::int32_t VendorOptionFor(const device::xDEV_INFO* drive, std::uint8_t attributeId);
+
+// A fixed-size text field of the device record, read no further than its end
+// even when the drive filled it to the last byte.
+template <std::size_t N> QByteArray FieldBytes(const char (&field)[N]) {
+    std::size_t n = 0;
+    while (n < N && field[n] != '\0')
+        ++n;
+    return QByteArray(field, static_cast<qsizetype>(n));
+}
 
 // "%02X": the identifier as the attribute table shows it (09, C2).
 const QString& AttributeIdText(std::uint8_t attributeId);

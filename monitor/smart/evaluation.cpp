@@ -5,7 +5,6 @@
 #include "smart/attribute_catalogue.h"
 #include "smart/event_log.h"
 
-#include <cstring>
 #include <optional>
 
 namespace zentrova::smart {
@@ -13,10 +12,6 @@ namespace zentrova::smart {
 namespace {
 
 constexpr int kColumnCapacity = device::kSmartEntryCount;
-
-template <std::size_t N> QByteArray Bounded(const char (&text)[N]) {
-    return QByteArray(text, static_cast<qsizetype>(::strnlen(text, N)));
-}
 
 // Every evaluation rebuilds the columns whole for the drive it judges.
 void StartColumns(AttributeColumns& cols, int drive) {
@@ -69,8 +64,8 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
     const bool comparable = smart.gbFlag[d] == 0;
     smart.gnTotAttr = 0;
 
-    const QByteArray model = Bounded(drive->szModelNum);
-    const QByteArray firmware = Bounded(drive->szFirmwareRev);
+    const QByteArray model = FieldBytes(drive->szModelNum);
+    const QByteArray firmware = FieldBytes(drive->szFirmwareRev);
     std::optional<QLocale> locale;
 
     for (int i = 0; i < device::kSmartEntryCount; ++i) {
@@ -107,12 +102,13 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
         cols.Attr_5_Array.append(ByteText(e.worst));
 
         const std::uint8_t degrees = e.rawvalue[0];
-        if (!readingTempFound && device::IsTemperatureAttribute(id, option)) {
+        const bool temperature = device::IsTemperatureAttribute(id, option);
+        if (temperature && !readingTempFound) {
             readingTempFound = true;
             smart.gnReadingTemp = degrees;
         }
-        if (device::IsTemperatureAttribute(id, option) &&
-            static_cast<std::int32_t>(degrees) > conf.gnCriticaltemp[d] && comparable) {
+        if (temperature && static_cast<std::int32_t>(degrees) > conf.gnCriticaltemp[d] &&
+            comparable) {
             // Taken literally: the drive's strings are never a format.
             alertText =
                 QStringLiteral("Drive: ") + QString::fromUtf8(model) + QStringLiteral("\nS/N: ") +

@@ -2,6 +2,7 @@
 
 #include "platform/ui/alert_panel.h"
 #include "settings/settings_state.h"
+#include "smart/attribute_catalogue.h"
 
 #include <cstring>
 #include <new>
@@ -44,12 +45,8 @@ void KeepRowsAfterFailedRead(PollHost& host, int d) {
 
 void ShowFailureWarning(int d, const device::xDEV_INFO& drive) {
     const QString text =
-        QString::fromUtf8(drive.szModelNum, static_cast<qsizetype>(::strnlen(
-                                                drive.szModelNum, sizeof drive.szModelNum))) +
-        QStringLiteral(",\n") +
-        QString::fromUtf8(
-            drive.szFirmwareRev,
-            static_cast<qsizetype>(::strnlen(drive.szFirmwareRev, sizeof drive.szFirmwareRev))) +
+        QString::fromUtf8(FieldBytes(drive.szModelNum)) + QStringLiteral(",\n") +
+        QString::fromUtf8(FieldBytes(drive.szFirmwareRev)) +
         QStringLiteral(",\nis about to fail.\nMake sure to take backup of your data before it is "
                        "lost.");
     smart.gbMessagePoped[d] = 1;

@@ -39,7 +39,6 @@ struct SmartGlobals {
     std::int32_t gnReadingTemp = 0;
     std::uint8_t gbFlag[kMaxDrives] = {};
     std::uint8_t gbMessagePoped[kMaxDrives] = {};
-    std::uint8_t gbChangeColor = 0;
 
     // Latest pages read from each drive, allocated on its first poll.
     std::uint8_t* gpSmartDataStruct[kMaxDrives] = {};
