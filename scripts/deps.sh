@@ -11,6 +11,11 @@ packages=(
     clang libclang-rt-14-dev
     xvfb xauth fonts-dejavu-core
     qemu-system-x86 busybox-static cpio xz-utils
+    libplist-dev python3
+    libcap-dev libcap2-bin libseccomp-dev
+    desktop-file-utils libxcb1-dev libxcb-ewmh-dev x11-utils openbox xterm
+    prometheus prometheus-node-exporter
+    llvm
 )
 
 missing=()
