@@ -190,6 +190,10 @@ void LogPageView::keyPressEvent(QKeyEvent* event) {
         if (lines_ != nullptr)
             SelectLines(0, lines_->LineCount() - 1);
         event->accept();
+    } else if (event == QKeySequence::MoveToStartOfDocument) {
+        verticalScrollBar()->setValue(0);
+    } else if (event == QKeySequence::MoveToEndOfDocument) {
+        verticalScrollBar()->setValue(verticalScrollBar()->maximum());
     } else {
         QAbstractScrollArea::keyPressEvent(event);
     }
