@@ -1,5 +1,6 @@
 #include "AppController.h"
 
+#include "shell/log_page_view.h"
 #include "shell/table_model.h"
 #include "ui_AdWindow.h"
 #include "ui_FlashWnd.h"
@@ -48,6 +49,7 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
     SMARTWindow->installEventFilter(this);
     AdWindow->installEventFilter(this);
     ConnectActions();
+    SetUpLogPage();
     awakeFromNib();
 }
 
@@ -104,7 +106,7 @@ QTableView* AppController::DriveTable() const {
 QTableView* AppController::AttrTable() const {
     return mainUi_->TheAttrTable;
 }
-QPlainTextEdit* AppController::LogView() const {
+zentrova::shell::LogPageView* AppController::LogView() const {
     return mainUi_->LogEventView;
 }
 QLabel* AppController::AboutVersion() const {
@@ -165,6 +167,7 @@ void AppController::FreeAllocatedMemory() {
     zentrova::device::FreeDeviceList();
     driveColumns_ = DriveColumns{};
     attrColumns_ = zentrova::smart::AttributeColumns{};
+    logLines_.Clear();
 }
 
 void AppController::RestoreMainWindowIfMinimised() {

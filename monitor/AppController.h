@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "platform/device_registry.h"
+#include "smart/log_lines.h"
 #include "smart/poll_cycle.h"
 #include "smart/smart_state.h"
 
@@ -18,7 +19,6 @@
 
 class QLabel;
 class QMainWindow;
-class QPlainTextEdit;
 class QTabWidget;
 class QTableView;
 class QTextBrowser;
@@ -34,6 +34,7 @@ class AdWindow;
 
 namespace zentrova::shell {
 class ControllerTableModel;
+class LogPageView;
 enum class TableId { Drives, Attributes };
 } // namespace zentrova::shell
 
@@ -49,6 +50,8 @@ struct StartupEnvironment {
     // Where the data folder goes; empty means the process's current directory.
     QString currentDirectory;
     std::function<bool(const QUrl&)> openUrl;
+    // How much of a log the log page scans before it lets the window draw.
+    std::int64_t logScanSliceBytes = zentrova::smart::LogLineIndex::kScanSlice;
 };
 
 // The drive table's four columns, one entry per drive in list order.
@@ -104,6 +107,12 @@ class AppController : public QObject, public zentrova::smart::PollHost {
 
     void CreateLogFilesForTheDrives();
     void FillLogEvents() override;
+    // Whether the user can select and copy the log page's lines.
+    void SetLogViewSelectable(bool selectable);
+    // Everything the log page shows, lines ending in "\n" (the unfinished
+    // last line excepted). Reads the whole log: for tests.
+    QString LogPageText();
+    zentrova::smart::LogLineIndex& LogLines() { return logLines_; }
     void FreeAllocatedMemory();
     void DisplayFlashWindow();
     void LoadAboutPage();
@@ -134,7 +143,7 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     QTabWidget* Tab() const;
     QTableView* DriveTable() const;
     QTableView* AttrTable() const;
-    QPlainTextEdit* LogView() const;
+    zentrova::shell::LogPageView* LogView() const;
     QLabel* AboutVersion() const;
     QLabel* AboutImage() const;
     QTimer* AdTimer() const { return Timer; }
@@ -163,6 +172,8 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void OpenPromo(const char* key);
     void MainWindowDidClose();
     std::int64_t* LogReadSlot(int index);
+    void SetUpLogPage();
+    void ContinueLogScan();
 
     StartupEnvironment env_;
     std::unique_ptr<Ui::SMARTWindow> mainUi_;
@@ -176,6 +187,9 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     zentrova::shell::ControllerTableModel* driveModel_ = nullptr;
     zentrova::shell::ControllerTableModel* attrModel_ = nullptr;
     QTimer* Timer = nullptr;
+    // Goes on with a scan of a large log from the event loop, so that
+    // neither start-up nor a click waits for the whole file.
+    QTimer* logScanTimer_ = nullptr;
 
     QString strCurrPath;
     QString strDrvPath;
@@ -186,4 +200,6 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     DriveColumns driveColumns_;
     zentrova::smart::AttributeColumns attrColumns_;
     std::int64_t dwLogPrevRead[zentrova::device::kMaxDrives] = {};
+    // The selected drive's log lines as the log page shows them.
+    zentrova::smart::LogLineIndex logLines_;
 };
