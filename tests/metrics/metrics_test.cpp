@@ -113,8 +113,10 @@ TEST_F(MetricsFile, FailedReadsCountAndKeepTheLastGoodReadingEscaped) {
     std::memcpy(device::dev.gpHeadDevInfo->szModelNum, kOddModel, sizeof kOddModel);
     const QByteArray drive =
         R"(device="/dev/sda",model="QUOTE\" BACK\\SLASH\nLINE",firmware="FW01")";
-    // A repeated identifier would be a repeated series: the first one counts.
-    SetReading(0, {{194, 100, 100, 40}, {5, 90, 90, 0, 36}, {5, 10, 10, 0, 36}});
+    // The first temperature attribute gives the temperature. A repeated
+    // identifier would be a repeated series: the first one counts.
+    SetReading(0,
+               {{194, 100, 100, 40}, {231, 100, 100, 60}, {5, 90, 90, 0, 36}, {5, 10, 10, 0, 36}});
     PollDrive(mhost, 0, 1);
     const qint64 good = now.toSecsSinceEpoch();
     now = now.addSecs(3600);
@@ -126,7 +128,7 @@ TEST_F(MetricsFile, FailedReadsCountAndKeepTheLastGoodReadingEscaped) {
     EXPECT_TRUE(Has(text, Line("zentrova_drive_last_poll_timestamp_seconds", drive, good)));
     EXPECT_TRUE(Has(text, Line("zentrova_drive_temperature_celsius", drive, 40)));
     EXPECT_TRUE(Has(text, Line("zentrova_drive_smart_status_ok", drive, 1)));
-    EXPECT_EQ(text.count("zentrova_attribute_value{"), 2);
+    EXPECT_EQ(text.count("zentrova_attribute_value{"), 3);
 }
 
 TEST_F(MetricsFile, ReaderNeverSeesAPartialFile) {
