@@ -137,10 +137,8 @@ void Family(QByteArray& out, const char* name, const char* type, const char* hel
     out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
 }
 
-void Sample(QByteArray& out, const char* name, const QByteArray& labels, std::uint64_t value) {
-    out += QByteArray(name) + '{' + labels + "} " + QByteArray::number(value) + '\n';
-}
-void Sample(QByteArray& out, const char* name, const QByteArray& labels, std::int64_t value) {
+template <typename Number>
+void Sample(QByteArray& out, const char* name, const QByteArray& labels, Number value) {
     out += QByteArray(name) + '{' + labels + "} " + QByteArray::number(value) + '\n';
 }
 
@@ -163,17 +161,16 @@ QByteArray RenderMetrics() {
     QByteArray out;
     Family(out, "zentrova_drive_listed", "gauge", "1 for every drive the monitor lists.");
     for (const DriveSample& s : drives)
-        Sample(out, "zentrova_drive_listed", s.labels, std::uint64_t{1});
+        Sample(out, "zentrova_drive_listed", s.labels, 1);
     Family(out, "zentrova_drive_smart_status_ok", "gauge",
            "1 when the drive's S.M.A.R.T. status is OK, 0 when it is Failed.");
     for (const DriveSample& s : drives)
-        Sample(out, "zentrova_drive_smart_status_ok", s.labels, std::uint64_t{s.statusOk});
+        Sample(out, "zentrova_drive_smart_status_ok", s.labels, s.statusOk ? 1 : 0);
     Family(out, "zentrova_drive_temperature_celsius", "gauge",
            "Drive temperature in degrees Celsius, for drives that report one.");
     for (const DriveSample& s : drives)
         if (s.temperature)
-            Sample(out, "zentrova_drive_temperature_celsius", s.labels,
-                   std::int64_t{*s.temperature});
+            Sample(out, "zentrova_drive_temperature_celsius", s.labels, *s.temperature);
     Family(out, "zentrova_drive_last_poll_timestamp_seconds", "gauge",
            "Time of the drive's last successful S.M.A.R.T. read, in seconds since the epoch.");
     for (const DriveSample& s : drives)
