@@ -6,6 +6,7 @@
 #include "ui_FlashWnd.h"
 #include "ui_MainWindow.h"
 
+#include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
 
 #include <QApplication>
@@ -173,4 +174,10 @@ void AppController::FreeAllocatedMemory() {
 void AppController::RestoreMainWindowIfMinimised() {
     if (SMARTWindow->isMinimized())
         SMARTWindow->showNormal();
+}
+
+void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
+                                     const std::uint8_t* thresholdsPage) {
+    zentrova::metrics::MetricsRecordRead(drive, dataPage, thresholdsPage);
+    zentrova::metrics::UpdateMetricsFile();
 }

@@ -122,6 +122,9 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void ReloadDriveTable() override;
     void ReloadAttrTable() override;
     void RestoreMainWindowIfMinimised() override;
+    // Each read of a poll goes into the metrics file at once.
+    void PollReadFinished(int drive, const std::uint8_t* dataPage,
+                          const std::uint8_t* thresholdsPage) override;
 
     // Reads the selected drive, judges the reading and shows the verdict.
     void PollSelDriveForSMARTAndFillAttributeTable();

@@ -1,6 +1,7 @@
 // Start-up: everything between the loading of the windows and the event loop.
 #include "AppController.h"
 
+#include "metrics/metrics.h"
 #include "table_model.h"
 #include "ui_MainWindow.h"
 
@@ -24,6 +25,9 @@ bool AppController::applicationWillFinishLaunching() {
         env_.makeRegistry ? env_.makeRegistry() : zentrova::platform::CreateSystemDeviceRegistry();
     if (registry != nullptr)
         zentrova::device::SMARTDeviceDetection(*registry);
+    // The metrics file, when one is asked for, lists the new drives at once.
+    zentrova::metrics::MetricsDrivesDetected();
+    zentrova::metrics::UpdateMetricsFile();
 
     // The data folder "Zentrodat" in the current directory. Whether it
     // could be made shows when the log files are created.

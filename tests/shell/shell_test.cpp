@@ -434,3 +434,31 @@ int main(int argc, char* argv[]) {
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
 }
+
+TEST_F(Shell, MetricsFileAfterDetectionAndAfterEveryRead) {
+    const QString folder = dir.path() + "/metrics";
+    const QString file = folder + "/zentrova.prom";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zentrova", "zentrova")
+        .setValue("MetricsDirectory", folder);
+
+    // No drive, so no poll: detection alone writes the file.
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(ReadAll(file).startsWith("# HELP zentrova_drive_listed "));
+
+    // Start-up's poll of the first drive fails; choosing the second reads it.
+    controller.reset();
+    ResetAll();
+    AddDrives(2);
+    states[0].readDataStatus = 5;
+    ASSERT_TRUE(Start());
+    const QByteArray sda = R"({device="/dev/sda",model="HD-EXAMPLE 80G",firmware="FW01"})";
+    const QByteArray sdb = R"({device="/dev/sdb",model="HD-EXAMPLE 80G",firmware="FW01"})";
+    EXPECT_TRUE(ReadAll(file).contains("zentrova_drive_failed_reads_total" + sda + " 1\n"));
+    controller->DriveTable()->selectRow(1);
+    const QByteArray text = ReadAll(file);
+    EXPECT_TRUE(text.contains("zentrova_drive_last_poll_timestamp_seconds" + sdb + ' ' +
+                              QByteArray::number(kEvening.toSecsSinceEpoch()) + '\n'))
+        << text.constData();
+    EXPECT_TRUE(text.contains("zentrova_drive_failed_reads_total" + sda + " 1\n"));
+}
