@@ -13,11 +13,15 @@ namespace zentrova::platform {
 
 InstallLayoutState installLayout;
 
-void ResetInstallLayoutForTest() { installLayout = InstallLayoutState{}; }
+void ResetInstallLayoutForTest() {
+    installLayout = InstallLayoutState{};
+}
 
 namespace {
 
-std::string Rooted(const std::string& path) { return installLayout.rootPrefix + path; }
+std::string Rooted(const std::string& path) {
+    return installLayout.rootPrefix + path;
+}
 
 std::optional<std::string> SystemHomeOf(const std::string& shortName) {
     errno = 0;
@@ -81,10 +85,18 @@ std::optional<unsigned> UidFromEnvironment(const char* name) {
 
 } // namespace
 
-std::string BundlePath() { return Rooted("/opt/zentrova"); }
-std::string ReceiptPath() { return Rooted("/var/lib/zentrova/Install Zentrova.pkg"); }
-std::string MonitorProgramPath() { return BundlePath() + "/bin/zentrova"; }
-std::string UninstallerProgramPath() { return BundlePath() + "/bin/zentrova-uninstall"; }
+std::string BundlePath() {
+    return Rooted("/opt/zentrova");
+}
+std::string ReceiptPath() {
+    return Rooted("/var/lib/zentrova/Install Zentrova.pkg");
+}
+std::string MonitorProgramPath() {
+    return BundlePath() + "/bin/zentrova";
+}
+std::string UninstallerProgramPath() {
+    return BundlePath() + "/bin/zentrova-uninstall";
+}
 
 std::vector<std::string> SystemIntegrationPaths() {
     return {Rooted("/usr/share/applications/zentrova.desktop"),
@@ -92,7 +104,9 @@ std::vector<std::string> SystemIntegrationPaths() {
             Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
 }
 
-std::string SuperUserDesktopFolder() { return Rooted("/root/Desktop/Zentrova"); }
+std::string SuperUserDesktopFolder() {
+    return Rooted("/root/Desktop/Zentrova");
+}
 
 std::optional<std::string> UserDesktopFolder(const std::string& shortName) {
     const std::optional<std::string> home = HomeOf(shortName);

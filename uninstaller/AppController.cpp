@@ -169,7 +169,7 @@ bool AppController::RemoveItem(const std::optional<std::string>& path, bool miss
     if (result.removed || (missingIsFine && result.error == ENOENT && result.where == *path))
         return true;
     failures_ << QStringLiteral("%1: %2").arg(QString::fromStdString(result.where),
-                                             QString::fromLocal8Bit(std::strerror(result.error)));
+                                              QString::fromLocal8Bit(std::strerror(result.error)));
     return false;
 }
 

@@ -22,7 +22,9 @@ bool SystemTestSucceeds(OSType selector, bool wantsZero) {
 
 } // namespace
 
-void SetProcessLayer(ProcessLayer* layer) { gInjectedLayer = layer; }
+void SetProcessLayer(ProcessLayer* layer) {
+    gInjectedLayer = layer;
+}
 
 ProcessLayer& Processes() {
     if (gInjectedLayer != nullptr)

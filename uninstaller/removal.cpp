@@ -12,7 +12,9 @@ namespace zentrova::uninstaller {
 
 namespace {
 
-RemovalResult Failure(int error, std::string where) { return {false, error, std::move(where)}; }
+RemovalResult Failure(int error, std::string where) {
+    return {false, error, std::move(where)};
+}
 
 // Empties the folder open as `dirFd` (taken over and closed here). Every
 // step works relative to an open folder, so a link swapped in meanwhile is

@@ -57,8 +57,8 @@ struct X11ProcessLayer::Display {
 
     bool AcceptsDelete(xcb_window_t window) const {
         xcb_get_property_reply_t* reply = xcb_get_property_reply(
-            connection,
-            xcb_get_property(connection, 0, window, wmProtocols, XCB_ATOM_ATOM, 0, 64), nullptr);
+            connection, xcb_get_property(connection, 0, window, wmProtocols, XCB_ATOM_ATOM, 0, 64),
+            nullptr);
         if (reply == nullptr)
             return false;
         const int count = xcb_get_property_value_length(reply) / int(sizeof(xcb_atom_t));
@@ -98,7 +98,8 @@ void X11ProcessLayer::TakeSnapshot() {
         auto app = std::find_if(applications_.begin(), applications_.end(),
                                 [pid](const Application& a) { return a.pid == pid; });
         if (app == applications_.end()) {
-            applications_.push_back(Application{pid, {}, FourCharCode("????"), FourCharCode("APPL")});
+            applications_.push_back(
+                Application{pid, {}, FourCharCode("????"), FourCharCode("APPL")});
             app = applications_.end() - 1;
         }
         app->windows.push_back(window);
@@ -155,8 +156,7 @@ OSErr X11ProcessLayer::SameProcess(const ProcessSerialNumber& a, const ProcessSe
     return noErr;
 }
 
-OSErr X11ProcessLayer::GetProcessInformation(const ProcessSerialNumber& psn,
-                                             ProcessInfoRec* info) {
+OSErr X11ProcessLayer::GetProcessInformation(const ProcessSerialNumber& psn, ProcessInfoRec* info) {
     const Application* app = Find(psn);
     if (app == nullptr)
         return procNotFound;
