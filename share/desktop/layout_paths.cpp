@@ -28,6 +28,7 @@ int main(int argc, char* argv[]) {
     std::printf("bundle=%s\n", layout::BundlePath().c_str());
     std::printf("receipt=%s\n", layout::ReceiptPath().c_str());
     std::printf("desktop=%s\n", desktop->c_str());
+    std::printf("data=%s\n", layout::DataFolderFor(*user).value_or("").c_str());
     const char* keys[] = {"menu_entry", "icon", "policy"};
     const std::vector<std::string> copies = layout::SystemIntegrationPaths();
     for (std::size_t i = 0; i < copies.size() && i < 3; ++i)
