@@ -18,7 +18,7 @@ if [ "${ZENTROVA_SKIP_BUILD:-0}" != 1 ]; then
     cmake --build --preset default -j "$(nproc)"
 fi
 if [ -z "$root" ] && [ "$(id -u)" -ne 0 ]; then
-    exec sudo ZENTROVA_SKIP_BUILD=1 BUILD_DIR="$build_dir" "$0"
+    exec sudo env ZENTROVA_SKIP_BUILD=1 BUILD_DIR="$build_dir" "$0"
 fi
 
 # Every path comes from the programs' own layout table.
@@ -28,6 +28,8 @@ while IFS='=' read -r key value; do
 done < <("$build_dir/share/desktop/zentrova_layout_paths" ${root:+"$root"})
 
 DESTDIR="$root" cmake --install "$build_dir" --prefix "${at[bundle]#"$root"}"
+# The build tree stays its owner's, also after an install through sudo.
+chown --reference="$build_dir" "$build_dir/install_manifest.txt"
 bundle="${at[bundle]}"
 
 installed=()
@@ -44,6 +46,11 @@ copy "$bundle/share/icons/hicolor/256x256/apps/zentrova.png" "${at[icon]}" 644
 copy "$bundle/share/polkit-1/actions/org.zentrova.uninstall.policy" "${at[policy]}" 644
 
 desktop="${at[desktop]}"
+# A desktop folder made here belongs to its user, not to root.
+if [ ! -d "$(dirname "$desktop")" ]; then
+    mkdir -p "$(dirname "$desktop")"
+    [ -n "$root" ] || chown "${at[user]}:" "$(dirname "$desktop")"
+fi
 copy "$bundle/share/applications/zentrova.desktop" "$desktop/Zentrova.desktop" 755
 copy "$bundle/share/applications/zentrova-uninstall.desktop" "$desktop/Uninstall Zentrova.desktop" 755
 installed+=("${desktop#"$root"}")
