@@ -5,15 +5,14 @@
 
 #include "processes.h"
 
-#include <string>
 #include <vector>
 
 namespace zentrova::testing {
 
 struct FakeProcess {
     std::uint32_t pid;
-    const char* signature;
-    const char* type = "APPL";
+    uninstaller::OSType signature;
+    uninstaller::OSType type = uninstaller::FourCharCode("APPL");
     bool infoFails = false;
 };
 
@@ -52,8 +51,8 @@ class FakeProcessLayer : public uninstaller::ProcessLayer {
                 continue;
             if (p.infoFails)
                 return uninstaller::procNotFound;
-            info->processSignature = Code(p.signature);
-            info->processType = Code(p.type);
+            info->processSignature = p.signature;
+            info->processType = p.type;
             return uninstaller::noErr;
         }
         return uninstaller::procNotFound;
@@ -67,15 +66,6 @@ class FakeProcessLayer : public uninstaller::ProcessLayer {
     uninstaller::OSErr SendQuitRequest(const uninstaller::ProcessSerialNumber& psn) override {
         quitSent.push_back(psn.lowLongOfPSN);
         return uninstaller::noErr;
-    }
-
-  private:
-    static uninstaller::OSType Code(const char* text) {
-        const std::string padded = (std::string(text) + "    ").substr(0, 4);
-        return (uninstaller::OSType(std::uint8_t(padded[0])) << 24) |
-               (uninstaller::OSType(std::uint8_t(padded[1])) << 16) |
-               (uninstaller::OSType(std::uint8_t(padded[2])) << 8) |
-               uninstaller::OSType(std::uint8_t(padded[3]));
     }
 };
 

@@ -23,6 +23,7 @@
 
 namespace layout = zentrova::platform;
 using zentrova::testing::FakeProcessLayer;
+constexpr auto Code = &zentrova::uninstaller::FourCharCode;
 
 namespace {
 
@@ -61,7 +62,7 @@ class UninstallFixture : public ::testing::Test {
         };
         unsetenv("PKEXEC_UID");
         setenv("SUDO_UID", "1000", 1);
-        processes.processes = {{1, "ZNUI"}, {7, "ZNTR"}};
+        processes.processes = {{1, Code("ZNUI")}, {7, Code("ZNTR")}};
         zentrova::uninstaller::SetProcessLayer(&processes);
         layout::SetAlertHandler([this](const layout::AlertRequest& request) {
             panels.push_back(request);
@@ -266,9 +267,11 @@ TEST_F(UninstallFixture, DesktopFolderOfTheInvokingUser) {
 TEST(KillBrevant, AsksEveryOtherApplicationButItselfTheFirstDesktopAndTheDock) {
     FakeProcessLayer processes;
     processes.self = 3;
-    processes.processes = {{2, "MACS", "FNDR"}, {3, "ZNUI"}, {4, "cads"},
-                           {5, "MACS", "FNDR"}, {6, "ZNTR"}, {8, "ZNTR", "APPL", true},
-                           {9, "????"}};
+    const auto finder = Code("MACS");
+    processes.processes = {{2, finder, Code("FNDR")}, {3, Code("ZNUI")},
+                           {4, Code("cads")},         {5, finder, Code("FNDR")},
+                           {6, Code("ZNTR")},         {8, Code("ZNTR"), Code("APPL"), true},
+                           {9, Code("????")}};
     zentrova::uninstaller::SetProcessLayer(&processes);
     zentrova::uninstaller::KillBrevant(true);
     EXPECT_EQ(processes.quitSent, (std::vector<std::uint32_t>{5, 6, 9}));
