@@ -49,12 +49,15 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
     QApplication::setQuitOnLastWindowClosed(false);
     SMARTWindow->installEventFilter(this);
     AdWindow->installEventFilter(this);
+    FlashWnd->installEventFilter(this);
+    zentrova::platform::SetPanelClosedByWindowManagerHandler([this] { quitRequested_ = true; });
     ConnectActions();
     SetUpLogPage();
     awakeFromNib();
 }
 
 AppController::~AppController() {
+    zentrova::platform::SetPanelClosedByWindowManagerHandler({});
     delete helpWindow_;
     delete AdWindow;
     delete FlashWnd;
@@ -119,10 +122,14 @@ QLabel* AppController::AboutImage() const {
 
 bool AppController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close) {
+        // The splash and welcome windows close themselves only after marking
+        // it; a close before that comes from outside and asks the monitor to end.
         if (watched == SMARTWindow)
             MainWindowDidClose();
+        else if (watched == FlashWnd && splashUp_)
+            quitRequested_ = true; // start-up ends once the splash is down
         else if (watched == AdWindow && !adClosed_)
-            OnClickContinueImg(); // closed by the window manager: go on as if continued
+            SMARTWindow->close();
     }
     return QObject::eventFilter(watched, event);
 }
@@ -143,6 +150,14 @@ void AppController::MainWindowDidClose() {
     if (ended_)
         return;
     adClosed_ = true;
+    // Closed while a panel's own event loop runs: the caller of the panel
+    // still uses the drive list and the pages, so they stay until the
+    // process ends; every event loop is told to finish.
+    if (zentrova::platform::PanelIsUp()) {
+        ended_ = true;
+        QCoreApplication::exit(0);
+        return;
+    }
     if (Timer != nullptr) {
         Timer->stop();
         Timer->deleteLater();
@@ -155,6 +170,12 @@ void AppController::MainWindowDidClose() {
         ended_ = true;
         QCoreApplication::exit(0);
     }
+}
+
+bool AppController::EndIfQuitRequested() {
+    if (quitRequested_ && !ended_)
+        SMARTWindow->close();
+    return ended_;
 }
 
 bool AppController::applicationShouldTerminateAfterLastWindowClosed() {

@@ -174,6 +174,9 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void ShowAdvertisement();
     void OpenPromo(const char* key);
     void MainWindowDidClose();
+    // A close request from outside (the uninstaller's quit request) ends the
+    // monitor; during start-up it is acted on between the steps.
+    bool EndIfQuitRequested();
     std::int64_t* LogReadSlot(int index);
     void SetUpLogPage();
     void ContinueLogScan();
@@ -199,6 +202,8 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     bool bDrvFailed = false;
     bool bFirstTime = false;
     bool adClosed_ = false;
+    bool splashUp_ = false;
+    bool quitRequested_ = false;
     bool ended_ = false;
     DriveColumns driveColumns_;
     zentrova::smart::AttributeColumns attrColumns_;

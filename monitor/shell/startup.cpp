@@ -14,6 +14,8 @@ using zentrova::device::xDEV_INFO;
 bool AppController::applicationWillFinishLaunching() {
     // The splash, for as long as start-up used to take.
     DisplayFlashWindow();
+    if (EndIfQuitRequested())
+        return false;
 
     // The system code (row striping) and the drive list, which switches
     // SMART on and reads each drive's temperature.
@@ -65,6 +67,8 @@ bool AppController::applicationWillFinishLaunching() {
     // Shows the selected drive's log; without a selection the page stays.
     FillLogEvents();
 
+    if (EndIfQuitRequested())
+        return false;
     ShowAdvertisement();
     return !ended_;
 }

@@ -351,13 +351,45 @@ TEST_F(Shell, AdvertisementWindowTimerPromosAboutAndHelp) {
     EXPECT_TRUE(controller->MainWindow()->isVisible());
     EXPECT_EQ(controller->AdTimer(), nullptr);
 
-    // Closing the advertisement window from the window manager also leads on.
+    // Closed from outside, the welcome window is a request to end.
     controller.reset();
     ResetAll();
     ASSERT_TRUE(Start());
     controller->AdvertWindow()->close();
-    EXPECT_TRUE(controller->MainWindow()->isVisible());
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_FALSE(controller->MainWindow()->isVisible());
     EXPECT_EQ(controller->AdTimer(), nullptr);
+}
+
+// The uninstaller asks by closing whatever the monitor shows: the splash, a
+// panel during start-up, a panel over the main window.
+TEST_F(Shell, EndsWhenAskedToCloseDuringStartUpOrAPanel) {
+    AddDrives(1);
+    auto env = Environment();
+    env.splashWait = [this](int) { controller->SplashWindow()->close(); };
+    controller = std::make_unique<AppController>(env);
+    EXPECT_FALSE(controller->applicationWillFinishLaunching());
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_FALSE(QDir(dir.path() + "/Zentrodat").exists());
+
+    // A failing drive's "WARNING" panel during the first load.
+    controller.reset();
+    ResetAll();
+    states[0].data = DataPage({{5, 10}});
+    states[0].thresholds = ThresholdsPage({{5, 0, 0, 0, 36}});
+    duringAlert = [](const platform::AlertRequest&) { platform::PanelClosedByWindowManager(); };
+    EXPECT_FALSE(Start());
+    EXPECT_FALSE(alerts.empty());
+    EXPECT_FALSE(controller->AdvertWindow()->isVisible());
+
+    controller.reset();
+    ResetAll();
+    duringAlert = {};
+    ASSERT_TRUE(Start());
+    duringAlert = [this](const platform::AlertRequest&) { controller->MainWindow()->close(); };
+    controller->OnAppClose();
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_NE(zentrova::device::dev.gpHeadDevInfo, nullptr); // kept while the panel ran
 }
 
 TEST_F(Shell, CellColoursComeFromEachRowsOwnData) {
