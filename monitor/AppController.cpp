@@ -6,6 +6,7 @@
 #include "ui_MainWindow.h"
 
 #include "platform/ui/alert_panel.h"
+#include "settings/timers.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -52,6 +53,11 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
 }
 
 AppController::~AppController() {
+    // The timers end with the controller they poll through.
+    for (int k = 0; k < zentrova::device::kMaxDrives; ++k)
+        zentrova::settings::StopTimerForDrive(k);
+    if (zentrova::settings::timers.host == this)
+        zentrova::settings::timers.host = nullptr;
     delete helpWindow_;
     delete AdWindow;
     delete FlashWnd;
@@ -77,6 +83,7 @@ void AppController::ConnectActions() {
         connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 [this, table] { tableViewSelectionDidChange(table); });
     }
+    ConnectSettingsPage();
 }
 
 int AppController::FindNoOfDevices() const {

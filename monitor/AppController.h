@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "platform/device_registry.h"
+#include "settings/settings_host.h"
 #include "smart/poll_cycle.h"
 #include "smart/smart_state.h"
 
@@ -66,7 +67,9 @@ struct CellLook {
     QVariant background;
 };
 
-class AppController : public QObject, public zentrova::smart::PollHost {
+class AppController : public QObject,
+                      public zentrova::smart::PollHost,
+                      public zentrova::settings::SettingsHost {
     Q_OBJECT
 
   public:
@@ -115,7 +118,14 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void RestoreMainWindowIfMinimised() override;
 
     // Reads the selected drive, judges the reading and shows the verdict.
-    void PollSelDriveForSMARTAndFillAttributeTable();
+    void PollSelDriveForSMARTAndFillAttributeTable() override;
+
+    // The settings page: filled for the selected drive on every selection.
+    void LoadSMARTSettingsPage();
+    // The log page's text can be selected or not, as the log-event setting says.
+    void SetLogViewSelectable(bool selectable) override;
+    // Selects a drive row as a polling timer does.
+    void SelectDriveRow(int row) override;
     // FillAttributeListTable(attributes, thresholds, operation) comes from
     // PollHost: the evaluation of one reading of the selected drive.
 
@@ -150,6 +160,9 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void OnClickPromo3Img();
     void OnClickPromo4Img();
     void OnClickContinueImg();
+    void OnClickPollDrv();
+    void OnClickCriticalTemp();
+    void OnApplySettings();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -157,6 +170,7 @@ class AppController : public QObject, public zentrova::smart::PollHost {
   private:
     void awakeFromNib();
     void ConnectActions();
+    void ConnectSettingsPage();
     void FillDriveColumns();
     void FirstReloadOfDriveTable();
     void ShowAdvertisement();

@@ -1,6 +1,7 @@
 // Start-up: everything between the loading of the windows and the event loop.
 #include "AppController.h"
 
+#include "settings/store.h"
 #include "table_model.h"
 #include "ui_MainWindow.h"
 
@@ -46,8 +47,10 @@ bool AppController::applicationWillFinishLaunching() {
     FillDriveColumns();
     SMARTWindow->setWindowTitle(QStringLiteral("Zentrova"));
 
-    // Per-drive settings and polling timers belong here, before the first
-    // reload, so that the first selection finds them; there are none yet.
+    // The previous run's settings and the polling timers, before the first
+    // reload, so that the first selection finds them.
+    zentrova::settings::store.mutDict = {};
+    zentrova::settings::ReadAndSavePreviousSettings(*this);
 
     // The first load of the drive table selects the first drive.
     FirstReloadOfDriveTable();

@@ -21,6 +21,15 @@ ClockHandler& CurrentClockHandler() {
     return handler;
 }
 
+int& PanelDepth() {
+    static int depth = 0;
+    return depth;
+}
+std::function<void()>& PanelsClosedHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
+
 int RunMessageBox(const AlertRequest& request) {
     QMessageBox box;
     box.setIcon(QMessageBox::Warning);
@@ -55,9 +64,20 @@ int RunMessageBox(const AlertRequest& request) {
 int NSRunAlertPanel(const QString& title, const QString& message, const QString& defaultButton,
                     const QString& alternateButton, const QString& otherButton) {
     const AlertRequest request{title, message, defaultButton, alternateButton, otherButton};
-    if (CurrentAlertHandler())
-        return CurrentAlertHandler()(request);
-    return RunMessageBox(request);
+    ++PanelDepth();
+    const int answer =
+        CurrentAlertHandler() ? CurrentAlertHandler()(request) : RunMessageBox(request);
+    if (--PanelDepth() == 0 && PanelsClosedHandler())
+        PanelsClosedHandler()();
+    return answer;
+}
+
+int OpenPanelCount() {
+    return PanelDepth();
+}
+
+void SetPanelsClosedHandler(std::function<void()> handler) {
+    PanelsClosedHandler() = std::move(handler);
 }
 
 void NSBeep() {
@@ -73,8 +93,14 @@ QDateTime CurrentDateTime() {
     return QDateTime::currentDateTime();
 }
 
-void SetAlertHandler(AlertHandler handler) { CurrentAlertHandler() = std::move(handler); }
-void SetBeepHandler(BeepHandler handler) { CurrentBeepHandler() = std::move(handler); }
-void SetClockHandler(ClockHandler handler) { CurrentClockHandler() = std::move(handler); }
+void SetAlertHandler(AlertHandler handler) {
+    CurrentAlertHandler() = std::move(handler);
+}
+void SetBeepHandler(BeepHandler handler) {
+    CurrentBeepHandler() = std::move(handler);
+}
+void SetClockHandler(ClockHandler handler) {
+    CurrentClockHandler() = std::move(handler);
+}
 
 } // namespace zentrova::platform

@@ -16,10 +16,10 @@ inline constexpr int NSAlertOtherReturn = -1;
 
 struct AlertRequest {
     QString title;
-    QString message; // shown literally, never as a format
-    QString defaultButton; // empty: the platform's own "OK"
+    QString message;         // shown literally, never as a format
+    QString defaultButton;   // empty: the platform's own "OK"
     QString alternateButton; // empty: none
-    QString otherButton; // empty: none
+    QString otherButton;     // empty: none
 };
 
 using AlertHandler = std::function<int(const AlertRequest&)>;
@@ -33,6 +33,11 @@ int NSRunAlertPanel(const QString& title, const QString& message, const QString&
 void NSBeep();
 // The local date and time.
 QDateTime CurrentDateTime();
+
+// How many panels are up now (panels run inside panels' event loops).
+int OpenPanelCount();
+// Called each time the last open panel closes; empty: nothing.
+void SetPanelsClosedHandler(std::function<void()> handler);
 
 // Replace the real behaviour; an empty function restores it.
 void SetAlertHandler(AlertHandler handler);
