@@ -40,21 +40,18 @@ class QtRepeatingTimer final : public RepeatingTimer {
     }
 
   private:
-    void Arm() {
-        timer_->start(int(std::clamp<std::int64_t>(dueMs_ - clock_.elapsed(), 0, kLongestWaitMs)));
+    void Arm() { Apply(StepRepeatingTimer(dueMs_, clock_.elapsed(), intervalMs_)); }
+    void Apply(const TimerStep& step) {
+        dueMs_ = step.dueMs;
+        timer_->start(int(step.waitMs));
     }
     void OnTimeout() {
-        const std::int64_t now = clock_.elapsed();
-        if (now >= dueMs_) {
-            // Ticks missed while the loop was busy come as one.
-            while (dueMs_ <= now)
-                dueMs_ += intervalMs_;
-            Arm();
+        const TimerStep step = StepRepeatingTimer(dueMs_, clock_.elapsed(), intervalMs_);
+        Apply(step);
+        if (step.fire) {
             std::function<void()> tick = tick_;
             tick(); // may destroy this timer
-            return;
         }
-        Arm();
     }
 
     QTimer* timer_;
@@ -120,6 +117,17 @@ void OnTimerFired(int k) {
 }
 
 } // namespace
+
+TimerStep StepRepeatingTimer(std::int64_t dueMs, std::int64_t nowMs, std::int64_t intervalMs) {
+    TimerStep step;
+    step.dueMs = dueMs;
+    if (nowMs >= dueMs) {
+        step.fire = true;
+        step.dueMs = dueMs + ((nowMs - dueMs) / intervalMs + 1) * intervalMs;
+    }
+    step.waitMs = std::clamp<std::int64_t>(step.dueMs - nowMs, 0, kLongestWaitMs);
+    return step;
+}
 
 TimerBackend& QtTimerBackend() {
     static QtBackend backend;

@@ -29,6 +29,16 @@ class TimerBackend {
     virtual void Post(std::function<void()> task) = 0;
 };
 
+// One wake-up of a repeating timer at `nowMs`: whether it ticks, when it is
+// next due (ticks missed meanwhile come as one) and how long to wait, never
+// longer than a single QTimer can.
+struct TimerStep {
+    bool fire = false;
+    std::int64_t dueMs = 0;
+    std::int64_t waitMs = 0;
+};
+TimerStep StepRepeatingTimer(std::int64_t dueMs, std::int64_t nowMs, std::int64_t intervalMs);
+
 // The real timers on Qt's event loop, precise to the millisecond, also for
 // intervals beyond the few weeks a single QTimer can wait.
 TimerBackend& QtTimerBackend();

@@ -41,7 +41,8 @@ class ManualTimers final : public settings::TimerBackend {
         for (;;) {
             auto next = live.end();
             for (auto it = live.begin(); it != live.end(); ++it) {
-                if (it->second.due <= end && (next == live.end() || it->second.due < next->second.due))
+                if (it->second.due <= end &&
+                    (next == live.end() || it->second.due < next->second.due))
                     next = it;
             }
             if (next == live.end())

@@ -157,9 +157,9 @@ class PollEndToEnd : public ShellFixture {
         entry.Set("LogEvent", logEvent ? "True" : "False");
         entry.Set("Temperature", QString::number(degrees));
         dict.Put(settings::DiskKey(drive), entry);
-        ASSERT_EQ(settings::WriteFileAtomically(folder + "/Zentroset",
-                                                settings::SerializeSettings(dict)),
-                  "");
+        ASSERT_EQ(
+            settings::WriteFileAtomically(folder + "/Zentroset", settings::SerializeSettings(dict)),
+            "");
     }
     void Reselect(int row) {
         Drives()->selectRow(0);
