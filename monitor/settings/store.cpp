@@ -94,7 +94,12 @@ SettingsRead ReadSettingsFile(const QString& drvPath) {
 }
 
 QString SaveSettings(const QString& drvPath) {
-    return WriteFileAtomically(SettingsFilePath(drvPath), SerializeSettings(store.mutDict));
+    const QString path = SettingsFilePath(drvPath);
+    // A file spoilt by hand while the monitor runs is kept, not overwritten.
+    const SettingsRead read = ReadSettingsFile(drvPath);
+    if (read.exists && !read.dict && KeepAside(path).isEmpty())
+        return QStringLiteral("cannot move the unreadable %1 aside").arg(path);
+    return WriteFileAtomically(path, SerializeSettings(store.mutDict));
 }
 
 DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool withStartUp) {

@@ -32,7 +32,8 @@ struct SettingsRead {
 SettingsRead ReadSettingsFile(const QString& drvPath);
 
 // Writes `mutDict` to the settings file; an empty answer on success, else why
-// it failed (the file then keeps its previous content).
+// it failed (the file then keeps its previous content). A file there that
+// does not parse is first kept aside under a name of its own.
 QString SaveSettings(const QString& drvPath);
 
 // The entry a drive gets when nothing is known about it. The default-entry

@@ -151,6 +151,12 @@ TEST_F(Store, UnreadableFileIsKeptAsideAndTheDrivesStartAsOnAFirstRun) {
     EXPECT_TRUE(alerts[0].contains(FilePath()) && alerts[0].contains(aside[0]));
     EXPECT_EQ(Entry("disk0"), kDefault0);
     EXPECT_EQ(clock.Intervals(), std::vector<std::int64_t>{3600});
+
+    // Spoilt again while running: the next write keeps it too.
+    ASSERT_TRUE(QFile::remove(FilePath()) && Append(FilePath(), "again"));
+    Select(0);
+    ASSERT_EQ(settings::UpdateDictionaryWithDefaultSettings(host), "");
+    EXPECT_EQ(QDir(data.path()).entryList({"Zentroset.unreadable-*"}).size(), 2);
 }
 
 } // namespace
