@@ -76,7 +76,6 @@ struct ListCase {
 // Test names carry the case name; the values stay out of them.
 inline void PrintTo(const ListCase&, std::ostream*) {}
 
-
 class Rules : public LoginItem, public ::testing::WithParamInterface<ListCase> {};
 
 TEST_P(Rules, AddAtTheEndOnceRemoveOnlyEqualElements) {

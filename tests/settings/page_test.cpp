@@ -35,7 +35,6 @@ struct ApplyCase {
 // Test names carry the case name; the values stay out of them.
 inline void PrintTo(const ApplyCase&, std::ostream*) {}
 
-
 class Apply : public Page, public ::testing::WithParamInterface<ApplyCase> {};
 
 TEST_P(Apply, StoresTheEntryTheMirrorsAndTheTimer) {

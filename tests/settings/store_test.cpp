@@ -47,7 +47,6 @@ struct CarryCase {
 // Test names carry the case name; the values stay out of them.
 inline void PrintTo(const CarryCase&, std::ostream*) {}
 
-
 class CarryOver : public Store, public ::testing::WithParamInterface<CarryCase> {};
 
 TEST_P(CarryOver, CarriesByPositionAndDropsWhatIsGone) {

@@ -30,7 +30,6 @@ struct IntervalCase {
 // Test names carry the case name; the values stay out of them.
 inline void PrintTo(const IntervalCase&, std::ostream*) {}
 
-
 class Interval : public Timers, public ::testing::WithParamInterface<IntervalCase> {};
 
 TEST_P(Interval, ComesFromHourAndMin) {
