@@ -6,6 +6,7 @@
 #include "settings/timers.h"
 
 #include <QDateTime>
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 
@@ -80,6 +81,14 @@ void ResetSettingsForTest() {
     ResetTimersForTest();
 }
 
+void RemoveLeftoverTemporaryFiles(const QString& drvPath) {
+    const QDir folder(drvPath);
+    const QStringList leftovers =
+        folder.entryList({QStringLiteral(".Zentroset.??????")}, QDir::Files | QDir::Hidden);
+    for (const QString& name : leftovers)
+        QFile::remove(folder.filePath(name));
+}
+
 QString SettingsFilePath(const QString& drvPath) {
     return drvPath + QStringLiteral("/Zentroset");
 }
@@ -119,6 +128,7 @@ DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool with
 
 void ReadAndSavePreviousSettings(SettingsHost& host) {
     const QString drvPath = host.DrvPath();
+    RemoveLeftoverTemporaryFiles(drvPath);
     const SettingsRead read = ReadSettingsFile(drvPath);
     if (read.exists && !read.dict) {
         // Somebody's hand-edited file stays theirs; monitoring starts afresh.

@@ -23,6 +23,8 @@ inline StoreGlobals store;
 void ResetSettingsForTest();
 
 QString SettingsFilePath(const QString& drvPath);
+// Removes the temporary files of writes that a crash cut short.
+void RemoveLeftoverTemporaryFiles(const QString& drvPath);
 
 // What reading the settings file found.
 struct SettingsRead {

@@ -203,6 +203,8 @@ TEST(AtomicWrite, KillNineNeverLeavesATornFile) {
             EXPECT_EQ(entry.Value("Padding").size(), 2000);
         }
     }
+    settings::RemoveLeftoverTemporaryFiles(data.path());
+    EXPECT_EQ(QDir(data.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Zentroset"});
 }
 
 } // namespace
