@@ -1,6 +1,6 @@
-// What the settings tests share: a drive list made by hand, a scratch data
-// folder and configuration folder, timers on a hand-moved clock, panels
-// scripted, and a host that records what the window was asked to do.
+// What the settings tests share: a drive list made by hand, scratch data and
+// configuration folders, timers on a hand-moved clock, scripted panels, and a
+// host that records what the window was asked to do.
 #pragma once
 
 #include "device/device.h"
@@ -8,6 +8,7 @@
 #include "fakes/manual_timers.h"
 #include "platform/ui/alert_panel.h"
 #include "settings/login_item.h"
+#include "settings/settings_page.h"
 #include "settings/settings_state.h"
 #include "settings/store.h"
 #include "settings/timers.h"
@@ -23,20 +24,18 @@
 
 namespace zentrova::testing {
 
+inline auto& mirrors = settings::settings;
+
 class RecordingHost final : public settings::SettingsHost {
   public:
     QString DrvPath() const override { return path; }
+    // As the selection handler: select, then poll when the timer marked it.
     void SelectDriveRow(int row) override {
         events.push_back("select " + std::to_string(row));
-        // The selection handler: the drive becomes the selected one and, as
-        // it is marked, is polled.
-        for (device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext) {
-            if (r->nDevIndex == row)
-                device::dev.gpSelDevInfo = r;
-        }
-        if (settings::settings.bPoll[row] == 1)
+        for (device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
+            device::dev.gpSelDevInfo = r->nDevIndex == row ? r : device::dev.gpSelDevInfo;
+        if (std::exchange(mirrors.bPoll[row], 0) == 1)
             PollSelDriveForSMARTAndFillAttributeTable();
-        settings::settings.bPoll[row] = 0;
     }
     void PollSelDriveForSMARTAndFillAttributeTable() override {
         events.push_back("poll " + std::to_string(device::dev.gpSelDevInfo->nDevIndex));
@@ -54,12 +53,9 @@ class RecordingHost final : public settings::SettingsHost {
 class SettingsFixture : public ::testing::Test {
   protected:
     void SetUp() override {
-        ASSERT_TRUE(data.isValid());
-        ASSERT_TRUE(config.isValid());
+        ASSERT_TRUE(data.isValid() && config.isValid());
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         host.path = data.path();
-        device::ResetDeviceGlobalsForTest();
-        settings::ResetSettingsForTest();
         settings::SetTimerBackend(&clock);
         platform::SetAlertHandler([this](const platform::AlertRequest& request) {
             alerts.push_back(request.message);
@@ -67,57 +63,66 @@ class SettingsFixture : public ::testing::Test {
                 duringAlert();
             return platform::NSAlertDefaultReturn;
         });
+        Fresh();
     }
     void TearDown() override {
-        settings::ResetSettingsForTest();
-        device::ResetDeviceGlobalsForTest();
+        Fresh();
         settings::SetTimerBackend(nullptr);
         platform::SetAlertHandler({});
         qunsetenv("XDG_CONFIG_HOME");
     }
+    // Everything back to its start, for the next case of a table.
+    void Fresh() {
+        settings::ResetSettingsForTest();
+        device::ResetDeviceGlobalsForTest();
+        QDir(data.path()).removeRecursively();
+        QDir(config.path()).removeRecursively();
+        QDir().mkpath(data.path());
+        QDir().mkpath(config.path());
+        alerts.clear();
+        host.events.clear();
+        host.logSelectable = -1;
+    }
 
-    // Drive i: model "MODEL-<i>", firmware "FW<i>", temperature 40 unless 0.
-    void AddDrives(int count, int temperature = 40) {
-        device::xDEV_INFO* last = device::dev.gpHeadDevInfo;
-        while (last != nullptr && last->pNext != nullptr)
-            last = last->pNext;
-        for (int n = 0; n < count; ++n) {
-            auto* record = new device::xDEV_INFO;
-            record->nDevIndex = last == nullptr ? 0 : last->nDevIndex + 1;
-            std::snprintf(record->szModelNum, sizeof record->szModelNum, "MODEL-%d",
-                          record->nDevIndex);
-            std::snprintf(record->szFirmwareRev, sizeof record->szFirmwareRev, "FW%d",
-                          record->nDevIndex);
-            record->nTemperature = temperature;
-            (last == nullptr ? device::dev.gpHeadDevInfo : last->pNext) = record;
-            last = record;
+    // Drive i: model "MODEL-<i>", firmware "FW<i>", temperature 40.
+    void AddDrives(int count) {
+        device::xDEV_INFO** link = &device::dev.gpHeadDevInfo;
+        for (int i = 0; i < count; ++i, link = &(*link)->pNext) {
+            *link = new device::xDEV_INFO;
+            (*link)->nDevIndex = i;
+            qstrncpy((*link)->szModelNum, "MODEL-" + QByteArray::number(i), 41);
+            qstrncpy((*link)->szFirmwareRev, "FW" + QByteArray::number(i), 9);
+            (*link)->nTemperature = 40;
         }
     }
     void Select(int index) {
-        for (device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext) {
-            if (r->nDevIndex == index)
-                device::dev.gpSelDevInfo = r;
-        }
+        for (device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
+            device::dev.gpSelDevInfo = r->nDevIndex == index ? r : device::dev.gpSelDevInfo;
     }
     QString FilePath() const { return settings::SettingsFilePath(data.path()); }
-    settings::SettingsDict File() const {
-        return settings::ReadSettingsFile(data.path()).dict.value_or(settings::SettingsDict{});
+    // Entries as "key=value" pairs joined by spaces, and back.
+    static settings::DriveEntry Parse(const QString& text) {
+        settings::DriveEntry entry;
+        for (const QString& pair : text.split(' ', Qt::SkipEmptyParts))
+            entry.Set(pair.section('=', 0, 0), pair.section('=', 1));
+        return entry;
     }
-    void WriteFile(const settings::SettingsDict& dict) const {
-        ASSERT_EQ(settings::WriteFileAtomically(FilePath(), settings::SerializeSettings(dict)), "");
-    }
-    // The keys and values of a stored entry, "key=value" joined by spaces.
     std::string Entry(const QString& key) const {
-        const settings::SettingsDict dict = File();
-        const settings::DriveEntry* entry = dict.Find(key);
+        const auto dict = settings::ReadSettingsFile(data.path()).dict;
+        const settings::DriveEntry* entry = dict ? dict->Find(key) : nullptr;
         if (entry == nullptr)
             return "<none>";
-        std::string out;
+        QStringList pairs;
         for (const auto& [k, v] : entry->items)
-            out += (out.empty() ? "" : " ") + k.toStdString() + "=" + v.toStdString();
-        return out;
+            pairs << k + "=" + v;
+        return pairs.join(' ').toStdString();
     }
-    bool HasTimer(int k) const { return *settings::TimerSlot(k) != nullptr; }
+    void Stored(const std::vector<QString>& entries) const {
+        settings::SettingsDict dict;
+        for (std::size_t i = 0; i < entries.size(); ++i)
+            dict.Put(settings::DiskKey(int(i)), Parse(entries[i]));
+        ASSERT_EQ(settings::WriteFileAtomically(FilePath(), settings::SerializeSettings(dict)), "");
+    }
 
     QTemporaryDir data;
     QTemporaryDir config;
@@ -127,9 +132,11 @@ class SettingsFixture : public ::testing::Test {
     std::function<void()> duringAlert;
 };
 
-inline auto& mirrors = settings::settings;
-
-inline const std::string kDefault0 = "DrvModel=MODEL-0 DrvFwrev=FW0 DrvPoll=True Temp=True "
-                                     "LogEvent=True Hour=1 Min=0 Temperature=50";
+inline QString Default(int i, const QString& startUp = "") {
+    return QString("DrvModel=MODEL-%1 DrvFwrev=FW%1 DrvPoll=True Temp=True %2LogEvent=True Hour=1 "
+                   "Min=0 Temperature=50")
+        .arg(i)
+        .arg(startUp);
+}
 
 } // namespace zentrova::testing

@@ -1,5 +1,6 @@
-// Rewrites the settings file in a folder as fast as it can, each time with a
-// new generation number in every value, and says so on stdout, until killed.
+// Rewrites the settings file in a folder as fast as it can, every value the
+// write's generation number padded to 2000 characters, and says so on
+// stdout after each write, until it is killed.
 #include "settings/store.h"
 
 #include <cstdio>
@@ -9,19 +10,15 @@ int main(int argc, char* argv[]) {
         std::fprintf(stderr, "usage: %s <data folder>\n", argv[0]);
         return 2;
     }
-    const QString folder = QString::fromLocal8Bit(argv[1]);
-    const QString padding(2000, QChar('x'));
+    using namespace zentrova::settings;
     for (long generation = 0;; ++generation) {
-        zentrova::settings::SettingsDict dict;
+        store.mutDict = {};
         for (int i = 0; i < 4; ++i) {
-            zentrova::settings::DriveEntry entry;
-            entry.Set("Generation", QString::number(generation));
-            entry.Set("Padding", padding);
-            dict.Put(zentrova::settings::DiskKey(i), entry);
+            DriveEntry entry;
+            entry.Set("Generation", QString::number(generation).leftJustified(2000, '.'));
+            store.mutDict.Put(DiskKey(i), entry);
         }
-        zentrova::settings::store.mutDict = dict;
-        const QString error = zentrova::settings::SaveSettings(folder);
-        if (!error.isEmpty()) {
+        if (const QString error = SaveSettings(QString::fromLocal8Bit(argv[1])); !error.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(error));
             return 1;
         }
