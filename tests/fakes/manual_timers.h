@@ -3,7 +3,6 @@
 
 #include "settings/timers.h"
 
-#include <cstdint>
 #include <functional>
 #include <map>
 #include <memory>
@@ -13,43 +12,37 @@ namespace zentrova::testing {
 
 class ManualTimers final : public settings::TimerBackend {
   public:
-    struct Entry {
-        std::int64_t interval = 0;
-        std::int64_t due = 0;
+    struct Timer {
+        std::int64_t interval, due;
         std::function<void()> tick;
     };
-    class Handle final : public settings::RepeatingTimer {
-      public:
-        Handle(ManualTimers* owner, int id) : owner_(owner), id_(id) {}
-        ~Handle() override { owner_->live.erase(id_); }
-
-      private:
-        ManualTimers* owner_;
-        int id_;
+    struct Handle final : settings::RepeatingTimer {
+        Handle(std::map<int, Timer>* live, int id) : live(live), id(id) {}
+        ~Handle() override { live->erase(id); }
+        std::map<int, Timer>* live;
+        int id;
     };
 
     std::unique_ptr<settings::RepeatingTimer> Schedule(std::int64_t seconds,
                                                        std::function<void()> tick) override {
-        live[++lastId] = Entry{seconds, now + seconds, std::move(tick)};
-        return std::make_unique<Handle>(this, lastId);
+        live[++lastId] = Timer{seconds, now + seconds, std::move(tick)};
+        return std::make_unique<Handle>(&live, lastId);
     }
     void Post(std::function<void()> task) override { posted.push_back(std::move(task)); }
 
-    // Moves the clock on; each timer that fell due ticks once per interval.
+    // Moves the clock on: every timer ticks once per interval, the earliest
+    // first; then what was posted runs.
     void Advance(std::int64_t seconds) {
         const std::int64_t end = now + seconds;
         for (;;) {
-            auto next = live.end();
-            for (auto it = live.begin(); it != live.end(); ++it) {
-                if (it->second.due <= end &&
-                    (next == live.end() || it->second.due < next->second.due))
-                    next = it;
-            }
-            if (next == live.end())
+            Timer* next = nullptr;
+            for (auto& [id, timer] : live)
+                next = timer.due <= end && (!next || timer.due < next->due) ? &timer : next;
+            if (next == nullptr)
                 break;
-            now = next->second.due;
-            next->second.due += next->second.interval;
-            std::function<void()> tick = next->second.tick;
+            now = next->due;
+            next->due += next->interval;
+            std::function<void()> tick = next->tick; // the tick may stop its timer
             tick();
         }
         now = end;
@@ -62,17 +55,17 @@ class ManualTimers final : public settings::TimerBackend {
             task();
         }
     }
-    // The intervals of the live timers, in creation order.
+    // The intervals of the running timers, oldest first.
     std::vector<std::int64_t> Intervals() const {
         std::vector<std::int64_t> out;
-        for (const auto& [id, entry] : live)
-            out.push_back(entry.interval);
+        for (const auto& [id, timer] : live)
+            out.push_back(timer.interval);
         return out;
     }
 
     std::int64_t now = 0;
     int lastId = 0;
-    std::map<int, Entry> live;
+    std::map<int, Timer> live;
     std::vector<std::function<void()>> posted;
 };
 

@@ -24,76 +24,43 @@ class Page : public SettingsFixture {
 };
 
 TEST_F(Page, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
+    const QString zero = "You have entered Zero value for both hour(s) and minute(s). Please "
+                         "eneter non-zero value for atleast one, either hour(s) (or) minute(s).";
+    const QString range = "The polling interval must be longer than zero and shorter than 68 "
+                          "years. Please enter other hour(s) or minute(s).";
     struct Case {
-        const char* name;
         settings::PageInput input;
         QString entry; // from "DrvPoll" on; empty: the file is unchanged
         Seconds timers;
         QString alert;
-        int critical, enable, checkLog, selectable;
+        std::string mirrors; // critical temperature, its check, log check, log selectable
     } cases[] = {
+        // clang-format off
         // Rejected before anything changes: the hourly timer keeps running.
-        {"zero",
-         {true, "abc", "", true, "30", true, false},
-         "",
-         {3600},
-         "You have entered Zero value for both hour(s) and minute(s). Please eneter non-zero "
-         "value for atleast one, either hour(s) (or) minute(s).",
-         47,
-         1,
-         0,
-         -1},
-        {"overflow",
-         {true, "596524", "0", true, "30", true, false},
-         "",
-         {3600},
-         "The polling interval must be longer than zero and shorter than 68 years. Please enter "
-         "other hour(s) or minute(s).",
-         47,
-         1,
-         0,
-         -1},
-        {"2h 90min",
-         {true, "2", "90", true, "45", true, false},
-         "DrvPoll=True Temp=True LogEvent=True Hour=2 Min=90 Temperature=45",
-         {12600},
-         kSaved,
-         45,
-         1,
-         1,
-         1},
-        {"all off",
-         {false, "5", "5", false, "45", false, false},
-         "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50",
-         {},
-         kSaved,
-         47,
-         0,
-         0,
-         0},
-        {"abc degrees",
-         {true, "0", "1", true, "abc", true, false},
-         "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=1 Temperature=0",
-         {60},
-         kSaved,
-         0,
-         1,
-         1,
-         1},
+        {{true, "abc", "", true, "30", true, false}, "", {3600}, zero, "47 1 0 -1"},
+        {{true, "596524", "0", true, "30", true, false}, "", {3600}, range, "47 1 0 -1"},
+        {{true, "2", "90", true, "45", true, false},
+         "DrvPoll=True Temp=True LogEvent=True Hour=2 Min=90 Temperature=45", {12600}, kSaved, "45 1 1 1"},
+        {{false, "5", "5", false, "45", false, false},
+         "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50", {}, kSaved, "47 0 0 0"},
+        {{true, "0", "1", true, "abc", true, false},
+         "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=1 Temperature=0", {60}, kSaved, "0 1 1 1"},
+        // clang-format on
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.entry.toStdString());
         Started();
         settings::ApplySettings(host, c.input);
+        const QString prefix = "DrvModel=MODEL-0 DrvFwrev=FW0 ";
         EXPECT_EQ(Entry("disk0"),
-                  (c.entry.isEmpty() ? Default(0) : "DrvModel=MODEL-0 DrvFwrev=FW0 " + c.entry)
-                      .toStdString());
+                  (c.entry.isEmpty() ? Default(0) : prefix + c.entry).toStdString());
         EXPECT_EQ(clock.Intervals(), c.timers);
         EXPECT_EQ(alerts, std::vector<QString>{c.alert});
-        EXPECT_EQ(mirrors.gnCriticaltemp[0], c.critical);
-        EXPECT_EQ(mirrors.gbCriticalTempEnable[0], c.enable);
-        EXPECT_EQ(mirrors.gbCheckLog[0], c.checkLog);
-        EXPECT_EQ(host.logSelectable, c.selectable);
+        EXPECT_EQ(std::to_string(mirrors.gnCriticaltemp[0]) + " " +
+                      std::to_string(mirrors.gbCriticalTempEnable[0]) + " " +
+                      std::to_string(mirrors.gbCheckLog[0]) + " " +
+                      std::to_string(host.logSelectable),
+                  c.mirrors);
     }
 }
 

@@ -28,35 +28,24 @@ TEST_F(Store, FirstRunWritesDefaultEntriesAndStartsHourlyTimers) {
 
 TEST_F(Store, CarryOverGoesByPositionAndDropsWhatIsGone) {
     struct Case {
-        const char* name;
         int drivesNow;
         QString stored0, carried0;
         Seconds timers;
         int critical0, enable0;
         QString last; // the highest index now
     } cases[] = {
-        {"one drive fewer",
-         2,
-         "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 "
-         "Temperature=45 Extra=x",
-         "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 "
-         "Temperature=45",
-         {1800, 3600},
-         45,
-         0,
-         Default(1)},
-        {"lacks DrvPoll",
-         3,
-         "DrvModel=M DrvFwrev=F Temp=True Temperature=abc",
-         "DrvModel=M DrvFwrev=F",
-         {3600, 3600},
-         0,
-         1,
-         Default(2)}, // "StartUp" dropped
-        {"drive added", 4, Default(0), Default(0), {3600, 3600, 3600}, 50, 1, ""},
+        // clang-format off
+        {2, // one drive fewer
+         "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 Temperature=45 X=x",
+         "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 Temperature=45",
+         {1800, 3600}, 45, 0, Default(1)},
+        {3, "DrvModel=M DrvFwrev=F Temp=True Temperature=abc", "DrvModel=M DrvFwrev=F", // no DrvPoll
+         {3600, 3600}, 0, 1, Default(2)}, // "StartUp" dropped
+        {4, Default(0), Default(0), {3600, 3600, 3600}, 50, 1, ""}, // a drive added
+        // clang-format on
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.drivesNow);
         Fresh();
         Stored({c.stored0, Default(1, "StartUp=True "), Default(2, "StartUp=True ")});
         AddDrives(c.drivesNow);
