@@ -8,6 +8,7 @@
 
 #include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
+#include "settings/timers.h"
 
 #include <QApplication>
 #include <QCloseEvent>
@@ -58,6 +59,11 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
 
 AppController::~AppController() {
     zentrova::platform::SetPanelClosedByWindowManagerHandler({});
+    // The timers end with the controller they poll through.
+    for (int k = 0; k < zentrova::device::kMaxDrives; ++k)
+        zentrova::settings::StopTimerForDrive(k);
+    if (zentrova::settings::timers.host == this)
+        zentrova::settings::timers.host = nullptr;
     delete helpWindow_;
     delete AdWindow;
     delete FlashWnd;
@@ -83,6 +89,7 @@ void AppController::ConnectActions() {
         connect(table->selectionModel(), &QItemSelectionModel::selectionChanged, this,
                 [this, table] { tableViewSelectionDidChange(table); });
     }
+    ConnectSettingsPage();
 }
 
 int AppController::FindNoOfDevices() const {

@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "platform/device_registry.h"
 #include "smart/log_lines.h"
+#include "settings/settings_host.h"
 #include "smart/poll_cycle.h"
 #include "smart/smart_state.h"
 
@@ -69,7 +70,9 @@ struct CellLook {
     QVariant background;
 };
 
-class AppController : public QObject, public zentrova::smart::PollHost {
+class AppController : public QObject,
+                      public zentrova::smart::PollHost,
+                      public zentrova::settings::SettingsHost {
     Q_OBJECT
 
   public:
@@ -107,8 +110,6 @@ class AppController : public QObject, public zentrova::smart::PollHost {
 
     void CreateLogFilesForTheDrives();
     void FillLogEvents() override;
-    // Whether the user can select and copy the log page's lines.
-    void SetLogViewSelectable(bool selectable);
     // Everything the log page shows, lines ending in "\n" (the unfinished
     // last line excepted). Reads the whole log: for tests.
     QString LogPageText();
@@ -127,7 +128,15 @@ class AppController : public QObject, public zentrova::smart::PollHost {
                           const std::uint8_t* thresholdsPage) override;
 
     // Reads the selected drive, judges the reading and shows the verdict.
-    void PollSelDriveForSMARTAndFillAttributeTable();
+    void PollSelDriveForSMARTAndFillAttributeTable() override;
+
+    // The settings page: filled for the selected drive on every selection.
+    void LoadSMARTSettingsPage();
+    // The log page's text can be selected or not, as the log-event setting says.
+    // Whether the user can select and copy the log page's lines.
+    void SetLogViewSelectable(bool selectable) override;
+    // Selects a drive row as a polling timer does.
+    void SelectDriveRow(int row) override;
     // FillAttributeListTable(attributes, thresholds, operation) comes from
     // PollHost: the evaluation of one reading of the selected drive.
 
@@ -162,6 +171,9 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void OnClickPromo3Img();
     void OnClickPromo4Img();
     void OnClickContinueImg();
+    void OnClickPollDrv();
+    void OnClickCriticalTemp();
+    void OnApplySettings();
 
   protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -169,6 +181,7 @@ class AppController : public QObject, public zentrova::smart::PollHost {
   private:
     void awakeFromNib();
     void ConnectActions();
+    void ConnectSettingsPage();
     void FillDriveColumns();
     void FirstReloadOfDriveTable();
     void ShowAdvertisement();

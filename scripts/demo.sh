@@ -5,6 +5,23 @@ cd "$(dirname "$0")/.."
 scripts/deps.sh
 cmake --preset default
 cmake --build --preset default -j "$(nproc)" --target zentrova
-mkdir -p build/demo
+mkdir -p build/demo/Zentrodat
 cd build/demo
+# Polls every demo drive once a minute, so that the drive that wears out
+# reaches its failure warning within minutes. An existing file is kept.
+if [ ! -e Zentrodat/Zentroset ]; then
+    python3 - ../../share/demo-drives.json Zentrodat/Zentroset <<'PY'
+import json, plistlib, sys
+drives = json.load(open(sys.argv[1]))["drives"]
+entries = {}
+for i, d in enumerate(drives[:4]):
+    entries["disk%d" % i] = {
+        "DrvModel": d.get("model", ""), "DrvFwrev": d.get("firmware", ""),
+        "DrvPoll": "True", "Temp": "True", "LogEvent": "True",
+        "Hour": "0", "Min": "1", "Temperature": "50",
+    }
+with open(sys.argv[2], "wb") as f:
+    plistlib.dump(entries, f, sort_keys=False)
+PY
+fi
 ZENTROVA_SIMULATED_DRIVES="$PWD/../../share/demo-drives.json" exec ../monitor/zentrova

@@ -1,6 +1,7 @@
 #include "metrics.h"
 
 #include "platform/ui/alert_panel.h"
+#include "settings/login_item.h"
 #include "smart/attribute_catalogue.h"
 
 #include <QFile>
@@ -276,9 +277,7 @@ bool WriteMetricsFile(const QString& directory, QString* error) {
 }
 
 QString MetricsDirectory() {
-    const QSettings defaults(QSettings::NativeFormat, QSettings::UserScope,
-                             QStringLiteral("Zentrova"), QStringLiteral("zentrova"));
-    return defaults.value(QStringLiteral("MetricsDirectory")).toString();
+    return settings::UserDefaults()->value(QStringLiteral("MetricsDirectory")).toString();
 }
 
 void UpdateMetricsFile() {

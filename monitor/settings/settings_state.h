@@ -17,6 +17,8 @@ struct SettingsGlobals {
 
 inline SettingsGlobals settings;
 
-inline void ResetSettingsGlobalsForTest() { settings = SettingsGlobals{}; }
+inline void ResetSettingsGlobalsForTest() {
+    settings = SettingsGlobals{};
+}
 
 } // namespace zentrova::settings

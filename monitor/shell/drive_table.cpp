@@ -132,7 +132,7 @@ void AppController::tableViewSelectionDidChange(QTableView* table) {
     // The log page shows the chosen drive's log from its first byte.
     for (std::int64_t& position : dwLogPrevRead)
         position = 0;
-    // The settings page follows the chosen drive once settings exist.
+    LoadSMARTSettingsPage();
     FillLogEvents();
     // The drive's last reading is shown again, or the drive is read now when
     // it never was, its timer chose it, or the first load of the table is

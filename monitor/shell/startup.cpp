@@ -2,6 +2,7 @@
 #include "AppController.h"
 
 #include "metrics/metrics.h"
+#include "settings/store.h"
 #include "table_model.h"
 #include "ui_MainWindow.h"
 
@@ -52,8 +53,10 @@ bool AppController::applicationWillFinishLaunching() {
     FillDriveColumns();
     SMARTWindow->setWindowTitle(QStringLiteral("Zentrova"));
 
-    // Per-drive settings and polling timers belong here, before the first
-    // reload, so that the first selection finds them; there are none yet.
+    // The previous run's settings and the polling timers, before the first
+    // reload, so that the first selection finds them.
+    zentrova::settings::store.mutDict = {};
+    zentrova::settings::ReadAndSavePreviousSettings(*this);
 
     // The first load of the drive table selects the first drive.
     FirstReloadOfDriveTable();

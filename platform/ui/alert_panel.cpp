@@ -24,8 +24,6 @@ PanelClosedHandler& CurrentPanelClosedHandler() {
     static PanelClosedHandler handler;
     return handler;
 }
-int gPanelDepth = 0;
-
 // Tells a close from the window manager (spontaneous) from a button's.
 class CloseWatcher : public QObject {
   public:
@@ -36,6 +34,15 @@ class CloseWatcher : public QObject {
         return QObject::eventFilter(watched, event);
     }
 };
+
+int& PanelDepth() {
+    static int depth = 0;
+    return depth;
+}
+std::function<void()>& PanelsClosedHandler() {
+    static std::function<void()> handler;
+    return handler;
+}
 
 int RunMessageBox(const AlertRequest& request) {
     QMessageBox box;
@@ -75,15 +82,16 @@ int RunMessageBox(const AlertRequest& request) {
 int NSRunAlertPanel(const QString& title, const QString& message, const QString& defaultButton,
                     const QString& alternateButton, const QString& otherButton) {
     const AlertRequest request{title, message, defaultButton, alternateButton, otherButton};
-    ++gPanelDepth;
+    ++PanelDepth();
     const int answer =
         CurrentAlertHandler() ? CurrentAlertHandler()(request) : RunMessageBox(request);
-    --gPanelDepth;
+    if (--PanelDepth() == 0 && PanelsClosedHandler())
+        PanelsClosedHandler()();
     return answer;
 }
 
 bool PanelIsUp() {
-    return gPanelDepth > 0;
+    return PanelDepth() > 0;
 }
 
 void PanelClosedByWindowManager() {
@@ -93,6 +101,14 @@ void PanelClosedByWindowManager() {
 
 void SetPanelClosedByWindowManagerHandler(PanelClosedHandler handler) {
     CurrentPanelClosedHandler() = std::move(handler);
+}
+
+int OpenPanelCount() {
+    return PanelDepth();
+}
+
+void SetPanelsClosedHandler(std::function<void()> handler) {
+    PanelsClosedHandler() = std::move(handler);
 }
 
 void NSBeep() {

@@ -42,6 +42,10 @@ bool PanelIsUp();
 using PanelClosedHandler = std::function<void()>;
 void SetPanelClosedByWindowManagerHandler(PanelClosedHandler handler);
 void PanelClosedByWindowManager();
+// How many panels are up now (panels run inside panels' event loops).
+int OpenPanelCount();
+// Called each time the last open panel closes; empty: nothing.
+void SetPanelsClosedHandler(std::function<void()> handler);
 
 // Replace the real behaviour; an empty function restores it.
 void SetAlertHandler(AlertHandler handler);

@@ -5,6 +5,8 @@
 
 #include <QDir>
 #include <QSet>
+#include "settings/login_item.h"
+
 #include <QSettings>
 
 #include <atomic>
@@ -155,11 +157,10 @@ TEST_F(MetricsFile, ReaderNeverSeesAPartialFile) {
 }
 
 TEST_F(MetricsFile, UnwritableFolderIsToldOnceAndTriedAgain) {
-    QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path() + "/config");
+    qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
     EXPECT_TRUE(metrics::MetricsDirectory().isEmpty()) << "off unless asked for";
     const QString folder = dir.path() + "/later";
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zentrova", "zentrova")
-        .setValue("MetricsDirectory", folder);
+    settings::UserDefaults()->setValue("MetricsDirectory", folder);
 
     ::testing::internal::CaptureStderr();
     metrics::UpdateMetricsFile();

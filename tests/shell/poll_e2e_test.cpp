@@ -6,6 +6,7 @@
 #include "shell_fixture.h"
 #include "smart/event_log.h"
 
+#include <QDir>
 #include <QMainWindow>
 #include <QRegularExpression>
 
@@ -141,6 +142,24 @@ class PollEndToEnd : public ShellFixture {
             EXPECT_EQ(reads[kDrift], before) << "a poll under the panel";
         };
     }
+    // Drive `drive`'s settings entry as a previous run left it.
+    void Stored(int drive, int degrees, bool check, bool logEvent) {
+        std::ifstream in(ZENTROVA_DEMO_DRIVES);
+        const nlohmann::json demo = nlohmann::json::parse(in)["drives"][drive];
+        const QString folder = dir.path() + "/Zentrodat";
+        ASSERT_TRUE(QDir().mkpath(folder));
+        settings::SettingsDict dict =
+            settings::ReadSettingsFile(folder).dict.value_or(settings::SettingsDict{});
+        settings::DriveEntry entry = settings::DefaultEntry(
+            QString::fromStdString(demo["model"]), QString::fromStdString(demo["firmware"]), false);
+        entry.Set("Temp", check ? "True" : "False");
+        entry.Set("LogEvent", logEvent ? "True" : "False");
+        entry.Set("Temperature", QString::number(degrees));
+        dict.Put(settings::DiskKey(drive), entry);
+        ASSERT_EQ(
+            settings::WriteFileAtomically(folder + "/Zentroset", settings::SerializeSettings(dict)),
+            "");
+    }
     void Reselect(int row) {
         Drives()->selectRow(0);
         Drives()->selectRow(row);
@@ -153,8 +172,7 @@ class PollEndToEnd : public ShellFixture {
 
 TEST_F(PollEndToEnd, StartupShowsTheFirstDriveAndClicksRedisplayWithoutReading) {
     // The first drive runs hot for its setting, but start-up shows no panel.
-    settings::settings.gnCriticaltemp[0] = 30;
-    settings::settings.gbCriticalTempEnable[0] = 1;
+    Stored(0, 30, true, false);
     ASSERT_TRUE(Start());
     EXPECT_TRUE(alerts.empty());
     EXPECT_EQ(beeps, 0);
@@ -205,7 +223,7 @@ TEST_F(PollEndToEnd, StartupShowsTheFirstDriveAndClicksRedisplayWithoutReading) 
 }
 
 TEST_F(PollEndToEnd, DriftDriveWearsOutToAFailureWarning) {
-    settings::settings.gnCriticaltemp[kDrift] = 60;
+    Stored(kDrift, 60, false, false);
     ASSERT_TRUE(Start());
     Drives()->selectRow(kDrift); // reading 0
     const QByteArray header = smart::LogHeader(kEvening);
@@ -309,7 +327,7 @@ TEST_F(PollEndToEnd, DriftDriveWearsOutToAFailureWarning) {
 }
 
 TEST_F(PollEndToEnd, DeletedLogIsNotRecreatedAndTheTableStillFills) {
-    settings::settings.gbCheckLog[kDrift] = 1;
+    Stored(kDrift, 60, false, true);
     ASSERT_TRUE(Start());
     Drives()->selectRow(kDrift);
     const QString shown = controller->LogPageText();

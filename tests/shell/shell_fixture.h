@@ -6,8 +6,10 @@
 #include "AppController.h"
 #include "device/device.h"
 #include "fakes/log_files.h"
+#include "fakes/manual_timers.h"
 #include "metrics/metrics.h"
 #include "settings/settings_state.h"
+#include "settings/store.h"
 #include "smart/smart_state.h"
 
 #include "platform/ui/alert_panel.h"
@@ -37,8 +39,10 @@ class ShellFixture : public ::testing::Test {
     void SetUp() override {
         ResetAll();
         ASSERT_TRUE(dir.isValid());
-        // The user defaults of a test are its own, never the developer's.
-        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path() + "/config");
+        // User defaults, the log-in list and autostart go to the scratch folder.
+        ASSERT_TRUE(config.isValid());
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        settings::SetTimerBackend(&clock);
         platform::SetAlertHandler([this](const platform::AlertRequest& request) {
             alerts.push_back(request);
             if (duringAlert)
@@ -54,11 +58,13 @@ class ShellFixture : public ::testing::Test {
         platform::SetAlertHandler({});
         platform::SetBeepHandler({});
         platform::SetClockHandler({});
+        settings::SetTimerBackend(nullptr);
+        qunsetenv("XDG_CONFIG_HOME");
     }
     static void ResetAll() {
         device::ResetDeviceGlobalsForTest();
         smart::ResetSmartGlobalsForTest();
-        settings::ResetSettingsGlobalsForTest();
+        settings::ResetSettingsForTest();
         metrics::ResetMetricsGlobalsForTest();
     }
 
@@ -79,6 +85,8 @@ class ShellFixture : public ::testing::Test {
     QString LogPath(int i) const { return dir.path() + "/Zentrodat/SMARTLog" + QString::number(i); }
 
     QTemporaryDir dir;
+    QTemporaryDir config;
+    ManualTimers clock;
     std::vector<platform::AlertRequest> alerts;
     int answer = platform::NSAlertDefaultReturn;
     // Runs while the panel is up, before it is answered.

@@ -2,6 +2,7 @@
 #include "shell/log_page_view.h"
 #include "shell/string_table.h"
 #include "shell/table_model.h"
+#include "settings/login_item.h"
 #include "shell_fixture.h"
 #include "smart/event_log.h"
 
@@ -157,12 +158,10 @@ TEST_F(Shell, ExistingDataFolderAndLogsAreLeftAsTheyAre) {
     const QByteArray old = "Mon, Nov 30 2026, 08:00 AM :: INFO\r\nGr\xC3\xB6\xC3\x9F"
                            "e\r\n";
     ASSERT_TRUE(Append(LogPath(0), old));
-    ASSERT_TRUE(Append(dir.path() + "/Zentrodat/Zentroset", "keep"));
     AddDrives(2);
 
     ASSERT_TRUE(Start());
     EXPECT_EQ(ReadAll(LogPath(0)), old);
-    EXPECT_EQ(ReadAll(dir.path() + "/Zentrodat/Zentroset"), "keep");
     EXPECT_EQ(ReadAll(LogPath(1)), smart::LogHeader(kEvening));
     // Decoded as UTF-8, not lost as non-ASCII.
     EXPECT_EQ(controller->LogPageText(), Shown(old));
@@ -181,13 +180,15 @@ TEST_F(Shell, UnusableDataFolderAlertsOnceAndEndsTheProgram) {
     EXPECT_FALSE(controller->AdvertWindow()->isVisible());
     EXPECT_EQ(controller->AdTimer(), nullptr);
 
-    // With no drive there is no log to create and nothing to report.
+    // With no drive there is no log to create; only the settings file that
+    // cannot be written is reported.
     controller.reset();
     ResetAll();
     services.clear();
     alerts.clear();
     EXPECT_TRUE(Start());
-    EXPECT_TRUE(alerts.empty());
+    ASSERT_EQ(alerts.size(), 1u);
+    EXPECT_TRUE(alerts[0].message.startsWith("The settings could not be saved"));
     EXPECT_FALSE(controller->HasEnded());
 }
 
@@ -472,8 +473,7 @@ TEST_F(Shell, MetricsFileAfterDetectionAndAfterEveryRead) {
     const QString folder = dir.path() + "/metrics";
     const QString file = folder + "/zentrova.prom";
     ASSERT_TRUE(QDir().mkpath(folder));
-    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zentrova", "zentrova")
-        .setValue("MetricsDirectory", folder);
+    settings::UserDefaults()->setValue("MetricsDirectory", folder);
 
     // No drive, so no poll: detection alone writes the file.
     ASSERT_TRUE(Start());

@@ -1,0 +1,101 @@
+// The settings page's controls. What they show and what Apply stores is the
+// settings subsystem's; this side only moves values between it and the widgets.
+#include "AppController.h"
+
+#include "settings/settings_file.h"
+#include "settings/settings_page.h"
+#include "ui_MainWindow.h"
+
+#include <QCheckBox>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <QSpinBox>
+
+namespace {
+
+// Fields hold only digits, few enough that hours and minutes together stay a
+// positive 32-bit number of seconds; an empty field counts as 0.
+const QRegularExpression kIntervalDigits(QStringLiteral("[0-9]{0,4}"));
+const QRegularExpression kDegrees(QStringLiteral("1[0-4][0-9]|150|[0-9]{0,2}"));
+
+void Follow(QLineEdit* field, QSpinBox* stepper, const QRegularExpression& digits, QObject* owner) {
+    field->setValidator(new QRegularExpressionValidator(digits, owner));
+    QObject::connect(stepper, &QSpinBox::valueChanged, owner, [field](int value) {
+        if (zentrova::settings::IntValue(field->text()) != value)
+            field->setText(QString::number(value));
+    });
+    QObject::connect(field, &QLineEdit::textEdited, owner, [stepper](const QString& text) {
+        const QSignalBlocker quiet(stepper);
+        stepper->setValue(zentrova::settings::IntValue(text));
+    });
+}
+
+void Show(QLineEdit* field, QSpinBox* stepper, int value) {
+    const QSignalBlocker quiet(stepper);
+    stepper->setValue(value);
+    field->setText(QString::number(value));
+}
+
+} // namespace
+
+void AppController::ConnectSettingsPage() {
+    Ui::SMARTWindow& ui = *mainUi_;
+    Follow(ui.SetsHrEdit, ui.SetsHrStepper, kIntervalDigits, this);
+    Follow(ui.SetsMinEdit, ui.SetsMinStepper, kIntervalDigits, this);
+    Follow(ui.SetsTempEdit, ui.SetsTempStepper, kDegrees, this);
+    connect(ui.SetsPollDrive, &QCheckBox::clicked, this, &AppController::OnClickPollDrv);
+    connect(ui.SetsCriticalTemp, &QCheckBox::clicked, this, &AppController::OnClickCriticalTemp);
+    connect(ui.SetsApplysettings, &QPushButton::clicked, this, &AppController::OnApplySettings);
+}
+
+void AppController::LoadSMARTSettingsPage() {
+    if (zentrova::device::dev.gpSelDevInfo == nullptr)
+        return;
+    const zentrova::settings::PageValues page = zentrova::settings::SettingsForSelectedDrive(*this);
+    Ui::SMARTWindow& ui = *mainUi_;
+    ui.SetsPollDrive->setChecked(page.poll);
+    OnClickPollDrv();
+    ui.SetsCriticalTemp->setEnabled(page.hasTemperature);
+    ui.SetsCriticalTemp->setChecked(page.hasTemperature && page.criticalTemp);
+    OnClickCriticalTemp();
+    ui.SetsLogEvent->setChecked(page.logEvent);
+    ui.SetsStartsUp->setChecked(page.startsUp);
+    Show(ui.SetsHrEdit, ui.SetsHrStepper, page.hours);
+    Show(ui.SetsMinEdit, ui.SetsMinStepper, page.minutes);
+    Show(ui.SetsTempEdit, ui.SetsTempStepper, page.temperature);
+}
+
+void AppController::OnClickPollDrv() {
+    Ui::SMARTWindow& ui = *mainUi_;
+    const bool on = ui.SetsPollDrive->isChecked();
+    for (QWidget* control :
+         {static_cast<QWidget*>(ui.SetsHrEdit), static_cast<QWidget*>(ui.SetsMinEdit),
+          static_cast<QWidget*>(ui.SetsHrStepper), static_cast<QWidget*>(ui.SetsMinStepper)})
+        control->setEnabled(on);
+}
+
+void AppController::OnClickCriticalTemp() {
+    Ui::SMARTWindow& ui = *mainUi_;
+    const bool on = ui.SetsCriticalTemp->isEnabled() && ui.SetsCriticalTemp->isChecked();
+    ui.SetsTempEdit->setEnabled(on);
+    ui.SetsTempStepper->setEnabled(on);
+}
+
+void AppController::OnApplySettings() {
+    const Ui::SMARTWindow& ui = *mainUi_;
+    zentrova::settings::PageInput input;
+    input.poll = ui.SetsPollDrive->isChecked();
+    input.hours = ui.SetsHrEdit->text();
+    input.minutes = ui.SetsMinEdit->text();
+    input.criticalTemp = ui.SetsCriticalTemp->isChecked();
+    input.temperature = ui.SetsTempEdit->text();
+    input.logEvent = ui.SetsLogEvent->isChecked();
+    input.startsUp = ui.SetsStartsUp->isChecked();
+    zentrova::settings::ApplySettings(*this, input);
+}
+
+void AppController::SelectDriveRow(int row) {
+    mainUi_->TheTable->selectRow(row);
+}
