@@ -114,6 +114,10 @@ QLabel* AppController::AboutImage() const {
     return mainUi_->AbtImgView;
 }
 
+QLabel* AppController::DriveNotes() const {
+    return mainUi_->TheDriveNotes;
+}
+
 bool AppController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close) {
         if (watched == SMARTWindow)

@@ -137,6 +137,8 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     QPlainTextEdit* LogView() const;
     QLabel* AboutVersion() const;
     QLabel* AboutImage() const;
+    // Under the drive table: why drives are missing, hidden when all is said.
+    QLabel* DriveNotes() const;
     QTimer* AdTimer() const { return Timer; }
     QTextBrowser* HelpBrowser() const { return helpBrowser_; }
 
@@ -158,6 +160,7 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void awakeFromNib();
     void ConnectActions();
     void FillDriveColumns();
+    void ShowLeftOutDisks();
     void FirstReloadOfDriveTable();
     void ShowAdvertisement();
     void OpenPromo(const char* key);
