@@ -1,10 +1,12 @@
 #include "AppController.h"
 
+#include "shell/log_page_view.h"
 #include "shell/table_model.h"
 #include "ui_AdWindow.h"
 #include "ui_FlashWnd.h"
 #include "ui_MainWindow.h"
 
+#include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
 
 #include <QApplication>
@@ -47,11 +49,15 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
     QApplication::setQuitOnLastWindowClosed(false);
     SMARTWindow->installEventFilter(this);
     AdWindow->installEventFilter(this);
+    FlashWnd->installEventFilter(this);
+    zentrova::platform::SetPanelClosedByWindowManagerHandler([this] { quitRequested_ = true; });
     ConnectActions();
+    SetUpLogPage();
     awakeFromNib();
 }
 
 AppController::~AppController() {
+    zentrova::platform::SetPanelClosedByWindowManagerHandler({});
     delete helpWindow_;
     delete AdWindow;
     delete FlashWnd;
@@ -104,7 +110,7 @@ QTableView* AppController::DriveTable() const {
 QTableView* AppController::AttrTable() const {
     return mainUi_->TheAttrTable;
 }
-QPlainTextEdit* AppController::LogView() const {
+zentrova::shell::LogPageView* AppController::LogView() const {
     return mainUi_->LogEventView;
 }
 QLabel* AppController::AboutVersion() const {
@@ -120,10 +126,14 @@ QLabel* AppController::DriveNotes() const {
 
 bool AppController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close) {
+        // The splash and welcome windows close themselves only after marking
+        // it; a close before that comes from outside and asks the monitor to end.
         if (watched == SMARTWindow)
             MainWindowDidClose();
+        else if (watched == FlashWnd && splashUp_)
+            quitRequested_ = true; // start-up ends once the splash is down
         else if (watched == AdWindow && !adClosed_)
-            OnClickContinueImg(); // closed by the window manager: go on as if continued
+            SMARTWindow->close();
     }
     return QObject::eventFilter(watched, event);
 }
@@ -144,6 +154,14 @@ void AppController::MainWindowDidClose() {
     if (ended_)
         return;
     adClosed_ = true;
+    // Closed while a panel's own event loop runs: the caller of the panel
+    // still uses the drive list and the pages, so they stay until the
+    // process ends; every event loop is told to finish.
+    if (zentrova::platform::PanelIsUp()) {
+        ended_ = true;
+        QCoreApplication::exit(0);
+        return;
+    }
     if (Timer != nullptr) {
         Timer->stop();
         Timer->deleteLater();
@@ -158,6 +176,12 @@ void AppController::MainWindowDidClose() {
     }
 }
 
+bool AppController::EndIfQuitRequested() {
+    if (quitRequested_ && !ended_)
+        SMARTWindow->close();
+    return ended_;
+}
+
 bool AppController::applicationShouldTerminateAfterLastWindowClosed() {
     FreeAllocatedMemory();
     return true;
@@ -169,9 +193,16 @@ void AppController::FreeAllocatedMemory() {
     zentrova::device::FreeDeviceList();
     driveColumns_ = DriveColumns{};
     attrColumns_ = zentrova::smart::AttributeColumns{};
+    logLines_.Clear();
 }
 
 void AppController::RestoreMainWindowIfMinimised() {
     if (SMARTWindow->isMinimized())
         SMARTWindow->showNormal();
+}
+
+void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
+                                     const std::uint8_t* thresholdsPage) {
+    zentrova::metrics::MetricsRecordRead(drive, dataPage, thresholdsPage);
+    zentrova::metrics::UpdateMetricsFile();
 }

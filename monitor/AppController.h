@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "platform/device_registry.h"
+#include "smart/log_lines.h"
 #include "smart/poll_cycle.h"
 #include "smart/smart_state.h"
 
@@ -18,7 +19,6 @@
 
 class QLabel;
 class QMainWindow;
-class QPlainTextEdit;
 class QTabWidget;
 class QTableView;
 class QTextBrowser;
@@ -34,6 +34,7 @@ class AdWindow;
 
 namespace zentrova::shell {
 class ControllerTableModel;
+class LogPageView;
 enum class TableId { Drives, Attributes };
 } // namespace zentrova::shell
 
@@ -49,6 +50,8 @@ struct StartupEnvironment {
     // Where the data folder goes; empty means the process's current directory.
     QString currentDirectory;
     std::function<bool(const QUrl&)> openUrl;
+    // How much of a log the log page scans before it lets the window draw.
+    std::int64_t logScanSliceBytes = zentrova::smart::LogLineIndex::kScanSlice;
 };
 
 // The drive table's four columns, one entry per drive in list order.
@@ -104,6 +107,12 @@ class AppController : public QObject, public zentrova::smart::PollHost {
 
     void CreateLogFilesForTheDrives();
     void FillLogEvents() override;
+    // Whether the user can select and copy the log page's lines.
+    void SetLogViewSelectable(bool selectable);
+    // Everything the log page shows, lines ending in "\n" (the unfinished
+    // last line excepted). Reads the whole log: for tests.
+    QString LogPageText();
+    zentrova::smart::LogLineIndex& LogLines() { return logLines_; }
     void FreeAllocatedMemory();
     void DisplayFlashWindow();
     void LoadAboutPage();
@@ -113,6 +122,9 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void ReloadDriveTable() override;
     void ReloadAttrTable() override;
     void RestoreMainWindowIfMinimised() override;
+    // Each read of a poll goes into the metrics file at once.
+    void PollReadFinished(int drive, const std::uint8_t* dataPage,
+                          const std::uint8_t* thresholdsPage) override;
 
     // Reads the selected drive, judges the reading and shows the verdict.
     void PollSelDriveForSMARTAndFillAttributeTable();
@@ -134,7 +146,7 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     QTabWidget* Tab() const;
     QTableView* DriveTable() const;
     QTableView* AttrTable() const;
-    QPlainTextEdit* LogView() const;
+    zentrova::shell::LogPageView* LogView() const;
     QLabel* AboutVersion() const;
     QLabel* AboutImage() const;
     // Under the drive table: why drives are missing, hidden when all is said.
@@ -165,7 +177,12 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     void ShowAdvertisement();
     void OpenPromo(const char* key);
     void MainWindowDidClose();
+    // A close request from outside (the uninstaller's quit request) ends the
+    // monitor; during start-up it is acted on between the steps.
+    bool EndIfQuitRequested();
     std::int64_t* LogReadSlot(int index);
+    void SetUpLogPage();
+    void ContinueLogScan();
 
     StartupEnvironment env_;
     std::unique_ptr<Ui::SMARTWindow> mainUi_;
@@ -179,14 +196,21 @@ class AppController : public QObject, public zentrova::smart::PollHost {
     zentrova::shell::ControllerTableModel* driveModel_ = nullptr;
     zentrova::shell::ControllerTableModel* attrModel_ = nullptr;
     QTimer* Timer = nullptr;
+    // Goes on with a scan of a large log from the event loop, so that
+    // neither start-up nor a click waits for the whole file.
+    QTimer* logScanTimer_ = nullptr;
 
     QString strCurrPath;
     QString strDrvPath;
     bool bDrvFailed = false;
     bool bFirstTime = false;
     bool adClosed_ = false;
+    bool splashUp_ = false;
+    bool quitRequested_ = false;
     bool ended_ = false;
     DriveColumns driveColumns_;
     zentrova::smart::AttributeColumns attrColumns_;
     std::int64_t dwLogPrevRead[zentrova::device::kMaxDrives] = {};
+    // The selected drive's log lines as the log page shows them.
+    zentrova::smart::LogLineIndex logLines_;
 };

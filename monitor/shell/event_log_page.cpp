@@ -1,12 +1,13 @@
 // The drives' event log files as start-up creates them, and the log page.
 #include "AppController.h"
 
+#include "shell/log_page_view.h"
 #include "smart/event_log.h"
 #include "ui_MainWindow.h"
 
 #include "platform/ui/alert_panel.h"
 
-#include <QTextCursor>
+#include <QTimer>
 
 using zentrova::device::dev;
 using zentrova::device::kMaxDrives;
@@ -45,28 +46,52 @@ void AppController::CreateLogFilesForTheDrives() {
     }
 }
 
+void AppController::SetUpLogPage() {
+    mainUi_->LogEventView->SetSource(&logLines_);
+    logScanTimer_ = new QTimer(this);
+    logScanTimer_->setSingleShot(true);
+    logScanTimer_->setInterval(0);
+    connect(logScanTimer_, &QTimer::timeout, this, &AppController::ContinueLogScan);
+}
+
 void AppController::FillLogEvents() {
     if (dev.gpSelDevInfo == nullptr)
         return;
     std::int64_t* slot = LogReadSlot(dev.gpSelDevInfo->nDevIndex);
     if (slot == nullptr)
         return;
-    std::int64_t position = *slot;
-    const smartlog::LogReadResult read = smartlog::ReadLogSince(
-        smartlog::LogFilePath(strDrvPath, dev.gpSelDevInfo->nDevIndex), &position);
-    if (!read.ok)
-        return;
+    // A reset read position means another drive or a fresh look: the page
+    // starts again from the log's first line, or stays empty without a log.
+    const bool fresh = *slot == 0;
+    const smartlog::LogRefreshResult read =
+        logLines_.Refresh(smartlog::LogFilePath(strDrvPath, dev.gpSelDevInfo->nDevIndex), slot,
+                          env_.logScanSliceBytes);
+    if (!read.ok && fresh)
+        logLines_.Clear();
+    if (read.ok || read.restarted || fresh)
+        mainUi_->LogEventView->LinesChanged(read.restarted || fresh);
+    if (read.ok && logLines_.Scanning())
+        logScanTimer_->start();
+}
 
-    QPlainTextEdit* view = mainUi_->LogEventView;
-    if (*slot == 0 || read.restarted)
-        view->clear();
-    // The page shows lines, not line ends: CR LF and the header's bare LFs
-    // both become line breaks.
-    QString text = read.text;
-    text.remove(QLatin1Char('\r'));
-    // New text always goes at the end, wherever the user clicked or selected.
-    QTextCursor cursor(view->document());
-    cursor.movePosition(QTextCursor::End);
-    cursor.insertText(text);
-    *slot = position;
+void AppController::ContinueLogScan() {
+    if (dev.gpSelDevInfo == nullptr)
+        return;
+    std::int64_t* slot = LogReadSlot(dev.gpSelDevInfo->nDevIndex);
+    if (slot == nullptr ||
+        logLines_.Path() != smartlog::LogFilePath(strDrvPath, dev.gpSelDevInfo->nDevIndex))
+        return;
+    const smartlog::LogRefreshResult read = logLines_.Continue(slot, env_.logScanSliceBytes);
+    if (read.ok || read.restarted)
+        mainUi_->LogEventView->LinesChanged(read.restarted);
+    if (read.ok && logLines_.Scanning())
+        logScanTimer_->start();
+}
+
+void AppController::SetLogViewSelectable(bool selectable) {
+    mainUi_->LogEventView->SetSelectable(selectable);
+}
+
+QString AppController::LogPageText() {
+    return logLines_.Text(0, logLines_.LineCount());
 }

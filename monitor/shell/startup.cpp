@@ -1,6 +1,7 @@
 // Start-up: everything between the loading of the windows and the event loop.
 #include "AppController.h"
 
+#include "metrics/metrics.h"
 #include "table_model.h"
 #include "ui_MainWindow.h"
 
@@ -13,6 +14,8 @@ using zentrova::device::xDEV_INFO;
 bool AppController::applicationWillFinishLaunching() {
     // The splash, for as long as start-up used to take.
     DisplayFlashWindow();
+    if (EndIfQuitRequested())
+        return false;
 
     // The system code (row striping) and the drive list, which switches
     // SMART on and reads each drive's temperature.
@@ -24,6 +27,9 @@ bool AppController::applicationWillFinishLaunching() {
         env_.makeRegistry ? env_.makeRegistry() : zentrova::platform::CreateSystemDeviceRegistry();
     if (registry != nullptr)
         zentrova::device::SMARTDeviceDetection(*registry);
+    // The metrics file, when one is asked for, lists the new drives at once.
+    zentrova::metrics::MetricsDrivesDetected();
+    zentrova::metrics::UpdateMetricsFile();
 
     // The data folder "Zentrodat" in the current directory. Whether it
     // could be made shows when the log files are created.
@@ -62,6 +68,8 @@ bool AppController::applicationWillFinishLaunching() {
     // Shows the selected drive's log; without a selection the page stays.
     FillLogEvents();
 
+    if (EndIfQuitRequested())
+        return false;
     ShowAdvertisement();
     return !ended_;
 }

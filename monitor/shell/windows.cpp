@@ -52,12 +52,14 @@ void AppController::DisplayFlashWindow() {
         FlashWnd->setPalette(palette);
         FlashWnd->setFixedSize(image.size());
     }
+    splashUp_ = true;
     CenterAndFront(FlashWnd);
     QCoreApplication::processEvents();
     if (env_.splashWait)
         env_.splashWait(5);
     else
         WaitShowingSplash(5);
+    splashUp_ = false;
     FlashWnd->close();
 }
 

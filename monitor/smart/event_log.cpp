@@ -47,20 +47,6 @@ bool WriteAll(int fd, const char* data, std::size_t size) {
     return true;
 }
 
-// Length of the longest prefix of `bytes` that does not end inside a
-// multi-byte UTF-8 sequence.
-qsizetype WholeCharacterPrefix(const QByteArray& bytes) {
-    const qsizetype n = bytes.size();
-    for (qsizetype k = 1; k <= 4 && k <= n; ++k) {
-        const auto b = static_cast<unsigned char>(bytes[n - k]);
-        if ((b & 0xC0) == 0x80)
-            continue; // continuation byte: look further back for its lead
-        const qsizetype need = b >= 0xF0 ? 4 : b >= 0xE0 ? 3 : b >= 0xC0 ? 2 : 1;
-        return need > k ? n - k : n;
-    }
-    return n; // no lead byte nearby: not a split character, let the decoder judge
-}
-
 } // namespace
 
 QString LogFilePath(const QString& strDrvPath, int index) {
@@ -141,52 +127,8 @@ void LogAppender::Close() {
     fd_ = -1;
 }
 
-LogReadResult ReadLogSince(const QString& path, std::int64_t* position) {
-    LogReadResult result;
-    if (position == nullptr)
-        return result;
-    const int fd = OpenRegularFile(path, O_RDONLY);
-    if (fd < 0)
-        return result;
-    struct stat st {};
-    if (::fstat(fd, &st) != 0) {
-        ::close(fd);
-        return result;
-    }
-    std::int64_t from = *position;
-    if (from < 0 || from > st.st_size) {
-        from = 0;
-        result.restarted = true;
-    }
-
-    QByteArray bytes;
-    bytes.resize(static_cast<qsizetype>(st.st_size - from));
-    qsizetype got = 0;
-    bool failed = false;
-    while (got < bytes.size()) {
-        const ssize_t n =
-            ::pread(fd, bytes.data() + got, static_cast<std::size_t>(bytes.size() - got),
-                    static_cast<off_t>(from + got));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0) {
-            failed = true;
-            break;
-        }
-        if (n == 0)
-            break; // cut short by someone else since fstat: take what is there
-        got += n;
-    }
-    ::close(fd);
-    if (failed)
-        return LogReadResult{};
-    bytes.truncate(got);
-
-    const qsizetype whole = WholeCharacterPrefix(bytes);
-    result.text = QString::fromUtf8(bytes.constData(), whole);
-    *position = from + whole;
-    result.ok = true;
-    return result;
+int OpenLogForReading(const QString& path) {
+    return OpenRegularFile(path, O_RDONLY);
 }
 
 } // namespace zentrova::smart

@@ -50,16 +50,8 @@ class LogAppender {
     int fd_ = -1;
 };
 
-struct LogReadResult {
-    bool ok = false; // false: no file, or it could not be read; nothing changes
-    QString text;    // the new text, decoded as UTF-8
-    // The file had become shorter than *position (replaced or cut by someone
-    // else): it was read from its start, and a view showing it should be
-    // emptied before `text` goes in.
-    bool restarted = false;
-};
-// Reads what was added since *position and moves *position past the last whole
-// UTF-8 character read, so a character split by a writer is read whole next time.
-LogReadResult ReadLogSince(const QString& path, std::int64_t* position);
+// A read-only descriptor of the log at `path`, or -1 when there is none or it
+// is not a regular file (a directory, a FIFO); never blocks.
+int OpenLogForReading(const QString& path);
 
 } // namespace zentrova::smart

@@ -71,10 +71,12 @@ void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host) {
         // showed, and whatever the attempt left in the pages never becomes the
         // previous reading, so the next good read is compared with the last
         // good one. The drive also stays "not yet compared" if it was.
+        host.PollReadFinished(d, nullptr, nullptr);
         KeepRowsAfterFailedRead(host, d);
         return;
     }
 
+    host.PollReadFinished(d, smart.gpSmartDataStruct[d], smart.gpSmartThreshStruct[d]);
     const auto* attributes = device::AttributeEntries(smart.gpSmartDataStruct[d]);
     const auto* thresholds = device::ThresholdEntries(smart.gpSmartThreshStruct[d]);
     if (smart.gbFlag[d] != 0)

@@ -28,6 +28,11 @@ class PollHost : public EvaluationHost {
     virtual void ReloadDriveTable() = 0;             // TheTable's reloadData
     virtual void RestoreMainWindowIfMinimised() = 0; // SMARTWindow's deminiaturize:
     virtual void FillLogEvents() = 0;                // the log page catches up
+    // Every read of a poll, as soon as it is over and before anything is
+    // judged or shown: the drive's two fresh pages, or null pages when the
+    // read failed. Nothing a panel could hold up comes before it.
+    virtual void PollReadFinished(int /*drive*/, const std::uint8_t* /*dataPage*/,
+                                  const std::uint8_t* /*thresholdsPage*/) {}
 };
 
 // Reads both pages of `device::dev.gpSelDevInfo`, judges them with operation

@@ -15,8 +15,9 @@ namespace zentrova::platform {
 
 namespace {
 
-// What a user without the helper runs, from the top of the source tree.
-constexpr const char* kInstallCommand = "sudo cmake --install build";
+// What a user without the helper runs, from the top of the source tree: it
+// builds, installs the helper and gives it its capabilities.
+constexpr const char* kInstallCommand = "scripts/install.sh";
 
 // The SMART channel of one disk, through whichever road found it. The road
 // stays alive (the helper keeps running) for as long as a handle holds it.

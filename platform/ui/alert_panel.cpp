@@ -20,6 +20,22 @@ ClockHandler& CurrentClockHandler() {
     static ClockHandler handler;
     return handler;
 }
+PanelClosedHandler& CurrentPanelClosedHandler() {
+    static PanelClosedHandler handler;
+    return handler;
+}
+int gPanelDepth = 0;
+
+// Tells a close from the window manager (spontaneous) from a button's.
+class CloseWatcher : public QObject {
+  public:
+    bool byWindowManager = false;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() == QEvent::Close && event->spontaneous())
+            byWindowManager = true;
+        return QObject::eventFilter(watched, event);
+    }
+};
 
 int RunMessageBox(const AlertRequest& request) {
     QMessageBox box;
@@ -39,7 +55,11 @@ int RunMessageBox(const AlertRequest& request) {
     if (!request.otherButton.isEmpty())
         other = box.addButton(request.otherButton, QMessageBox::ActionRole);
     box.setDefaultButton(defaultButton);
+    CloseWatcher watcher;
+    box.installEventFilter(&watcher);
     box.exec();
+    if (watcher.byWindowManager)
+        PanelClosedByWindowManager();
     if (alternate != nullptr && box.clickedButton() == alternate)
         return NSAlertAlternateReturn;
     if (other != nullptr && box.clickedButton() == other)
@@ -55,9 +75,24 @@ int RunMessageBox(const AlertRequest& request) {
 int NSRunAlertPanel(const QString& title, const QString& message, const QString& defaultButton,
                     const QString& alternateButton, const QString& otherButton) {
     const AlertRequest request{title, message, defaultButton, alternateButton, otherButton};
-    if (CurrentAlertHandler())
-        return CurrentAlertHandler()(request);
-    return RunMessageBox(request);
+    ++gPanelDepth;
+    const int answer =
+        CurrentAlertHandler() ? CurrentAlertHandler()(request) : RunMessageBox(request);
+    --gPanelDepth;
+    return answer;
+}
+
+bool PanelIsUp() {
+    return gPanelDepth > 0;
+}
+
+void PanelClosedByWindowManager() {
+    if (CurrentPanelClosedHandler())
+        CurrentPanelClosedHandler()();
+}
+
+void SetPanelClosedByWindowManagerHandler(PanelClosedHandler handler) {
+    CurrentPanelClosedHandler() = std::move(handler);
 }
 
 void NSBeep() {
@@ -73,8 +108,14 @@ QDateTime CurrentDateTime() {
     return QDateTime::currentDateTime();
 }
 
-void SetAlertHandler(AlertHandler handler) { CurrentAlertHandler() = std::move(handler); }
-void SetBeepHandler(BeepHandler handler) { CurrentBeepHandler() = std::move(handler); }
-void SetClockHandler(ClockHandler handler) { CurrentClockHandler() = std::move(handler); }
+void SetAlertHandler(AlertHandler handler) {
+    CurrentAlertHandler() = std::move(handler);
+}
+void SetBeepHandler(BeepHandler handler) {
+    CurrentBeepHandler() = std::move(handler);
+}
+void SetClockHandler(ClockHandler handler) {
+    CurrentClockHandler() = std::move(handler);
+}
 
 } // namespace zentrova::platform

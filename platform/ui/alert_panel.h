@@ -16,10 +16,10 @@ inline constexpr int NSAlertOtherReturn = -1;
 
 struct AlertRequest {
     QString title;
-    QString message; // shown literally, never as a format
-    QString defaultButton; // empty: the platform's own "OK"
+    QString message;         // shown literally, never as a format
+    QString defaultButton;   // empty: the platform's own "OK"
     QString alternateButton; // empty: none
-    QString otherButton; // empty: none
+    QString otherButton;     // empty: none
 };
 
 using AlertHandler = std::function<int(const AlertRequest&)>;
@@ -33,6 +33,15 @@ int NSRunAlertPanel(const QString& title, const QString& message, const QString&
 void NSBeep();
 // The local date and time.
 QDateTime CurrentDateTime();
+
+// True while a panel is up: its own event loop runs, and what its caller
+// holds must stay until it returns.
+bool PanelIsUp();
+// Told after the window manager, rather than a button, dismissed a panel:
+// that is how another program asks an application showing one to quit.
+using PanelClosedHandler = std::function<void()>;
+void SetPanelClosedByWindowManagerHandler(PanelClosedHandler handler);
+void PanelClosedByWindowManager();
 
 // Replace the real behaviour; an empty function restores it.
 void SetAlertHandler(AlertHandler handler);

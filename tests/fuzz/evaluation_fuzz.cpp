@@ -7,6 +7,7 @@
 #include "platform/ui/alert_panel.h"
 #include "settings/settings_state.h"
 #include "smart/event_log.h"
+#include "smart/log_lines.h"
 #include "smart/poll_cycle.h"
 #include "smart/quiet_host.h"
 
@@ -134,10 +135,20 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
         __builtin_trap();
     smart::ShowSelectedDriveReading(host);
 
-    // Whatever went into the log reads back, from wherever the reader was.
+    // Whatever went into the log reads back line by line, from wherever the
+    // reader was, as the whole file decodes.
+    smart::LogLineIndex lines;
     std::int64_t position = cfg[1];
-    const smart::LogReadResult read = smart::ReadLogSince(log, &position);
+    const smart::LogRefreshResult read = lines.Refresh(log, &position);
     if (read.ok && (position < 0 || position > QFileInfo(log).size()))
         __builtin_trap();
+    if (read.ok) {
+        QFile file(log);
+        if (!file.open(QIODevice::ReadOnly))
+            __builtin_trap();
+        const QString whole = QString::fromUtf8(file.read(position)).remove(QLatin1Char('\r'));
+        if (lines.Text(0, lines.LineCount()) != whole)
+            __builtin_trap();
+    }
     return 0;
 }

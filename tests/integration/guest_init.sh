@@ -1,6 +1,7 @@
 #!/bin/busybox sh
-# The emulated machine's init: storage modules, then the probe, then power off.
-# Every line meant for the host starts with "ZT "; the host compares them.
+# The emulated machine's init: storage modules, then each probe run, then
+# power off. Every line meant for the host starts with "ZT "; the host
+# compares them, one section per probe run ("ZT run NAME" starts one).
 /bin/busybox --install -s /bin
 export PATH=/bin
 
@@ -8,11 +9,18 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 echo "ZT boot"
+echo "ZT kernel $(uname -r)"
 
+# Lines of "hard|soft file": a soft dependency may fail to load (a variant for
+# CPU features the emulated one lacks) without the boot being wrong.
 insert() {
-    for m in $(cat "$1"); do
-        insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"
-    done
+    while read -r kind m; do
+        if [ "$kind" = soft ]; then
+            insmod "/lib/modules/$m" 2>/dev/null
+        else
+            insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"
+        fi
+    done <"$1"
 }
 
 # Disks appear asynchronously after their driver is inserted; wait up to 30 s.
@@ -48,7 +56,14 @@ echo 1 >/sys/bus/pci/drivers_autoprobe
 insert /virtio.modules
 wait_for vda sdc
 
-ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe
-echo "ZT exit status=$?"
+# The probe as root, with every privilege the pass-through needs. It removes
+# sdb on the way, so a later run sees one AHCI disk.
+probe_root() {
+    echo "ZT run root"
+    ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe
+    echo "ZT exit status=$?"
+}
+
+probe_root
 sync
 poweroff -f

@@ -273,7 +273,7 @@ TEST(LinuxRegistryRoads, ExplainsAMissingOrPowerlessHelper) {
         std::string line;
     } cases[] = {
         {false, "sda: reading disks needs the Zentrova drive helper, which is not installed "
-                "(/x/zentrova-ata); install it with: sudo cmake --install build"},
+                "(/x/zentrova-ata); install it with: scripts/install.sh"},
         {true, "sda: the drive helper /x/zentrova-ata lacks its capabilities; give them with: "
                "sudo setcap cap_sys_rawio,cap_dac_read_search+ep /x/zentrova-ata"},
     };

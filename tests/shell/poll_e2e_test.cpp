@@ -7,7 +7,6 @@
 #include "smart/event_log.h"
 
 #include <QMainWindow>
-#include <QPlainTextEdit>
 #include <QRegularExpression>
 
 #include <nlohmann/json.hpp>
@@ -217,9 +216,9 @@ TEST_F(PollEndToEnd, DriftDriveWearsOutToAFailureWarning) {
     Poll(); // reading 1
     EXPECT_FALSE(controller->MainWindow()->isMinimized());
     EXPECT_EQ(ChangesIn(ReadAll(LogPath(kDrift))), ExpectedChanges(1));
-    EXPECT_EQ(controller->LogView()->toPlainText(), Shown(header));
+    EXPECT_EQ(controller->LogPageText(), Shown(header));
     Reselect(kDrift);
-    EXPECT_EQ(controller->LogView()->toPlainText(), Shown(ReadAll(LogPath(kDrift))));
+    EXPECT_EQ(controller->LogPageText(), Shown(ReadAll(LogPath(kDrift))));
 
     settings::settings.gbCheckLog[kDrift] = 1;
     for (int reading = 2; reading <= 5; ++reading) {
@@ -235,7 +234,7 @@ TEST_F(PollEndToEnd, DriftDriveWearsOutToAFailureWarning) {
         const QByteArray after = ReadAll(LogPath(kDrift));
         ASSERT_TRUE(after.startsWith(before));
         EXPECT_EQ(ChangesIn(after.mid(before.size())), ExpectedChanges(reading));
-        EXPECT_EQ(controller->LogView()->toPlainText(), Shown(after));
+        EXPECT_EQ(controller->LogPageText(), Shown(after));
         EXPECT_EQ(Cell(Drives(), kDrift, 3), "OK");
         EXPECT_EQ(Cell(Attrs(), RowOf("05"), 6), "OK");
     }
@@ -306,14 +305,14 @@ TEST_F(PollEndToEnd, DriftDriveWearsOutToAFailureWarning) {
     EXPECT_EQ(ReadAll(LogPath(kDrift)), log);
     EXPECT_EQ(beeps, 1);
     EXPECT_EQ(Cell(Attrs(), RowOf("05"), 6), "Failed");
-    EXPECT_EQ(controller->LogView()->toPlainText(), Shown(log));
+    EXPECT_EQ(controller->LogPageText(), Shown(log));
 }
 
 TEST_F(PollEndToEnd, DeletedLogIsNotRecreatedAndTheTableStillFills) {
     settings::settings.gbCheckLog[kDrift] = 1;
     ASSERT_TRUE(Start());
     Drives()->selectRow(kDrift);
-    const QString shown = controller->LogView()->toPlainText();
+    const QString shown = controller->LogPageText();
     ASSERT_TRUE(QFile::remove(LogPath(kDrift)));
 
     Poll(); // reading 1 changes three attributes
@@ -321,5 +320,5 @@ TEST_F(PollEndToEnd, DeletedLogIsNotRecreatedAndTheTableStillFills) {
     EXPECT_EQ(Attrs()->model()->rowCount(), 13);
     EXPECT_EQ(Cell(Attrs(), RowOf("01"), 4), "99");
     EXPECT_EQ(Cell(Drives(), kDrift, 3), "OK");
-    EXPECT_EQ(controller->LogView()->toPlainText(), shown);
+    EXPECT_EQ(controller->LogPageText(), shown);
 }

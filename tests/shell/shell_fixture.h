@@ -6,6 +6,7 @@
 #include "AppController.h"
 #include "device/device.h"
 #include "fakes/log_files.h"
+#include "metrics/metrics.h"
 #include "settings/settings_state.h"
 #include "smart/smart_state.h"
 
@@ -14,6 +15,7 @@
 #include <QAbstractItemModel>
 #include <QDateTime>
 #include <QFile>
+#include <QSettings>
 #include <QTableView>
 #include <QTemporaryDir>
 
@@ -35,6 +37,8 @@ class ShellFixture : public ::testing::Test {
     void SetUp() override {
         ResetAll();
         ASSERT_TRUE(dir.isValid());
+        // The user defaults of a test are its own, never the developer's.
+        QSettings::setPath(QSettings::NativeFormat, QSettings::UserScope, dir.path() + "/config");
         platform::SetAlertHandler([this](const platform::AlertRequest& request) {
             alerts.push_back(request);
             if (duringAlert)
@@ -55,6 +59,7 @@ class ShellFixture : public ::testing::Test {
         device::ResetDeviceGlobalsForTest();
         smart::ResetSmartGlobalsForTest();
         settings::ResetSettingsGlobalsForTest();
+        metrics::ResetMetricsGlobalsForTest();
     }
 
     // The outside world of one start-up.

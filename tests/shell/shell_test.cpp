@@ -1,14 +1,16 @@
 #include "fakes/fake_registry.h"
+#include "shell/log_page_view.h"
 #include "shell/string_table.h"
 #include "shell/table_model.h"
 #include "shell_fixture.h"
 #include "smart/event_log.h"
 
 #include <QApplication>
+#include <QClipboard>
 #include <QDir>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
-#include <QPlainTextEdit>
 #include <QPointer>
 #include <QTabWidget>
 #include <QTextBrowser>
@@ -81,10 +83,12 @@ class Shell : public ShellFixture {
             opened.push_back(url.toString());
             return true;
         };
+        env.logScanSliceBytes = logScanSlice;
         return env;
     }
 
     QString currentDirectory;
+    std::int64_t logScanSlice = smart::LogLineIndex::kScanSlice;
     std::vector<FakeDriveState> states;
     std::vector<FakeService> services;
     std::vector<std::string> leftOut{"vda: not an ATA drive."};
@@ -133,7 +137,7 @@ TEST_F(Shell, StartupOrderAndResultsForNoDriveAndForFive) {
 
         // The first load chose the first drive and its log is on the page, once.
         EXPECT_EQ(dev.gpSelDevInfo, dev.gpHeadDevInfo);
-        EXPECT_EQ(controller->LogView()->toPlainText(), listed > 0 ? Shown(header) : QString());
+        EXPECT_EQ(controller->LogPageText(), listed > 0 ? Shown(header) : QString());
         // ... and its reading fills the attribute table: one attribute, 194.
         EXPECT_EQ(controller->AttrTable()->model()->rowCount(), listed > 0 ? 1 : 30);
         EXPECT_EQ(Cell(controller->AttrTable(), 0, 0), listed > 0 ? "C2" : "");
@@ -171,7 +175,7 @@ TEST_F(Shell, ExistingDataFolderAndLogsAreLeftAsTheyAre) {
     EXPECT_EQ(ReadAll(dir.path() + "/Zentrodat/Zentroset"), "keep");
     EXPECT_EQ(ReadAll(LogPath(1)), smart::LogHeader(kEvening));
     // Decoded as UTF-8, not lost as non-ASCII.
-    EXPECT_EQ(controller->LogView()->toPlainText(), Shown(old));
+    EXPECT_EQ(controller->LogPageText(), Shown(old));
 }
 
 TEST_F(Shell, UnusableDataFolderAlertsOnceAndEndsTheProgram) {
@@ -200,31 +204,38 @@ TEST_F(Shell, UnusableDataFolderAlertsOnceAndEndsTheProgram) {
 TEST_F(Shell, LogPageReadsOnlyWhatIsNewAndAlwaysAppendsAtTheEnd) {
     AddDrives(2);
     ASSERT_TRUE(Start());
-    QPlainTextEdit* view = controller->LogView();
+    shell::LogPageView* view = controller->LogView();
     const QByteArray header = smart::LogHeader(kEvening);
     const QByteArray entry = smart::AttributeChangeEntry(kEvening, "HD-EXAMPLE 80G", "FW01", 5,
                                                          "Reallocated Sector Count", 100, 99);
 
     ASSERT_TRUE(Append(LogPath(0), entry));
-    // The user clicks at the very start of the page and selects some text.
-    QTextCursor cursor(view->document());
-    cursor.setPosition(0);
-    cursor.setPosition(5, QTextCursor::KeepAnchor);
-    view->setTextCursor(cursor);
+    // The user has selected the first two lines; the new entry still goes at
+    // the end, and the selection copies whole lines.
+    view->SelectLines(1, 0);
     controller->FillLogEvents();
-    EXPECT_EQ(view->toPlainText(), Shown(header + entry));
+    EXPECT_EQ(controller->LogPageText(), Shown(header + entry));
+    QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
+    QApplication::sendEvent(view, &copy);
+    EXPECT_EQ(QApplication::clipboard()->text(), Shown(header).section('\n', 0, 1) + "\n");
+
+    // Not selectable: nothing is selected or copied.
+    controller->SetLogViewSelectable(false);
+    view->SelectLines(0, 0);
+    EXPECT_EQ(view->SelectedText(), "");
+    controller->SetLogViewSelectable(true);
 
     // Nothing new: nothing changes.
     controller->FillLogEvents();
-    EXPECT_EQ(view->toPlainText(), Shown(header + entry));
+    EXPECT_EQ(controller->LogPageText(), Shown(header + entry));
 
     // Another drive shows its own log from the start; back again shows the
     // whole first log once.
     controller->DriveTable()->selectRow(1);
     EXPECT_EQ(dev.gpSelDevInfo->nDevIndex, 1);
-    EXPECT_EQ(view->toPlainText(), Shown(header));
+    EXPECT_EQ(controller->LogPageText(), Shown(header));
     controller->DriveTable()->selectRow(0);
-    EXPECT_EQ(view->toPlainText(), Shown(header + entry));
+    EXPECT_EQ(controller->LogPageText(), Shown(header + entry));
 
     // A log replaced by a shorter file is shown afresh, not appended to.
     {
@@ -233,18 +244,50 @@ TEST_F(Shell, LogPageReadsOnlyWhatIsNewAndAlwaysAppendsAtTheEnd) {
         replaced.write("new\r\n");
     }
     controller->FillLogEvents();
-    EXPECT_EQ(view->toPlainText(), "new\n");
+    EXPECT_EQ(controller->LogPageText(), "new\n");
 
     // Clearing the selection leaves no drive chosen and the page as it was.
     controller->DriveTable()->clearSelection();
     EXPECT_EQ(dev.gpSelDevInfo, nullptr);
-    EXPECT_EQ(view->toPlainText(), "new\n");
+    EXPECT_EQ(controller->LogPageText(), "new\n");
 
-    // A log deleted while running leaves the page alone.
+    // A log deleted while running leaves the page alone; something that is
+    // not a log shows an empty page when its drive is chosen.
     controller->DriveTable()->selectRow(1);
     ASSERT_TRUE(QFile::remove(LogPath(1)));
     controller->FillLogEvents();
-    EXPECT_EQ(view->toPlainText(), Shown(header));
+    EXPECT_EQ(controller->LogPageText(), Shown(header));
+    ASSERT_TRUE(QDir().mkdir(LogPath(1)));
+    controller->DriveTable()->selectRow(0);
+    controller->DriveTable()->selectRow(1);
+    EXPECT_EQ(controller->LogPageText(), "");
+}
+
+TEST_F(Shell, LargeLogShowsItsFirstAndLastLinesAndWhatIsAppended) {
+    AddDrives(1);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("Zentrodat"));
+    const QByteArray entry = smart::AttributeChangeEntry(kEvening, "HD-EXAMPLE 80G", "FW01", 5,
+                                                         "Reallocated Sector Count", 100, 99);
+    const QByteArray header = smart::LogHeader(kEvening);
+    // About 4 MB, scanned in 1 MB slices: start-up shows the first lines and
+    // the event loop scans the rest.
+    ASSERT_TRUE(Append(LogPath(0), header + entry.repeated(24000)));
+    logScanSlice = 1 << 20;
+    ASSERT_TRUE(Start());
+    smart::LogLineIndex& lines = controller->LogLines();
+    EXPECT_EQ(lines.Line(0), Shown(header).section('\n', 0, 0));
+    EXPECT_TRUE(lines.Scanning());
+    for (int turn = 0; turn < 10 && lines.Scanning(); ++turn)
+        QApplication::processEvents();
+    ASSERT_EQ(lines.LineCount(), 4 + 6 * 24000);
+    EXPECT_EQ(lines.Line(lines.LineCount() - 2), "New Value :  99");
+    EXPECT_EQ(controller->LogView()->FirstVisibleLine(), 0);
+
+    const QByteArray last =
+        smart::AttributeChangeEntry(kEvening, "HD-EXAMPLE 80G", "FW01", 194, "Temperature", 40, 41);
+    ASSERT_TRUE(Append(LogPath(0), last));
+    controller->FillLogEvents();
+    EXPECT_EQ(lines.Text(lines.LineCount() - 6, 6), Shown(last));
 }
 
 TEST_F(Shell, CloseAsksFirstAndYesEndsTheProgram) {
@@ -319,13 +362,45 @@ TEST_F(Shell, AdvertisementWindowTimerPromosAboutAndHelp) {
     EXPECT_TRUE(controller->MainWindow()->isVisible());
     EXPECT_EQ(controller->AdTimer(), nullptr);
 
-    // Closing the advertisement window from the window manager also leads on.
+    // Closed from outside, the welcome window is a request to end.
     controller.reset();
     ResetAll();
     ASSERT_TRUE(Start());
     controller->AdvertWindow()->close();
-    EXPECT_TRUE(controller->MainWindow()->isVisible());
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_FALSE(controller->MainWindow()->isVisible());
     EXPECT_EQ(controller->AdTimer(), nullptr);
+}
+
+// The uninstaller asks by closing whatever the monitor shows: the splash, a
+// panel during start-up, a panel over the main window.
+TEST_F(Shell, EndsWhenAskedToCloseDuringStartUpOrAPanel) {
+    AddDrives(1);
+    auto env = Environment();
+    env.splashWait = [this](int) { controller->SplashWindow()->close(); };
+    controller = std::make_unique<AppController>(env);
+    EXPECT_FALSE(controller->applicationWillFinishLaunching());
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_FALSE(QDir(dir.path() + "/Zentrodat").exists());
+
+    // A failing drive's "WARNING" panel during the first load.
+    controller.reset();
+    ResetAll();
+    states[0].data = DataPage({{5, 10}});
+    states[0].thresholds = ThresholdsPage({{5, 0, 0, 0, 36}});
+    duringAlert = [](const platform::AlertRequest&) { platform::PanelClosedByWindowManager(); };
+    EXPECT_FALSE(Start());
+    EXPECT_FALSE(alerts.empty());
+    EXPECT_FALSE(controller->AdvertWindow()->isVisible());
+
+    controller.reset();
+    ResetAll();
+    duringAlert = {};
+    ASSERT_TRUE(Start());
+    duringAlert = [this](const platform::AlertRequest&) { controller->MainWindow()->close(); };
+    controller->OnAppClose();
+    EXPECT_TRUE(controller->HasEnded());
+    EXPECT_NE(zentrova::device::dev.gpHeadDevInfo, nullptr); // kept while the panel ran
 }
 
 TEST_F(Shell, CellColoursComeFromEachRowsOwnData) {
@@ -401,4 +476,32 @@ int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
     ::testing::InitGoogleTest(&argc, argv);
     return RUN_ALL_TESTS();
+}
+
+TEST_F(Shell, MetricsFileAfterDetectionAndAfterEveryRead) {
+    const QString folder = dir.path() + "/metrics";
+    const QString file = folder + "/zentrova.prom";
+    ASSERT_TRUE(QDir().mkpath(folder));
+    QSettings(QSettings::NativeFormat, QSettings::UserScope, "Zentrova", "zentrova")
+        .setValue("MetricsDirectory", folder);
+
+    // No drive, so no poll: detection alone writes the file.
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(ReadAll(file).startsWith("# HELP zentrova_drive_listed "));
+
+    // Start-up's poll of the first drive fails; choosing the second reads it.
+    controller.reset();
+    ResetAll();
+    AddDrives(2);
+    states[0].readDataStatus = 5;
+    ASSERT_TRUE(Start());
+    const QByteArray sda = R"({device="/dev/sda",model="HD-EXAMPLE 80G",firmware="FW01"})";
+    const QByteArray sdb = R"({device="/dev/sdb",model="HD-EXAMPLE 80G",firmware="FW01"})";
+    EXPECT_TRUE(ReadAll(file).contains("zentrova_drive_failed_reads_total" + sda + " 1\n"));
+    controller->DriveTable()->selectRow(1);
+    const QByteArray text = ReadAll(file);
+    EXPECT_TRUE(text.contains("zentrova_drive_last_poll_timestamp_seconds" + sdb + ' ' +
+                              QByteArray::number(kEvening.toSecsSinceEpoch()) + '\n'))
+        << text.constData();
+    EXPECT_TRUE(text.contains("zentrova_drive_failed_reads_total" + sda + " 1\n"));
 }

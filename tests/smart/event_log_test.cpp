@@ -1,5 +1,6 @@
 #include "fakes/log_files.h"
 #include "smart/event_log.h"
+#include "smart/log_lines.h"
 
 #include <QDir>
 #include <QFile>
@@ -71,43 +72,102 @@ TEST(EventLog, CreateLeavesExistingFilesAloneAndAppenderNeverCreates) {
               LogCreateResult::CreateFailed);
 }
 
-TEST(EventLog, ReadsOnlyWhatWasAddedAndKeepsSplitCharactersWhole) {
+TEST(LogLineIndex, LinesEndAtLfWithOrWithoutCr) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/log";
+    struct Case {
+        QByteArray bytes;
+        QStringList lines;
+        QString text;
+    };
+    const Case cases[] = {
+        {"", {}, ""},
+        {"a\r\nb\n\n\r\n", {"a", "b", "", ""}, "a\nb\n\n\n"},    // CR LF and the header's LFs
+        {"a\r\nend", {"a", "end"}, "a\nend"},                    // a last line without an end
+        {"\xFF\xC3(\r\n", {"\uFFFD\uFFFD("}, "\uFFFD\uFFFD(\n"}, // not UTF-8
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bytes.constData());
+        QFile::remove(path);
+        ASSERT_TRUE(Append(path, c.bytes));
+        LogLineIndex index;
+        std::int64_t pos = 0;
+        EXPECT_TRUE(index.Refresh(path, &pos).ok);
+        EXPECT_EQ(pos, c.bytes.size());
+        ASSERT_EQ(index.LineCount(), c.lines.size());
+        for (int i = 0; i < c.lines.size(); ++i)
+            EXPECT_EQ(index.Line(i), c.lines[i]);
+        EXPECT_EQ(index.Text(0, index.LineCount()), c.text);
+    }
+}
+
+TEST(LogLineIndex, ReadsOnlyWhatWasAddedAndKeepsSplitCharactersWhole) {
     QTemporaryDir dir;
     ASSERT_TRUE(dir.isValid());
     const QString path = LogFilePath(dir.path(), 0);
+    LogLineIndex index;
     std::int64_t pos = 0;
-    EXPECT_FALSE(ReadLogSince(path, &pos).ok);
+    EXPECT_FALSE(index.Refresh(path, &pos).ok);
     EXPECT_FALSE(QFile::exists(path));
 
-    ASSERT_TRUE(Append(path, "abc\r\n"));
-    LogReadResult r = ReadLogSince(path, &pos);
-    EXPECT_TRUE(r.ok);
-    EXPECT_EQ(r.text, "abc\r\n");
-    EXPECT_EQ(pos, 5);
-    r = ReadLogSince(path, &pos);
-    EXPECT_TRUE(r.ok);
-    EXPECT_TRUE(r.text.isEmpty());
-
     // "ä" (C3 A4) and "€" (E2 82 AC) split across writes.
-    ASSERT_TRUE(Append(path, "x\xC3"));
-    r = ReadLogSince(path, &pos);
-    EXPECT_EQ(r.text, "x");
+    ASSERT_TRUE(Append(path, "abc\r\nx\xC3"));
+    EXPECT_TRUE(index.Refresh(path, &pos).restarted);
     EXPECT_EQ(pos, 6);
+    EXPECT_EQ(index.Text(0, 9), "abc\nx");
     ASSERT_TRUE(Append(path, "\xA4\xE2\x82"));
-    r = ReadLogSince(path, &pos);
-    EXPECT_EQ(r.text, QString::fromUtf8("ä"));
+    const LogRefreshResult more = index.Refresh(path, &pos);
+    EXPECT_TRUE(more.ok);
+    EXPECT_FALSE(more.restarted);
     EXPECT_EQ(pos, 8);
-    ASSERT_TRUE(Append(path, "\xAC!"));
-    r = ReadLogSince(path, &pos);
-    EXPECT_EQ(r.text, QString::fromUtf8("€!"));
-    EXPECT_EQ(pos, 12);
+    EXPECT_EQ(index.Line(1), QString::fromUtf8("xä"));
+    ASSERT_TRUE(Append(path, "\xAC!\r\n"));
+    index.Refresh(path, &pos);
+    EXPECT_EQ(pos, 14);
+    EXPECT_EQ(index.Text(0, 9), QString::fromUtf8("abc\nxä€!\n"));
 
-    // Positions past 4 GiB are carried whole.
-    std::int64_t far = (std::int64_t{1} << 32) + 3;
-    ASSERT_EQ(::truncate(QFile::encodeName(path).constData(), far + 2), 0);
-    r = ReadLogSince(path, &far);
-    EXPECT_TRUE(r.ok);
-    EXPECT_FALSE(r.restarted);
-    EXPECT_EQ(r.text, QString(2, QChar(0)));
-    EXPECT_EQ(far, (std::int64_t{1} << 32) + 5);
+    // Replaced by a shorter log: read from the start. Deleted: what was
+    // indexed stays readable.
+    ASSERT_TRUE(QFile::remove(path));
+    ASSERT_TRUE(Append(path, "new\r\n"));
+    EXPECT_TRUE(index.Refresh(path, &pos).restarted);
+    EXPECT_EQ(index.Text(0, 9), "new\n");
+    ASSERT_TRUE(QFile::remove(path));
+    EXPECT_FALSE(index.Refresh(path, &pos).ok);
+    EXPECT_EQ(index.Text(0, 9), "new\n");
+
+    // Something that is not a log file.
+    ASSERT_TRUE(QDir(dir.path()).mkdir("SMARTLog1"));
+    pos = 0;
+    EXPECT_FALSE(index.Refresh(LogFilePath(dir.path(), 1), &pos).ok);
+}
+
+TEST(LogLineIndex, ScansInSlicesAndFindsLinesAcrossStrides) {
+    QTemporaryDir dir;
+    ASSERT_TRUE(dir.isValid());
+    const QString path = dir.path() + "/log";
+    QByteArray bytes;
+    for (int i = 0; i < 100; ++i)
+        bytes += "line " + QByteArray::number(i) + "\r\n";
+    ASSERT_TRUE(Append(path, bytes));
+    LogLineIndex index;
+    std::int64_t pos = 0;
+    ASSERT_TRUE(index.Refresh(path, &pos, 100).ok);
+    EXPECT_TRUE(index.Scanning());
+    EXPECT_EQ(pos, 100);
+    int slices = 1;
+    while (index.Scanning() && slices < 100) {
+        ASSERT_TRUE(index.Continue(&pos, 100).ok);
+        ++slices;
+    }
+    EXPECT_EQ(slices, (bytes.size() + 99) / 100);
+    EXPECT_EQ(pos, bytes.size());
+    ASSERT_EQ(index.LineCount(), 100);
+    for (int i : {0, 31, 32, 33, 63, 64, 99})
+        EXPECT_EQ(index.Line(i), "line " + QString::number(i));
+    // An appended line lands in a block already read.
+    ASSERT_TRUE(Append(path, "last"));
+    index.Refresh(path, &pos);
+    EXPECT_EQ(index.Line(100), "last");
 }

@@ -1,0 +1,64 @@
+// The drives' health for Prometheus: a file in the text exposition format,
+// rewritten after every detection and every read of a poll, for
+// node_exporter's textfile collector to serve. Off unless the user default
+// "MetricsDirectory" names a folder.
+#pragma once
+
+#include "device/device.h"
+#include "device/smart_pages.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <cstdint>
+
+namespace zentrova::metrics {
+
+using device::kMaxDrives;
+using device::kSmartPageSize;
+
+// The file's name in the folder; it is written under kMetricsTempName first,
+// which node_exporter's "*.prom" never matches.
+inline constexpr char kMetricsFileName[] = "zentrova.prom";
+inline constexpr char kMetricsTempName[] = "zentrova.prom.tmp";
+
+// Per drive slot (nDevIndex): the last reading that came in whole and what
+// the polls of this run made of the drive.
+struct MetricsGlobals {
+    std::uint8_t gLastDataPage[kMaxDrives][kSmartPageSize] = {};
+    std::uint8_t gLastThreshPage[kMaxDrives][kSmartPageSize] = {};
+    bool gbHasReading[kMaxDrives] = {};
+    std::int64_t gnLastPollSecs[kMaxDrives] = {}; // when that reading came in
+    std::uint64_t gnFailedReads[kMaxDrives] = {};
+    // An unwritable folder is told once, and again only after a write that
+    // succeeded in between.
+    bool gbWriteFailureReported = false;
+};
+
+extern MetricsGlobals metrics;
+
+void ResetMetricsGlobalsForTest();
+
+// A new drive list: the slots start over.
+void MetricsDrivesDetected();
+// The read of one poll of drive `drive`: both pages when it succeeded, null
+// pages when it failed.
+void MetricsRecordRead(int drive, const std::uint8_t* dataPage, const std::uint8_t* thresholdsPage);
+
+// The file's content for the drive list `device::dev` and the slots above.
+QByteArray RenderMetrics();
+
+// Writes RenderMetrics() to `directory`/zentrova.prom atomically (temporary
+// file in the same folder, fsync, rename). False with the reason in `error`
+// when it could not; an old file is then left as it was.
+bool WriteMetricsFile(const QString& directory, QString* error);
+
+// The user default "MetricsDirectory" (organization "Zentrova", application
+// "zentrova"); empty when unset, which turns the file off.
+QString MetricsDirectory();
+
+// WriteMetricsFile into MetricsDirectory() when one is set; a failure is one
+// line on standard error, told once, and the next call tries again.
+void UpdateMetricsFile();
+
+} // namespace zentrova::metrics

@@ -1,0 +1,151 @@
+#include "install_layout.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cctype>
+#include <cerrno>
+#include <charconv>
+#include <cstdlib>
+#include <fstream>
+
+namespace zentrova::platform {
+
+InstallLayoutState installLayout;
+
+void ResetInstallLayoutForTest() {
+    installLayout = InstallLayoutState{};
+}
+
+namespace {
+
+std::string Rooted(const std::string& path) {
+    return installLayout.rootPrefix + path;
+}
+
+std::optional<std::string> SystemHomeOf(const std::string& shortName) {
+    errno = 0;
+    const passwd* entry = getpwnam(shortName.c_str());
+    if (entry == nullptr || entry->pw_dir == nullptr || entry->pw_dir[0] != '/')
+        return std::nullopt;
+    return std::string(entry->pw_dir);
+}
+
+std::optional<std::string> SystemNameOf(unsigned uid) {
+    errno = 0;
+    const passwd* entry = getpwuid(static_cast<uid_t>(uid));
+    if (entry == nullptr || entry->pw_name == nullptr)
+        return std::nullopt;
+    return std::string(entry->pw_name);
+}
+
+std::optional<std::string> HomeOf(const std::string& shortName) {
+    if (shortName.empty())
+        return std::nullopt;
+    return installLayout.homeOf ? installLayout.homeOf(shortName) : SystemHomeOf(shortName);
+}
+
+// The desktop folder from the user's user-dirs.dirs ("$HOME/..." or an
+// absolute path, as that file allows), else ~/Desktop. `home` is unprefixed.
+std::string XdgDesktopOf(const std::string& home) {
+    std::ifstream file(Rooted(home) + "/.config/user-dirs.dirs");
+    std::string line;
+    std::string found;
+    while (std::getline(file, line)) {
+        const std::string key = "XDG_DESKTOP_DIR=\"";
+        if (line.rfind(key, 0) != 0 || line.size() < key.size() + 1 || line.back() != '"')
+            continue;
+        std::string value = line.substr(key.size(), line.size() - key.size() - 1);
+        if (value.rfind("$HOME", 0) == 0 && (value.size() == 5 || value[5] == '/'))
+            found = home + value.substr(5);
+        else if (!value.empty() && value[0] == '/')
+            found = value;
+    }
+    // A desktop folder elsewhere than inside or at the home would let one
+    // user's settings point the super-user at another's files.
+    if (found.empty() || found.find("/..") != std::string::npos ||
+        (found != home && found.rfind(home + "/", 0) != 0))
+        return home + "/Desktop";
+    while (found.size() > 1 && found.back() == '/')
+        found.pop_back();
+    return found;
+}
+
+std::optional<unsigned> UidFromEnvironment(const char* name) {
+    const char* text = std::getenv(name);
+    if (text == nullptr || *text == '\0')
+        return std::nullopt;
+    unsigned value = 0;
+    const char* end = text + std::char_traits<char>::length(text);
+    const auto [ptr, ec] = std::from_chars(text, end, value);
+    if (ec != std::errc() || ptr != end)
+        return std::nullopt;
+    return value;
+}
+
+} // namespace
+
+std::string BundlePath() {
+    return Rooted("/opt/zentrova");
+}
+std::string ReceiptPath() {
+    return Rooted("/var/lib/zentrova/Install Zentrova.pkg");
+}
+std::string MonitorProgramPath() {
+    return BundlePath() + "/bin/zentrova";
+}
+std::string UninstallerProgramPath() {
+    return BundlePath() + "/bin/zentrova-uninstall";
+}
+
+std::vector<std::string> SystemIntegrationPaths() {
+    return {Rooted("/usr/share/applications/zentrova.desktop"),
+            Rooted("/usr/share/icons/hicolor/256x256/apps/zentrova.png"),
+            Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
+}
+
+std::string SuperUserDesktopFolder() {
+    return Rooted("/root/Desktop/Zentrova");
+}
+
+std::optional<std::string> UserDesktopFolder(const std::string& shortName) {
+    const std::optional<std::string> home = HomeOf(shortName);
+    if (!home)
+        return std::nullopt;
+    return Rooted(XdgDesktopOf(*home)) + "/Zentrova";
+}
+
+bool IsSuperUserName(const std::string& name) {
+    const std::string root = "root";
+    if (name.size() != root.size())
+        return false;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(name[i])) != root[i])
+            return false;
+    }
+    return true;
+}
+
+std::optional<std::string> DesktopFolderFor(const std::string& shortName) {
+    if (IsSuperUserName(shortName))
+        return SuperUserDesktopFolder();
+    return UserDesktopFolder(shortName);
+}
+
+std::optional<std::string> DataFolderFor(const std::string& shortName) {
+    const std::optional<std::string> home = HomeOf(shortName);
+    if (!home)
+        return std::nullopt;
+    return Rooted(*home) + "/Zentrodat";
+}
+
+std::optional<std::string> InvokingUserName() {
+    std::optional<unsigned> uid = UidFromEnvironment("PKEXEC_UID");
+    if (!uid)
+        uid = UidFromEnvironment("SUDO_UID");
+    if (!uid)
+        uid = static_cast<unsigned>(getuid());
+    return installLayout.nameOf ? installLayout.nameOf(*uid) : SystemNameOf(*uid);
+}
+
+} // namespace zentrova::platform

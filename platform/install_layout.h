@@ -1,0 +1,60 @@
+// Where an installed Zentrova lives on this system: the bundle, the receipt,
+// the menu entries and the per-user folders. Plain C++, so that every program
+// and the install step's helpers can share the one table. Tests move the whole
+// layout under a temporary root and supply their own password database.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zentrova::platform {
+
+// Answers a user's home folder from the password database, or nothing when
+// there is no such user.
+using HomeLookup = std::function<std::optional<std::string>(const std::string& shortName)>;
+// Answers the short name of a user id, or nothing when there is no such user.
+using NameLookup = std::function<std::optional<std::string>(unsigned uid)>;
+
+struct InstallLayoutState {
+    // Prepended to every path below; empty on a real system.
+    std::string rootPrefix;
+    HomeLookup homeOf; // empty: getpwnam
+    NameLookup nameOf; // empty: getpwuid
+};
+extern InstallLayoutState installLayout;
+void ResetInstallLayoutForTest();
+
+// The folder that holds everything installed of both programs.
+std::string BundlePath();
+// Written by the install step; its presence means "installed".
+std::string ReceiptPath();
+// The installed programs, for launchers and the log-in item's autostart entry.
+std::string MonitorProgramPath();
+std::string UninstallerProgramPath();
+// Copies of files from the bundle that the desktop only finds in its own
+// places (menu entry, icon, the uninstaller's polkit policy). They belong to
+// the installation as much as the bundle does.
+std::vector<std::string> SystemIntegrationPaths();
+
+// The super-user's desktop folder, whatever the super-user's home.
+std::string SuperUserDesktopFolder();
+// The "Zentrova" folder in the user's XDG desktop folder; nothing when the
+// user is unknown.
+std::optional<std::string> UserDesktopFolder(const std::string& shortName);
+// The desktop folder the installation made for `shortName`: the super-user's
+// when the name is "root" in any case, otherwise the user's own.
+std::optional<std::string> DesktopFolderFor(const std::string& shortName);
+// A monitor started from the desktop runs in the home folder and keeps its
+// data folder there.
+std::optional<std::string> DataFolderFor(const std::string& shortName);
+
+// The user a privileged run acts for: PKEXEC_UID, then SUDO_UID, then the
+// real user. Nothing when that id has no name.
+std::optional<std::string> InvokingUserName();
+
+// Whether `name` is the super-user's short name, without regard to case.
+bool IsSuperUserName(const std::string& name);
+
+} // namespace zentrova::platform

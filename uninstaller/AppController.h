@@ -1,0 +1,61 @@
+// The uninstaller's one controller: delegate of the application and of its
+// only window, the progress window. The whole flow runs in
+// applicationWillBecomeActive and keeps nothing beyond one run.
+#pragma once
+
+#include <QObject>
+#include <QStringList>
+
+#include <functional>
+#include <optional>
+#include <string>
+
+class QProgressBar;
+class QWidget;
+
+// What the flow takes from the world around it. Empty members mean the real
+// thing; tests put fakes in so that nothing waits or ends the test program.
+struct UninstallEnvironment {
+    // Blocks for one pause, keeping the window painted.
+    std::function<void(int milliseconds)> wait;
+    // Ends the program once its window is closed.
+    std::function<void()> terminate;
+    // A pause's length: long enough for the applications asked to quit.
+    int pauseMilliseconds = 1000;
+};
+
+class AppController : public QObject {
+    Q_OBJECT
+
+  public:
+    explicit AppController(UninstallEnvironment environment = {}, QObject* parent = nullptr);
+    ~AppController() override;
+
+    // Application and window delegate.
+    void applicationWillBecomeActive();
+    // True: terminate now; false: cancel (after a beep).
+    bool applicationShouldTerminate();
+    bool windowShouldClose();
+    bool applicationShouldTerminateAfterLastWindowClosed() const { return true; }
+
+    QWidget* Window() const { return MyWindow; }
+    QProgressBar* ProgressIndicator() const { return PrgInd; }
+    bool ProcessRunning() const { return bProcessRunning; }
+
+  protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    void Pause(int target);
+    // Removes one item; a failure is kept for the report at the end.
+    bool RemoveItem(const std::optional<std::string>& path, bool missingIsFine);
+    void ReportFailures();
+    void EndProgram();
+
+    UninstallEnvironment env_;
+    QWidget* MyWindow = nullptr;
+    QProgressBar* PrgInd = nullptr;
+    bool bProcessRunning = false;
+    int progress_ = 0;
+    QStringList failures_;
+};
