@@ -254,6 +254,7 @@ TEST_F(AtaHelperProcess, KeepsOnlyItsTwoCapabilitiesAndEndsWithTheMonitor) {
         EXPECT_EQ(StatusField(pid, "CapBnd"), kept);
     }
     EXPECT_EQ(StatusField(pid, "NoNewPrivs"), 1u);
+    EXPECT_EQ(StatusField(pid, "Seccomp"), 2u); // a filter
 
     helper.reset(); // closes its input and waits for it
     EXPECT_NE(::kill(pid, 0), 0);
@@ -263,6 +264,29 @@ TEST_F(AtaHelperProcess, KeepsOnlyItsTwoCapabilitiesAndEndsWithTheMonitor) {
     ASSERT_EQ(::kill(helper->Pid(), SIGKILL), 0);
     EXPECT_FALSE(helper->Run("sda", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).ok());
     EXPECT_FALSE(helper->Run("sda", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).ok());
+}
+
+// The helper's own checks, past its system-call filter, on a tree of disks.
+TEST_F(AtaHelperProcess, AnswersAsTheDirectRoadOnATreeOfDisks) {
+    TempTree tree;
+    tree.Dir("block/loop0");
+    tree.Write("block/sda/device/type", "0");
+    tree.Write("dev/sda", ""); // opened, then refuses SG_IO
+    ::unsetenv("ZENTROVA_SIMULATED_DRIVES");
+    ::setenv("ZENTROVA_ATA_TEST_ROOT", tree.root().c_str(), 1);
+    auto helper = Start();
+    ::unsetenv("ZENTROVA_ATA_TEST_ROOT");
+    ASSERT_NE(helper, nullptr);
+    DirectDiskAccess direct(tree.Block(), tree.Dev());
+    std::string error;
+    EXPECT_EQ(helper->ListDisks(&error), direct.ListDisks(&error));
+    for (const char* name : {"sda", "sda1", "loop0", "sdz"}) {
+        const DiskAnswer a = helper->Run(name, DiskCommand::IdentifyDevice, ata::CdbForm::Sixteen);
+        const DiskAnswer b = direct.Run(name, DiskCommand::IdentifyDevice, ata::CdbForm::Sixteen);
+        EXPECT_EQ(a.outcome, b.outcome) << name;
+        EXPECT_EQ(a.detail, b.detail) << name;
+    }
+    EXPECT_NE(::kill(helper->Pid(), 0), -1); // still running
 }
 
 // Without the privilege and without a working helper, nothing is listed and

@@ -72,6 +72,10 @@ int main() {
         return 1;
     }
     const std::unique_ptr<DiskAccess> disks = Disks();
+    if (!helper::RestrictSystemCalls(&error)) {
+        std::fprintf(stderr, "zentrova-ata: %s\n", error.c_str());
+        return 1;
+    }
     helper::Serve(ReadExact, WriteAll, *disks);
     return 0;
 }
