@@ -26,9 +26,43 @@ for p in "${packages[@]}"; do
 done
 [ ${#missing[@]} -eq 0 ] && exit 0
 
-echo "Installing: ${missing[*]}"
-sudo_cmd=()
-[ "$(id -u)" -ne 0 ] && sudo_cmd=(sudo)
+as_root=()
+if [ "$(id -u)" -ne 0 ]; then
+    if ! command -v sudo >/dev/null 2>&1; then
+        echo "deps.sh: missing packages; run as root: apt-get update && apt-get install --no-install-recommends ${missing[*]}" >&2
+        exit 1
+    fi
+    as_root=(sudo)
+fi
 export DEBIAN_FRONTEND=noninteractive
-"${sudo_cmd[@]}" apt-get update -qq
-"${sudo_cmd[@]}" apt-get install -y -qq --no-install-recommends "${missing[@]}"
+echo "deps.sh: refreshing apt's package lists"
+"${as_root[@]}" apt-get update -qq
+
+# One line on what comes and how much, from the archives apt would fetch.
+read -r count bytes < <(apt-get install --print-uris -qq --no-install-recommends "${missing[@]}" |
+    awk '{ n++; sum += $3 } END { printf "%d %d\n", n, sum }')
+echo "deps.sh: installing ${missing[*]}: $count packages with their dependencies," \
+    "about $(((bytes + 999999) / 1000000)) MB to download"
+
+# apt's own download progress (its status numbers), as one line rewritten in
+# place on a terminal, or a line per tenth in a log.
+progress() {
+    local tty=0
+    [ -t 1 ] && tty=1
+    awk -F: -v tty=$tty '
+        $1 == "dlstatus" {
+            p = int($3)
+            if (tty) printf "\rdeps.sh: downloading %3d%%", p
+            else if (p >= step) { printf "deps.sh: downloading %d%%\n", p; step = p - p % 10 + 10 }
+            fflush()
+        }
+        END { if (tty) printf "\rdeps.sh: downloading 100%%\n" }'
+}
+"${as_root[@]}" apt-get install -y -qq --download-only --no-install-recommends \
+    -o APT::Status-Fd=3 "${missing[@]}" 3>&1 1>&2 | progress
+
+# Unpacking and setting up each package is hidden; errors and warnings are not.
+echo "deps.sh: unpacking and setting up"
+"${as_root[@]}" apt-get install -y -qq --no-install-recommends -o Dpkg::Use-Pty=0 "${missing[@]}" 2>&1 |
+    { grep -v -E '^(Selecting previously unselected package |\(Reading database|Preparing to unpack |Unpacking |Setting up |Processing triggers for |Created symlink |update-alternatives: |debconf: delaying )' || true; }
+echo "deps.sh: done"

@@ -9,6 +9,8 @@
 
 #include <QTimer>
 
+#include <cstdio>
+
 using zentrova::device::dev;
 using zentrova::device::kMaxDrives;
 namespace smartlog = zentrova::smart;
@@ -25,7 +27,9 @@ void AppController::CreateLogFilesForTheDrives() {
     const int count = FindNoOfDevices();
     for (int i = 0; i < count && !ended_; ++i) {
         const QString path = smartlog::LogFilePath(strDrvPath, i);
-        switch (smartlog::CreateLogFile(path, zentrova::platform::CurrentDateTime())) {
+        const smartlog::LogCreation created =
+            smartlog::CreateLogFile(path, zentrova::platform::CurrentDateTime());
+        switch (created.result) {
         case smartlog::LogCreateResult::Existed:
         case smartlog::LogCreateResult::Created:
             if (std::int64_t* slot = LogReadSlot(i))
@@ -35,7 +39,9 @@ void AppController::CreateLogFilesForTheDrives() {
             break;
         case smartlog::LogCreateResult::CreateFailed:
             // Closing the main window ends the monitor, which also ends this
-            // loop: one alert is enough.
+            // loop: one alert is enough. The alert cannot say which path or
+            // why; standard error does.
+            std::fprintf(stderr, "%s\n", smartlog::LogCreateFailureLine(path, created).constData());
             zentrova::platform::NSRunAlertPanel(
                 QStringLiteral("Zentrova"),
                 QStringLiteral("Unable to create S.M.A.R.T. log file.\nQuiting the application."),

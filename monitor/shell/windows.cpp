@@ -35,10 +35,11 @@ void CenterAndFront(QWidget* window) {
 }
 
 // Keeps the splash painted while start-up waits, but takes no input: the
-// user cannot do anything before start-up has finished.
+// user cannot do anything before start-up has finished. A coarse timer may
+// end a wait 5 % early or late; the splash lasts its five seconds.
 void WaitShowingSplash(int seconds) {
     QEventLoop loop;
-    QTimer::singleShot(seconds * 1000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(seconds * 1000, Qt::PreciseTimer, &loop, &QEventLoop::quit);
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
@@ -116,6 +117,7 @@ void AppController::ShowAdvertisement() {
     CenterAndFront(AdWindow);
     Timer = new QTimer(this);
     Timer->setSingleShot(true);
+    Timer->setTimerType(Qt::PreciseTimer); // thirty seconds, not 28.5 to 31.5
     Timer->setInterval(env_.adTimerMilliseconds);
     connect(Timer, &QTimer::timeout, this, &AppController::OnClickContinueImg);
     Timer->start();

@@ -3,6 +3,7 @@
 #include <QFile>
 
 #include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -87,7 +88,7 @@ QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const 
     return out;
 }
 
-LogCreateResult CreateLogFile(const QString& path, const QDateTime& now, const QLocale& locale) {
+LogCreation CreateLogFile(const QString& path, const QDateTime& now, const QLocale& locale) {
     const QByteArray name = QFile::encodeName(path);
     int fd;
     do {
@@ -95,13 +96,25 @@ LogCreateResult CreateLogFile(const QString& path, const QDateTime& now, const Q
         // anything else) is left exactly as it is.
         fd = ::open(name.constData(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     } while (fd < 0 && errno == EINTR);
-    if (fd < 0)
-        return errno == EEXIST ? LogCreateResult::Existed : LogCreateResult::CreateFailed;
+    if (fd < 0) {
+        if (errno == EEXIST)
+            return {LogCreateResult::Existed, 0};
+        return {LogCreateResult::CreateFailed, errno};
+    }
     const QByteArray header = LogHeader(now, locale);
-    bool ok = WriteAll(fd, header.constData(), static_cast<std::size_t>(header.size()));
-    ok = ::fsync(fd) == 0 && ok;
-    ok = ::close(fd) == 0 && ok;
-    return ok ? LogCreateResult::Created : LogCreateResult::HeaderFailed;
+    int error = 0;
+    if (!WriteAll(fd, header.constData(), static_cast<std::size_t>(header.size())))
+        error = errno != 0 ? errno : EIO;
+    if (::fsync(fd) != 0 && error == 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    return {error == 0 ? LogCreateResult::Created : LogCreateResult::HeaderFailed, error};
+}
+
+QByteArray LogCreateFailureLine(const QString& path, const LogCreation& creation) {
+    return "zentrova: " + QFile::encodeName(path) +
+           ": cannot create the log file: " + QByteArray(std::strerror(creation.error));
 }
 
 LogAppender::~LogAppender() {

@@ -29,9 +29,18 @@ enum class LogCreateResult {
     CreateFailed, // no file could be made
     HeaderFailed, // made, but the header could not be written
 };
+// What creating a log came to, and the errno of the step that failed (0 when
+// none did), so that the user can be told what to fix.
+struct LogCreation {
+    LogCreateResult result = LogCreateResult::CreateFailed;
+    int error = 0;
+    bool operator==(LogCreateResult other) const { return result == other; }
+};
 // Creates the log with its header unless a file already exists there.
-LogCreateResult CreateLogFile(const QString& path, const QDateTime& now,
-                              const QLocale& locale = QLocale::system());
+LogCreation CreateLogFile(const QString& path, const QDateTime& now,
+                          const QLocale& locale = QLocale::system());
+// "zentrova: <path>: cannot create the log file: <errno text>", one line.
+QByteArray LogCreateFailureLine(const QString& path, const LogCreation& creation);
 
 // Appends to an existing log; never creates one, never truncates.
 class LogAppender {

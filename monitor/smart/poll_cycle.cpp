@@ -29,11 +29,16 @@ int SelectedIndex() {
 }
 
 // No fresh reading: the attribute rows stay those of the drive's last good
-// reading, and never show another drive's attributes under this one.
+// reading, and never show another drive's attributes under this one. Coming
+// from another drive, its last good reading is redisplayed as a click on it
+// would; only a drive never read shows empty rows.
 void KeepRowsAfterFailedRead(PollHost& host, int d) {
     AttributeColumns& cols = host.AttrColumns();
     if (cols.exists && cols.drive == d) {
         smart.gnTotAttr = static_cast<std::int32_t>(cols.Attr_0_Array.size());
+    } else if (smart.gpPrevSmartAttr[d] != nullptr && smart.gpPrevThreshold[d] != nullptr) {
+        host.FillAttributeListTable(smart.gpPrevSmartAttr[d], smart.gpPrevThreshold[d], 1);
+        return; // the evaluation reloads the table itself
     } else {
         cols = AttributeColumns{};
         cols.exists = true;

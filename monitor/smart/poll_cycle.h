@@ -39,7 +39,8 @@ class PollHost : public EvaluationHost {
 // 0, keeps them as the drive's previous reading and pushes the verdict into
 // the drive table; on a failed attribute beeps, restores the window and shows
 // the "WARNING" panel. A read that fails changes nothing the user sees except
-// the attribute rows of another drive, which are cleared.
+// the attribute rows of another drive, which give way to this drive's last
+// good reading (redisplayed with operation 1), or to empty rows if it has none.
 void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host);
 
 // The end of a drive-table selection change: redisplays the selected drive's

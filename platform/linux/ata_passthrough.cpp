@@ -83,6 +83,20 @@ std::string Hex(std::uint32_t value) {
     return text;
 }
 
+struct Bit {
+    std::uint8_t mask;
+    const char* name;
+};
+
+// " (DRDY ERR)" for the named bits that are set; nothing when none is.
+template <std::size_t N> std::string BitNames(std::uint8_t value, const Bit (&bits)[N]) {
+    std::string names;
+    for (const Bit& bit : bits)
+        if ((value & bit.mask) != 0)
+            names += (names.empty() ? " (" : " ") + std::string(bit.name);
+    return names.empty() ? names : names + ")";
+}
+
 std::string SenseText(const SenseInfo& sense) {
     static const char* const kKeys[16] = {
         "NO SENSE",       "RECOVERED ERROR", "NOT READY",      "MEDIUM ERROR",
@@ -91,9 +105,15 @@ std::string SenseText(const SenseInfo& sense) {
         "(reserved key)", "VOLUME OVERFLOW", "MISCOMPARE",     "COMPLETED"};
     std::string text = std::string("sense key ") + kKeys[sense.senseKey & 0x0f] + ", ASC " +
                        Hex(sense.asc) + " ASCQ " + Hex(sense.ascq);
-    if (sense.ataStatus)
-        text +=
-            ", ATA status " + Hex(*sense.ataStatus) + " error " + Hex(sense.ataError.value_or(0));
+    if (sense.ataStatus) {
+        static const Bit kStatusBits[] = {
+            {0x80, "BSY"}, {0x40, "DRDY"}, {0x20, "DF"}, {0x08, "DRQ"}, {0x01, "ERR"}};
+        static const Bit kErrorBits[] = {
+            {0x80, "ICRC"}, {0x40, "UNC"}, {0x10, "IDNF"}, {0x04, "ABRT"}, {0x02, "EOM"}};
+        const std::uint8_t error = sense.ataError.value_or(0);
+        text += ", ATA status " + Hex(*sense.ataStatus) + BitNames(*sense.ataStatus, kStatusBits) +
+                " error " + Hex(error) + BitNames(error, kErrorBits);
+    }
     return text;
 }
 
@@ -211,12 +231,22 @@ SenseInfo ParseSense(const std::uint8_t* sense, std::size_t length) {
         if (end >= 14) {
             info.asc = sense[12];
             info.ascq = sense[13];
-            // Fixed format puts ERROR, STATUS, DEVICE, COUNT in the
-            // INFORMATION field; only the 00h/1Dh marker says it is there.
-            if (info.asc == kAscAtaInfo && info.ascq == kAscqAtaInfo) {
-                info.ataError = sense[3];
-                info.ataStatus = sense[4];
-            }
+        }
+        // The ATA registers ERROR, STATUS, DEVICE, COUNT sit in the
+        // INFORMATION field (bytes 3-6), which the VALID bit or the 00h/1Dh
+        // marker vouches for. Older libata left VALID clear and wrote them to
+        // bytes 8-11 instead, leaving INFORMATION zero; a zero STATUS there
+        // is no ATA status at all (DRDY is set on any completed command).
+        const bool informationValid =
+            (sense[0] & 0x80) != 0 ||
+            (end >= 14 && info.asc == kAscAtaInfo && info.ascq == kAscqAtaInfo);
+        if (informationValid && end >= 7) {
+            info.ataError = sense[3];
+            info.ataStatus = sense[4];
+        } else if (!informationValid && end >= 12 && sense[9] != 0 &&
+                   (sense[3] | sense[4] | sense[5] | sense[6]) == 0) {
+            info.ataError = sense[8];
+            info.ataStatus = sense[9];
         }
     }
     return info;
@@ -243,14 +273,17 @@ Verdict Judge(const SgReply& reply, AtaCommand command) {
     std::uint8_t status = reply.status & 0xfe;
     if (status == kStatusGood && reply.maskedStatus != 0)
         status = static_cast<std::uint8_t>(reply.maskedStatus << 1);
-    if (status == kStatusGood)
-        return CheckTransfer(reply, command);
-    if (status != kStatusCheckCondition)
+    if (status != kStatusGood && status != kStatusCheckCondition)
         return Fail(Outcome::TransportError, "SCSI status " + Hex(status));
 
+    // GOOD can come with sense data too (an ATAPI device refusing the command
+    // on newer kernels); what the sense says then outweighs the status.
     const SenseInfo sense = ParseSense(reply.sense, reply.senseLength);
-    if (!sense.valid)
+    if (!sense.valid) {
+        if (status == kStatusGood)
+            return CheckTransfer(reply, command);
         return Fail(Outcome::NoAtaStatus, "CHECK CONDITION without readable sense data");
+    }
     if (sense.senseKey == kSenseIllegalRequest)
         return Fail(Outcome::Rejected, SenseText(sense));
     if (sense.senseKey != kSenseNoSense && sense.senseKey != kSenseRecoveredError)
@@ -261,8 +294,9 @@ Verdict Judge(const SgReply& reply, AtaCommand command) {
             return Fail(Outcome::DeviceError, SenseText(sense));
         return CheckTransfer(reply, command);
     }
-    // RECOVERED ERROR says the command completed; NO SENSE says nothing.
-    if (sense.senseKey == kSenseRecoveredError)
+    // RECOVERED ERROR says the command completed; NO SENSE says nothing, so
+    // only the status stands.
+    if (sense.senseKey == kSenseRecoveredError || status == kStatusGood)
         return CheckTransfer(reply, command);
     return Fail(Outcome::NoAtaStatus, SenseText(sense));
 }

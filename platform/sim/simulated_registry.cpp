@@ -16,6 +16,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <utility>
 #include <variant>
@@ -120,9 +121,21 @@ void Report(const std::string& file, int line, const std::string& what) {
 }
 
 bool ReadWholeFile(const std::string& path, std::string& text, std::string& error) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // A FIFO or a device would block open() or read() forever; O_NONBLOCK
+    // gets the open through, and fstat on what was opened (not a stat before
+    // it, which a rename could outrun) turns it away. Regular files ignore
+    // the flag.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) {
         error = std::string("cannot open: ") + std::strerror(errno);
+        return false;
+    }
+    struct stat info {};
+    const bool statted = ::fstat(fd, &info) == 0;
+    if (!statted || !S_ISREG(info.st_mode)) {
+        error =
+            std::string("cannot read: ") + (statted ? "not a regular file" : std::strerror(errno));
+        ::close(fd);
         return false;
     }
     bool ok = true;

@@ -40,6 +40,21 @@ cmake -S "$src/tests/fuzz" -B "$work/build" -DCMAKE_CXX_COMPILER="$cxx" \
     { cat "$work/configure.log"; exit 1; }
 cmake --build "$work/build" -j 2 --target "$fuzzer"
 
+# A crash's stack names functions and lines only through the symbolizer of
+# the same LLVM as the compiler (Debian package llvm).
+symbolizer=""
+for s in "llvm-symbolizer${cxx##*clang++}" llvm-symbolizer; do
+    if command -v "$s" >/dev/null 2>&1; then
+        symbolizer=$(command -v "$s")
+        break
+    fi
+done
+if [ -n "$symbolizer" ]; then
+    export ASAN_SYMBOLIZER_PATH="$symbolizer"
+else
+    echo "run_fuzz: no llvm-symbolizer (Debian package llvm): a crash shows bare addresses"
+fi
+
 mkdir -p "$corpus"
 # The corpus keeps what earlier runs found; a crashing input is left in $work.
 "$work/build/$fuzzer" -runs="$runs" -max_total_time="$seconds" -max_len=1700 \

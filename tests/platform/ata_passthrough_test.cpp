@@ -147,9 +147,11 @@ TEST(AtaPassThrough, SenseParsing) {
     ASSERT_TRUE(info.valid);
     EXPECT_FALSE(info.descriptorFormat);
     EXPECT_EQ(info.ataStatus, 0x51);
-    EXPECT_FALSE(Parse(FixedSense(0x05, 0x20, 0x00, 0x51)).ataStatus.has_value());
+    Bytes noInformation = FixedSense(0x05, 0x20, 0x00, 0x51);
+    noInformation[0] = 0x70;
+    EXPECT_FALSE(Parse(noInformation).ataStatus.has_value());
     Bytes fixedCut = FixedSense(0x01, 0x00, 0x1d, 0x50);
-    fixedCut.resize(13);
+    fixedCut.resize(6);
     info = Parse(fixedCut);
     EXPECT_TRUE(info.valid);
     EXPECT_FALSE(info.ataStatus.has_value());
@@ -174,6 +176,8 @@ TEST(AtaPassThrough, Verdicts) {
     EXPECT_EQ(outcome(CheckCondition({0x72, 0x00, 0, 0, 0, 0, 0, 0}), enable),
               Outcome::NoAtaStatus);
     EXPECT_EQ(outcome(CheckCondition({0x12, 0x34, 0x56}), enable), Outcome::NoAtaStatus);
+    EXPECT_EQ(outcome(CheckCondition(Bytes{0x70, 0, 0, 0, 0, 0, 0, 0x0a, 0, 0, 0, 0}), enable),
+              Outcome::NoAtaStatus);
 
     // Refusals of the command form are worth a 12-byte retry; drive errors are not.
     const ata::Verdict refused = JudgeWith(CheckCondition(FixedSense(0x05, 0x20, 0x00, 0)), read);
@@ -223,6 +227,57 @@ TEST(AtaPassThrough, Verdicts) {
     Reply busy;
     busy.sg.status = 0x08;
     EXPECT_EQ(outcome(busy, enable), Outcome::TransportError);
+}
+
+TEST(AtaPassThrough, SenseAsKernelsWriteIt) {
+    // Byte for byte as libata answered: SMART ENABLE with CK_COND (descriptor
+    // format); SMART READ DATA refused by the drive (ABRT) in 6.1's fixed
+    // layout (registers in bytes 8-11, VALID clear) and 6.12's (VALID, bytes
+    // 3-6); ATA PASS-THROUGH to an ATAPI device on 6.12 (status GOOD).
+    const struct {
+        Bytes sense;
+        std::uint8_t scsiStatus;
+        Outcome outcome;
+        std::uint8_t ataStatus;
+        std::uint8_t ataError;
+        const char* detail;
+    } cases[] = {
+        {{0x72, 0x01, 0x00, 0x1d, 0, 0, 0,    0x0e, 0x09, 0x0c, 0,
+          0,    0,    0,    0,    0, 0, 0x4f, 0,    0xc2, 0,    0x50},
+         0x02,
+         Outcome::Ok,
+         0x50,
+         0x00,
+         ""},
+        {{0x70, 0, 0x0b, 0, 0, 0, 0, 0x0a, 0x04, 0x41, 0x00, 0x01, 0, 0, 0, 0, 0, 0},
+         0x02,
+         Outcome::DeviceError,
+         0x41,
+         0x04,
+         "ATA status 41h (DRDY ERR) error 04h (ABRT)"},
+        {{0xf0, 0, 0x0b, 0x04, 0x41, 0xa0, 0x01, 0x0a, 0, 0, 0x4f, 0xc2, 0, 0, 0, 0, 0, 0},
+         0x02,
+         Outcome::DeviceError,
+         0x41,
+         0x04,
+         "ABORTED COMMAND"},
+        {{0xf0, 0, 0x05, 0x04, 0x41, 0x00, 0x01, 0x0a, 0, 0x01, 0x14, 0xeb, 0x20, 0, 0, 0, 0, 0},
+         0x00,
+         Outcome::Rejected,
+         0x41,
+         0x04,
+         "ILLEGAL REQUEST, ASC 20h"},
+    };
+    for (const auto& c : cases) {
+        const ata::SenseInfo info = Parse(c.sense);
+        EXPECT_EQ(info.ataStatus, c.ataStatus) << int(c.sense[0]);
+        EXPECT_EQ(info.ataError, c.ataError) << int(c.sense[0]);
+        Reply r = CheckCondition(c.sense);
+        r.sg.status = c.scsiStatus;
+        const ata::Verdict v = JudgeWith(r, AtaCommand::SmartReadData);
+        EXPECT_EQ(v.outcome, c.outcome) << v.detail;
+        EXPECT_NE(v.detail.find(c.detail), std::string::npos) << v.detail;
+    }
 }
 
 TEST(AtaPassThrough, IdentifyStrings) {

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <random>
 #include <string>
+#include <sys/stat.h>
 #include <vector>
 
 using namespace zentrova::device;
@@ -266,8 +267,11 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
     }
 
-    // Files that cannot be read name the reason instead of a line.
-    for (const std::string& path : {(dir_ / "absent.json").string(), dir_.string()}) {
+    // Files that cannot be read name the reason instead of a line; a FIFO
+    // nobody writes to must not block.
+    const std::string fifo = (dir_ / "fifo.json").string();
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    for (const std::string& path : {(dir_ / "absent.json").string(), dir_.string(), fifo}) {
         SimulatedRegistry registry(path);
         testing::internal::CaptureStderr();
         EXPECT_TRUE(registry.BlockStorageServices().empty());

@@ -157,6 +157,7 @@ TEST_F(Shell, StartupOrderAndResultsForNoDriveAndForFive) {
         ASSERT_NE(controller->AdTimer(), nullptr);
         EXPECT_TRUE(controller->AdTimer()->isActive());
         EXPECT_EQ(controller->AdTimer()->interval(), 30000);
+        EXPECT_EQ(controller->AdTimer()->timerType(), Qt::PreciseTimer);
     }
 }
 

@@ -68,8 +68,12 @@ TEST(EventLog, CreateLeavesExistingFilesAloneAndAppenderNeverCreates) {
     ASSERT_EQ(::mkfifo(fifo.constData(), 0600), 0);
     EXPECT_FALSE(appender.Open(dir.path() + "/fifo")) << "must not block on a FIFO";
 
-    EXPECT_EQ(CreateLogFile(dir.path() + "/no/such/dir/SMARTLog0", kEvening, kEnglish),
-              LogCreateResult::CreateFailed);
+    const QString missing = dir.path() + "/no/such/dir/SMARTLog0";
+    const LogCreation failed = CreateLogFile(missing, kEvening, kEnglish);
+    EXPECT_EQ(failed, LogCreateResult::CreateFailed);
+    EXPECT_EQ(LogCreateFailureLine(missing, failed),
+              "zentrova: " + QFile::encodeName(missing) +
+                  ": cannot create the log file: No such file or directory");
 }
 
 TEST(LogLineIndex, LinesEndAtLfWithOrWithoutCr) {

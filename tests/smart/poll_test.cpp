@@ -82,6 +82,21 @@ TEST_F(PollCycle, FailedReadIsNoVerdictAndNoReading) {
     EXPECT_EQ(drives[1].readDataCalls, reads + 1);
 }
 
+TEST_F(PollCycle, FailedReadAfterAnotherDriveShowsItsOwnLastReading) {
+    Detect({"HD-EXAMPLE 80G", "OTHER"});
+    Select(1);
+    SetReading(1, {{9, 90, 90}});
+    PollOnce();
+    Select(0);
+    SetReading(0, {{5, 100, 100}, {9, 100, 100}});
+    PollOnce();
+    drives[1].readDataStatus = 5;
+    Select(1);
+    PollOnce();
+    EXPECT_EQ(smart::smart.gnTotAttr, 1);
+    EXPECT_EQ(Row(host.columns, 0).left(23), "09|Power On Hour||0|90|");
+}
+
 TEST_F(PollCycle, FailingDriveWithoutATemperatureKeepsItsTempCell) {
     Detect({"HD-EXAMPLE 80G"}); // an empty data page at detection: no temperature
     Select(0);
