@@ -127,6 +127,10 @@ QLabel* AppController::AboutImage() const {
     return mainUi_->AbtImgView;
 }
 
+QLabel* AppController::DriveNotes() const {
+    return mainUi_->TheDriveNotes;
+}
+
 bool AppController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close) {
         // The splash and welcome windows close themselves only after marking

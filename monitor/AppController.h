@@ -158,6 +158,8 @@ class AppController : public QObject,
     zentrova::shell::LogPageView* LogView() const;
     QLabel* AboutVersion() const;
     QLabel* AboutImage() const;
+    // Under the drive table: why drives are missing, hidden when all is said.
+    QLabel* DriveNotes() const;
     QTimer* AdTimer() const { return Timer; }
     QTextBrowser* HelpBrowser() const { return helpBrowser_; }
 
@@ -183,6 +185,7 @@ class AppController : public QObject,
     void ConnectActions();
     void ConnectSettingsPage();
     void FillDriveColumns();
+    void ShowLeftOutDisks();
     void FirstReloadOfDriveTable();
     void ShowAdvertisement();
     void OpenPromo(const char* key);

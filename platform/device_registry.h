@@ -46,6 +46,9 @@ class DeviceRegistry {
     // Every block-storage service, in a stable order. The caller owns the
     // returned handles.
     virtual std::vector<BlockStorageService> BlockStorageServices() = 0;
+    // Why the last listing left out the disks it did: one line in plain words
+    // per disk a user would miss, for the window.
+    virtual std::vector<std::string> LeftOutDisks() const { return {}; }
 };
 
 // The system's version as packed decimal digits, one per 4-bit group

@@ -83,12 +83,17 @@ void SMARTDeviceDetection() {
 
 void SMARTDeviceDetection(platform::DeviceRegistry& registry) {
     std::vector<platform::BlockStorageService> services = registry.BlockStorageServices();
+    dev.leftOutDisks = registry.LeftOutDisks();
     std::int32_t index = 0;
     for (platform::BlockStorageService& service : services) {
         // Every per-drive array has four slots: a fifth drive would have
         // nowhere to keep its pages, flags, timer or log position.
-        if (index >= kMaxDrives)
-            break;
+        if (index >= kMaxDrives) {
+            if (service.smartInterface && service.bsdName)
+                dev.leftOutDisks.push_back(*service.bsdName +
+                                           ": Zentrova watches only the first four drives.");
+            continue;
+        }
         if (!service.smartInterface)
             continue;
 
@@ -128,7 +133,9 @@ void SMARTDeviceDetection(platform::DeviceRegistry& registry) {
     }
 }
 
-void FindCurrentRunningOS() { FindCurrentRunningOS(platform::SystemVersion()); }
+void FindCurrentRunningOS() {
+    FindCurrentRunningOS(platform::SystemVersion());
+}
 
 void FindCurrentRunningOS(platform::SystemVersionSource& source) {
     std::uint32_t version = 0;

@@ -8,6 +8,8 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
+#include <vector>
 
 namespace zentrova::device {
 
@@ -35,6 +37,9 @@ struct DeviceGlobals {
     xDEV_INFO* gpSelDevInfo = nullptr;
     std::int32_t nDevCnt = 0;
     char gbRunningOS = 0;
+    // Why each disk a user would miss is not in the list, one line per disk,
+    // in plain words; filled by detection, shown by the window.
+    std::vector<std::string> leftOutDisks;
 };
 
 extern DeviceGlobals dev;

@@ -51,6 +51,7 @@ bool AppController::applicationWillFinishLaunching() {
         return false;
 
     FillDriveColumns();
+    ShowLeftOutDisks();
     SMARTWindow->setWindowTitle(QStringLiteral("Zentrova"));
 
     // The previous run's settings and the polling timers, before the first
@@ -92,6 +93,18 @@ void AppController::FillDriveColumns() {
         if (record->nDevIndex >= 0 && record->nDevIndex < zentrova::device::kMaxDrives)
             zentrova::smart::smart.gbFlag[record->nDevIndex] = record->nDevIndex == 0 ? 1 : 0;
     }
+}
+
+// A user who sees fewer drives than the computer has is told why, one line
+// per disk; nothing is shown when every drive is listed.
+void AppController::ShowLeftOutDisks() {
+    QStringList lines;
+    if (dev.gpHeadDevInfo == nullptr)
+        lines.append(QStringLiteral("No drive was found that Zentrova can read."));
+    for (const std::string& line : dev.leftOutDisks)
+        lines.append(QString::fromStdString(line));
+    mainUi_->TheDriveNotes->setText(lines.join(QLatin1Char('\n')));
+    mainUi_->TheDriveNotes->setVisible(!lines.isEmpty());
 }
 
 void AppController::FirstReloadOfDriveTable() {

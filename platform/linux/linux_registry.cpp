@@ -1,195 +1,146 @@
 #include "linux_registry.h"
 
-#include "ata_passthrough.h"
+#include "helper_client.h"
 
 #include <algorithm>
-#include <array>
-#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
-#include <limits>
 #include <utility>
 
-#include <fcntl.h>
-#include <scsi/sg.h>
-#include <sys/ioctl.h>
 #include <unistd.h>
 
 namespace zentrova::platform {
 
 namespace {
 
-namespace fs = std::filesystem;
+// What a user without the helper runs, from the top of the source tree: it
+// builds, installs the helper and gives it its capabilities.
+constexpr const char* kInstallCommand = "scripts/install.sh";
 
-// Long enough for a drive that is busy for a moment, short enough that a hung
-// one cannot freeze the monitor for long.
-constexpr unsigned kCommandTimeoutMs = 5000;
-
-// SCSI peripheral device types that are disks. Anything else (an optical
-// drive above all: A1h is its BLANK command) never gets a pass-through.
-constexpr int kScsiTypeDisk = 0x00;
-constexpr int kScsiTypeSimplifiedDisk = 0x0e;
-
-class UniqueFd {
+// The SMART channel of one disk, through whichever road found it. The road
+// stays alive (the helper keeps running) for as long as a handle holds it.
+// Once the disk has gone, every command fails, and so does the handle.
+class AccessAtaSmart final : public AtaSmartInterface {
   public:
-    explicit UniqueFd(int fd) : fd_(fd) {}
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    int get() const { return fd_; }
-    int release() { return std::exchange(fd_, -1); }
+    AccessAtaSmart(std::shared_ptr<DiskAccess> disks, std::string name, ata::CdbForm form)
+        : disks_(std::move(disks)), name_(std::move(name)), form_(form) {}
 
-  private:
-    int fd_;
-};
-
-// Sends one command and copies the sector out only when the verdict is a
-// success, so a caller never mistakes leftovers for an answer.
-ata::Verdict SendAtaCommand(int fd, ata::AtaCommand command, ata::CdbForm form,
-                            std::uint8_t* sector) {
-    ata::Cdb cdb = ata::BuildCdb(command, form);
-    std::array<std::uint8_t, ata::kSectorSize> data{};
-    std::array<std::uint8_t, 64> sense{};
-    const bool dataIn = ata::ReadsSector(command);
-
-    sg_io_hdr_t hdr;
-    std::memset(&hdr, 0, sizeof hdr);
-    hdr.interface_id = 'S';
-    hdr.dxfer_direction = dataIn ? SG_DXFER_FROM_DEV : SG_DXFER_NONE;
-    hdr.cmd_len = cdb.length;
-    hdr.cmdp = cdb.bytes.data();
-    hdr.mx_sb_len = static_cast<unsigned char>(sense.size());
-    hdr.sbp = sense.data();
-    if (dataIn) {
-        hdr.dxfer_len = static_cast<unsigned>(data.size());
-        hdr.dxferp = data.data();
-    }
-    hdr.timeout = kCommandTimeoutMs;
-
-    ata::SgReply reply;
-    reply.ioctlResult = ::ioctl(fd, SG_IO, &hdr);
-    reply.ioctlErrno = reply.ioctlResult < 0 ? errno : 0;
-    reply.status = hdr.status;
-    reply.maskedStatus = hdr.masked_status;
-    reply.hostStatus = hdr.host_status;
-    reply.driverStatus = hdr.driver_status;
-    reply.resid = hdr.resid;
-    reply.sense = sense.data();
-    reply.senseLength = std::min<std::size_t>(hdr.sb_len_wr, sense.size());
-
-    ata::Verdict verdict = ata::Judge(reply, command);
-    if (verdict.ok() && dataIn && sector != nullptr)
-        std::memcpy(sector, data.data(), data.size());
-    return verdict;
-}
-
-// The SMART channel of one disk. It holds the node open for as long as the
-// drive's record lives; once the disk has gone, the kernel fails every
-// command on the old descriptor, and so does the handle.
-class SgAtaSmart final : public AtaSmartInterface {
-  public:
-    SgAtaSmart(int fd, ata::CdbForm form) : fd_(fd), form_(form) {}
-    SgAtaSmart(const SgAtaSmart&) = delete;
-    SgAtaSmart& operator=(const SgAtaSmart&) = delete;
-    ~SgAtaSmart() override { ::close(fd_); }
-
+    // Nothing ever switches SMART off: that command is not on either road.
     int SMARTEnableDisableOperations(bool enable) override {
-        return Send(enable ? ata::AtaCommand::SmartEnableOperations
-                           : ata::AtaCommand::SmartDisableOperations,
-                    nullptr);
+        return enable ? Send(DiskCommand::SmartEnableOperations, nullptr) : -1;
     }
     int SMARTReadData(std::uint8_t* page) override {
-        return page == nullptr ? -1 : Send(ata::AtaCommand::SmartReadData, page);
+        return page == nullptr ? -1 : Send(DiskCommand::SmartReadData, page);
     }
     int SMARTReadDataThresholds(std::uint8_t* page) override {
-        return page == nullptr ? -1 : Send(ata::AtaCommand::SmartReadThresholds, page);
+        return page == nullptr ? -1 : Send(DiskCommand::SmartReadThresholds, page);
     }
 
   private:
-    int Send(ata::AtaCommand command, std::uint8_t* page) {
-        return static_cast<int>(SendAtaCommand(fd_, command, form_, page).outcome);
+    int Send(DiskCommand command, std::uint8_t* page) {
+        const DiskAnswer answer = disks_->Run(name_, command, form_);
+        if (answer.ok() && page != nullptr)
+            std::memcpy(page, answer.page.data(), answer.page.size());
+        return static_cast<int>(answer.outcome);
     }
 
-    int fd_;
+    std::shared_ptr<DiskAccess> disks_;
+    std::string name_;
     ata::CdbForm form_;
 };
-
-std::optional<std::int64_t> ReadNumber(const fs::path& file) {
-    std::ifstream in(file);
-    long long value = 0;
-    if (!(in >> value))
-        return std::nullopt;
-    return value;
-}
 
 const char* FormName(ata::CdbForm form) {
     return form == ata::CdbForm::Sixteen ? "ATA PASS-THROUGH (16)" : "ATA PASS-THROUGH (12)";
 }
 
+enum class Fate { Listed, Virtual, Screened, NotAta, Denied, Unopened };
+
 struct Probe {
     std::optional<BlockStorageService> service;
+    Fate fate = Fate::Listed;
     std::string note; // why it was skipped, or what was listed
 };
 
-Probe ProbeDisk(const fs::path& sysBlockDir, const fs::path& devDir, const std::string& name) {
-    std::error_code ec;
-    const fs::path sysDir = sysBlockDir / name;
-    // Loop, RAM, zram, device-mapper and md disks have no device of their
-    // own; a multipath map would even pass SG_IO on to a disk listed anyway.
-    if (!fs::exists(sysDir / "device", ec))
-        return {std::nullopt, "not a hardware disk (no device link in sysfs)"};
-    if (const auto type = ReadNumber(sysDir / "device" / "type");
-        type && *type != kScsiTypeDisk && *type != kScsiTypeSimplifiedDisk)
-        return {std::nullopt, "SCSI peripheral type " + std::to_string(*type) + " is not a disk"};
+Probe ProbeDisk(const std::shared_ptr<DiskAccess>& disks, const DiskFacts& facts) {
+    if (const auto why = ScreenDisk(facts))
+        return {std::nullopt, facts.hasDevice ? Fate::Screened : Fate::Virtual, *why};
 
-    std::optional<std::int64_t> sizeBytes;
-    if (const auto sectors = ReadNumber(sysDir / "size");
-        sectors && *sectors >= 0 && *sectors <= std::numeric_limits<std::int64_t>::max() / 512)
-        sizeBytes = *sectors * 512;
-
-    // sysfs writes a '/' of a device name as '!' (cciss!c0d0).
-    std::string nodeName = name;
-    std::replace(nodeName.begin(), nodeName.end(), '!', '/');
-    const std::string node = (devDir / nodeName).string();
-    UniqueFd fd(::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
-    if (fd.get() < 0) {
-        const int error = errno;
-        return {std::nullopt, "open " + node + ": " + ata::ErrnoText(error)};
-    }
-
-    std::array<std::uint8_t, ata::kSectorSize> identify{};
     ata::CdbForm form = ata::CdbForm::Sixteen;
-    ata::Verdict verdict =
-        SendAtaCommand(fd.get(), ata::AtaCommand::IdentifyDevice, form, identify.data());
-    std::string failures = verdict.detail;
-    if (ata::WorthTwelveByteRetry(verdict)) {
+    DiskAnswer identify = disks->Run(facts.name, DiskCommand::IdentifyDevice, form);
+    std::string failures = identify.detail;
+    if (ata::WorthTwelveByteRetry(ata::Verdict{identify.outcome, identify.detail})) {
         form = ata::CdbForm::Twelve;
-        verdict = SendAtaCommand(fd.get(), ata::AtaCommand::IdentifyDevice, form, identify.data());
-        failures = "16-byte: " + failures + "; 12-byte: " + verdict.detail;
+        identify = disks->Run(facts.name, DiskCommand::IdentifyDevice, form);
+        failures = "16-byte: " + failures + "; 12-byte: " + identify.detail;
     }
-    if (!verdict.ok())
-        return {std::nullopt, "ATA IDENTIFY DEVICE failed: " + failures};
-    if (const auto problem = ata::IdentifyPageProblem(identify.data()))
-        return {std::nullopt, *problem};
+    if (identify.denied)
+        return {std::nullopt, Fate::Denied,
+                identify.refused ? identify.detail : "ATA IDENTIFY DEVICE failed: " + failures};
+    if (identify.refused)
+        return {std::nullopt, Fate::Unopened, identify.detail};
+    if (!identify.ok())
+        return {std::nullopt, Fate::NotAta, "ATA IDENTIFY DEVICE failed: " + failures};
+    if (const auto problem = ata::IdentifyPageProblem(identify.page.data()))
+        return {std::nullopt, Fate::NotAta, *problem};
 
     Probe probe;
     probe.service.emplace();
     BlockStorageService& service = *probe.service;
-    service.bsdName = name;
-    service.sizeBytes = sizeBytes;
-    service.deviceModel = ata::IdentifyModel(identify.data());
-    service.deviceRevision = ata::IdentifyRevision(identify.data());
-    service.smartInterface = std::make_unique<SgAtaSmart>(fd.release(), form);
+    service.bsdName = facts.name;
+    service.sizeBytes = facts.sizeBytes;
+    service.deviceModel = ata::IdentifyModel(identify.page.data());
+    service.deviceRevision = ata::IdentifyRevision(identify.page.data());
+    service.smartInterface = std::make_unique<AccessAtaSmart>(disks, facts.name, form);
     probe.note = "\"" + *service.deviceModel + "\" firmware \"" + *service.deviceRevision + "\", " +
-                 (sizeBytes ? std::to_string(*sizeBytes) : std::string("unknown")) + " bytes, " +
-                 FormName(form);
+                 (facts.sizeBytes ? std::to_string(*facts.sizeBytes) : std::string("unknown")) +
+                 " bytes, " + FormName(form);
     return probe;
+}
+
+std::vector<Probe> ProbeAll(const std::shared_ptr<DiskAccess>& disks,
+                            const std::vector<DiskFacts>& list) {
+    std::vector<Probe> probes;
+    probes.reserve(list.size());
+    for (const DiskFacts& facts : list)
+        probes.push_back(ProbeDisk(disks, facts));
+    return probes;
+}
+
+// The line the window shows for a disk left out; empty for one not worth a
+// word (a loop or RAM disk is no drive to the user).
+std::string PlainLine(const DiskFacts& facts, const Probe& probe, bool helperUsed,
+                      const std::string& helperTrouble, const std::string& helperPath) {
+    const std::string& name = facts.name;
+    switch (probe.fate) {
+    case Fate::Listed:
+    case Fate::Virtual:
+        return {};
+    case Fate::Screened:
+        if (facts.parentSubsystem == "nvme")
+            return name + ": NVMe drives are not ATA drives; Zentrova cannot read their "
+                          "S.M.A.R.T. data.";
+        if (facts.parentSubsystem == "virtio")
+            return name + ": virtio disks (the disks of a virtual machine) are not ATA drives "
+                          "and have no S.M.A.R.T. data.";
+        return name + ": not a hard disk (SCSI device type " +
+               std::to_string(facts.scsiType.value_or(-1)) + ", for example an optical drive).";
+    case Fate::NotAta:
+        return name + ": did not answer the ATA IDENTIFY DEVICE command, so it is not an ATA "
+                      "drive Zentrova can read (for example a SCSI disk, or a USB enclosure "
+                      "that does not pass ATA commands through).";
+    case Fate::Denied:
+        if (helperUsed)
+            return name + ": the drive helper " + helperPath +
+                   " lacks its capabilities; give them with: " +
+                   HelperCapabilityCommand(helperPath);
+        return name + ": reading disks needs the Zentrova drive helper, which " + helperTrouble +
+               "; install it with: " + kInstallCommand;
+    case Fate::Unopened:
+        return name + ": could not be opened (" + probe.note + ").";
+    }
+    return {};
 }
 
 std::ostream* DebugStreamFromEnvironment() {
@@ -199,29 +150,80 @@ std::ostream* DebugStreamFromEnvironment() {
     return &std::cerr;
 }
 
+std::shared_ptr<DiskAccess> StartInstalledHelper(std::string* whyNot) {
+    const std::string path = FindAtaHelper();
+    if (::access(path.c_str(), X_OK) != 0) {
+        *whyNot = "is not installed (" + path + ")";
+        return nullptr;
+    }
+    std::string error;
+    std::shared_ptr<DiskAccess> helper = HelperDiskAccess::Start(path, &error);
+    if (helper == nullptr)
+        *whyNot = "could not be started: " + error;
+    return helper;
+}
+
 } // namespace
 
+std::string HelperCapabilityCommand(const std::string& helperPath) {
+    return "sudo setcap cap_sys_rawio,cap_dac_read_search+ep " + helperPath;
+}
+
 LinuxRegistry::LinuxRegistry()
-    : LinuxRegistry("/sys/block", "/dev", DebugStreamFromEnvironment()) {}
+    : LinuxRegistry(std::make_shared<DirectDiskAccess>(), StartInstalledHelper, FindAtaHelper(),
+                    DebugStreamFromEnvironment()) {}
 
 LinuxRegistry::LinuxRegistry(std::string sysBlockDir, std::string devDir, std::ostream* debugLog)
-    : sysBlockDir_(std::move(sysBlockDir)), devDir_(std::move(devDir)), debugLog_(debugLog) {}
+    : LinuxRegistry(std::make_shared<DirectDiskAccess>(std::move(sysBlockDir), std::move(devDir)),
+                    nullptr, std::string(), debugLog) {}
+
+LinuxRegistry::LinuxRegistry(std::shared_ptr<DiskAccess> direct, HelperStarter helper,
+                             std::string helperPath, std::ostream* debugLog)
+    : direct_(std::move(direct)), helper_(std::move(helper)), helperPath_(std::move(helperPath)),
+      debugLog_(debugLog) {}
 
 std::vector<BlockStorageService> LinuxRegistry::BlockStorageServices() {
-    std::vector<std::string> names;
-    std::error_code ec;
-    for (fs::directory_iterator it(sysBlockDir_, ec), end; !ec && it != end; it.increment(ec))
-        names.push_back(it->path().filename().string());
-    if (ec && debugLog_ != nullptr)
-        *debugLog_ << "zentrova: cannot list " << sysBlockDir_ << ": " << ec.message() << '\n';
-    std::sort(names.begin(), names.end(), ata::NaturalLess);
+    const auto debug = [this](const std::string& line) {
+        if (debugLog_ != nullptr)
+            *debugLog_ << "zentrova: " << line << '\n';
+    };
+    leftOut_.clear();
+
+    std::string error;
+    std::vector<DiskFacts> disks = direct_->ListDisks(&error);
+    if (!error.empty())
+        debug(error);
+    std::vector<Probe> probes = ProbeAll(direct_, disks);
+
+    // Without the privilege to read the disks, the helper reads them all:
+    // one road for the whole list, so that both roads list alike.
+    bool helperUsed = false;
+    std::string helperTrouble = "is not available";
+    const bool denied = std::any_of(probes.begin(), probes.end(),
+                                    [](const Probe& p) { return p.fate == Fate::Denied; });
+    if (denied && helper_) {
+        std::shared_ptr<DiskAccess> helper = helper_(&helperTrouble);
+        std::vector<DiskFacts> helperDisks;
+        std::string helperError;
+        if (helper != nullptr)
+            helperDisks = helper->ListDisks(&helperError);
+        if (helper != nullptr && helperError.empty()) {
+            debug("cannot read the disks directly; reading them through " + helperPath_);
+            disks = std::move(helperDisks);
+            probes = ProbeAll(helper, disks);
+            helperUsed = true;
+        } else if (helper != nullptr) {
+            helperTrouble = "failed: " + helperError;
+        }
+    }
 
     std::vector<BlockStorageService> services;
-    for (const std::string& name : names) {
-        Probe probe = ProbeDisk(sysBlockDir_, devDir_, name);
-        if (debugLog_ != nullptr)
-            *debugLog_ << "zentrova: " << name << (probe.service ? " listed: " : " skipped: ")
-                       << probe.note << '\n';
+    for (std::size_t i = 0; i < probes.size(); ++i) {
+        Probe& probe = probes[i];
+        debug(disks[i].name + (probe.service ? " listed: " : " skipped: ") + probe.note);
+        if (std::string line = PlainLine(disks[i], probe, helperUsed, helperTrouble, helperPath_);
+            !line.empty())
+            leftOut_.push_back(std::move(line));
         if (probe.service)
             services.push_back(std::move(*probe.service));
     }

@@ -1,28 +1,48 @@
 #pragma once
 
 #include "platform/device_registry.h"
+#include "platform/linux/disk_access.h"
 
+#include <functional>
 #include <iosfwd>
+#include <memory>
 #include <string>
 
 namespace zentrova::platform {
 
 // Whole disks of /sys/block that answer ATA IDENTIFY DEVICE through SCSI ATA
-// PASS-THROUGH over SG_IO, in the kernel's name order. Disks that do not
-// answer are left out silently; with ZENTROVA_DEBUG_DETECTION=1 in the
-// environment every disk gets one line on standard error saying why it was
-// left out or that it was listed.
+// PASS-THROUGH over SG_IO, in the kernel's name order.
+//
+// The disks are read directly when this process may, and otherwise through
+// the drive helper zentrova-ata, which is started then and kept for as long as
+// a drive handle uses it. Every hardware disk left out gets one plain line
+// for the window (LeftOutDisks); with ZENTROVA_DEBUG_DETECTION=1 in the
+// environment every disk also gets one technical line on standard error.
 class LinuxRegistry final : public DeviceRegistry {
   public:
+    // Starts the helper, or answers null with the reason it cannot.
+    using HelperStarter = std::function<std::shared_ptr<DiskAccess>(std::string* whyNot)>;
+
     LinuxRegistry();
-    // Other roots and another debug stream (null: none), for tests.
+    // Another tree, read directly only, and another debug stream (null:
+    // none), for tests.
     LinuxRegistry(std::string sysBlockDir, std::string devDir, std::ostream* debugLog);
+    // Any two roads; `helperPath` names the helper in the plain lines.
+    LinuxRegistry(std::shared_ptr<DiskAccess> direct, HelperStarter helper, std::string helperPath,
+                  std::ostream* debugLog);
+
     std::vector<BlockStorageService> BlockStorageServices() override;
+    std::vector<std::string> LeftOutDisks() const override { return leftOut_; }
 
   private:
-    std::string sysBlockDir_;
-    std::string devDir_;
+    std::shared_ptr<DiskAccess> direct_;
+    HelperStarter helper_;
+    std::string helperPath_;
     std::ostream* debugLog_;
+    std::vector<std::string> leftOut_;
 };
+
+// The command a user runs to give an installed helper its capabilities.
+std::string HelperCapabilityCommand(const std::string& helperPath);
 
 } // namespace zentrova::platform

@@ -7,6 +7,7 @@
 #include <array>
 #include <cstring>
 #include <functional>
+#include <string>
 #include <vector>
 
 namespace zentrova::testing {
@@ -99,6 +100,8 @@ struct FakeService {
 class FakeRegistry final : public platform::DeviceRegistry {
   public:
     std::vector<FakeService> services;
+    std::vector<std::string> leftOut;
+    std::vector<std::string> LeftOutDisks() const override { return leftOut; }
     std::vector<platform::BlockStorageService> BlockStorageServices() override {
         std::vector<platform::BlockStorageService> out;
         for (const FakeService& s : services) {

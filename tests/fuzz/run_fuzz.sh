@@ -1,12 +1,17 @@
 #!/usr/bin/env bash
-# Builds the evaluation fuzzer with clang in its own build tree and runs it
-# briefly. Exit 77 (reported as SKIPPED) when clang or libFuzzer is missing.
-# Usage: run_fuzz.sh SOURCE_DIR WORK_DIR [RUNS [SECONDS]]
+# Builds a fuzzer (the evaluation's by default) with clang in its own build
+# tree and runs it briefly. Exit 77 (reported as SKIPPED) when clang or
+# libFuzzer is missing. Fuzzers sharing a WORK_DIR share its build tree, so
+# CTest runs them one at a time (RESOURCE_LOCK); each keeps its own corpus.
+# Usage: run_fuzz.sh SOURCE_DIR WORK_DIR [RUNS [SECONDS [FUZZER]]]
 set -euo pipefail
 src=$1
 work=$2
 runs=${3:-1000000}
 seconds=${4:-20}
+fuzzer=${5:-evaluation_fuzz}
+corpus="$work/corpus"
+[ "$fuzzer" = evaluation_fuzz ] || corpus="$work/corpus-$fuzzer"
 
 cxx=""
 for c in clang++-14 clang++; do
@@ -33,7 +38,7 @@ fi
 cmake -S "$src/tests/fuzz" -B "$work/build" -DCMAKE_CXX_COMPILER="$cxx" \
     -DCMAKE_BUILD_TYPE=RelWithDebInfo -DZENTROVA_SOURCE_DIR="$src" >"$work/configure.log" 2>&1 ||
     { cat "$work/configure.log"; exit 1; }
-cmake --build "$work/build" -j 2 --target evaluation_fuzz
+cmake --build "$work/build" -j 2 --target "$fuzzer"
 
 # A crash's stack names functions and lines only through the symbolizer of
 # the same LLVM as the compiler (Debian package llvm).
@@ -50,7 +55,7 @@ else
     echo "run_fuzz: no llvm-symbolizer (Debian package llvm): a crash shows bare addresses"
 fi
 
-mkdir -p "$work/corpus"
+mkdir -p "$corpus"
 # The corpus keeps what earlier runs found; a crashing input is left in $work.
-"$work/build/evaluation_fuzz" -runs="$runs" -max_total_time="$seconds" -max_len=1700 \
-    -rss_limit_mb=2048 -artifact_prefix="$work/" -print_final_stats=1 "$work/corpus"
+"$work/build/$fuzzer" -runs="$runs" -max_total_time="$seconds" -max_len=1700 \
+    -rss_limit_mb=2048 -artifact_prefix="$work/$fuzzer-" -print_final_stats=1 "$corpus"

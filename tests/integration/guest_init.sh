@@ -64,6 +64,21 @@ probe_root() {
     echo "ZT exit status=$?"
 }
 
+# The probe as an ordinary user, first through the drive helper, placed in
+# /libexec beside the probe's /bin as the install step places it, then with
+# the helper gone, when it must explain instead of reading. Both come before
+# the root run, which removes a disk.
+if [ -e /libexec/zentrova-ata ]; then
+    /bin/smart_probe grant /libexec/zentrova-ata
+    echo "ZT run user"
+    ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe user
+    echo "ZT exit status=$?"
+    rm -f /libexec/zentrova-ata
+    echo "ZT run nohelper"
+    ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe user
+    echo "ZT exit status=$?"
+fi
+
 probe_root
 sync
 poweroff -f

@@ -8,10 +8,12 @@
 #       the kernel and the storage stack into CACHE_DIR (once per package;
 #       later runs reuse it). "default" is the package linux-image-amd64
 #       points at, "newest" the newest linux-image-6.*-amd64 apt offers.
-#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED
+#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED [HELPER]
 #       Builds the initramfs and the disk images in WORK_DIR, boots, names the
 #       kernel the guest runs, and checks the console's "ZT " lines against
-#       the file EXPECTED.
+#       the file EXPECTED. With HELPER (the drive helper zentrova-ata) the
+#       probe also runs as an ordinary user, through the helper and without
+#       it (expected_console_nohelper.txt beside EXPECTED).
 #
 # Exit status: 0 passed, 1 failed, 77 skipped (the reason is printed as
 # "SKIPPED: ..."): a machine without QEMU or the kernel package skips, it never
@@ -276,11 +278,15 @@ install_modules() {
 }
 
 build_initramfs() {
-    local kernel=$1 work=$2 probe=$3 init=$4
+    local kernel=$1 work=$2 probe=$3 init=$4 helper=${5:-}
     local root="$work/root"
     rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules} || fail "cannot create $root"
     cp "$BUSYBOX" "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
         cp "$init" "$root/init" && chmod 755 "$root/init" || fail "cannot fill $root"
+    if [ -n "$helper" ]; then
+        mkdir -p "$root/libexec" && cp "$helper" "$root/libexec/zentrova-ata" ||
+            fail "cannot add the drive helper to $root"
+    fi
     load_index "$kernel/modules"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     # Modules already inserted for the ATA disks are not inserted twice.
@@ -397,15 +403,24 @@ check_run() {
 }
 
 run() {
-    local cache=$1 work=$2 probe=$3 expected=$4
+    local cache=$1 work=$2 probe=$3 expected=$4 helper=${5:-}
     local here
     here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
     preflight "$cache" "$probe" "$expected"
+    if [ -n "$helper" ]; then
+        file_is_static "$helper" || fail "drive helper $helper is not statically linked"
+    fi
     mkdir -p "$work" || fail "cannot create $work"
-    build_initramfs "$cache/kernel" "$work" "$probe" "$here/guest_init.sh"
+    build_initramfs "$cache/kernel" "$work" "$probe" "$here/guest_init.sh" "$helper"
     make_disks "$work"
     boot_guest "$cache" "$work"
     check_run "$work" root "$expected"
+    [ -n "$helper" ] || return 0
+    # An ordinary user through the helper sees what root sees directly, up to
+    # the disk removal only root may do; without the helper, the explanation.
+    grep -v -E '^ZT (removed|redetect)' "$expected" >"$work/user.expected"
+    check_run "$work" user "$work/user.expected"
+    check_run "$work" nohelper "$(dirname "$expected")/expected_console_nohelper.txt"
 }
 
 file_is_static() {
@@ -432,10 +447,10 @@ fetch)
     fetch "$2" "$3"
     ;;
 run)
-    [ $# -eq 5 ] || fail "usage: $0 run CACHE_DIR WORK_DIR PROBE EXPECTED"
-    run "$2" "$3" "$4" "$5"
+    [ $# -eq 5 ] || [ $# -eq 6 ] || fail "usage: $0 run CACHE_DIR WORK_DIR PROBE EXPECTED [HELPER]"
+    run "$2" "$3" "$4" "$5" "${6:-}"
     ;;
 *)
-    fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED"
+    fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED [HELPER]"
     ;;
 esac

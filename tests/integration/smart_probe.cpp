@@ -2,6 +2,14 @@
 // real Linux registry, a read of both SMART pages of every listed disk, then a
 // read through the handle of a disk that has been deleted from under it.
 //
+//   smart_probe              as root: all of it, reading the disks directly
+//   smart_probe user         as an ordinary user (uid and gid 1000): the same
+//                            up to the deletion, which needs root; the disks
+//                            are read through the drive helper
+//   smart_probe grant HELPER gives the helper its file capabilities, or, where
+//                            the initramfs keeps no extended attributes, makes
+//                            it set-user-ID root (for this test only)
+//
 // Every result is one line starting with "ZT " on standard output (the serial
 // console), compared line by line on the host. Diagnostics go to stderr.
 #include "device/device.h"
@@ -15,8 +23,11 @@
 #include <cstring>
 #include <dirent.h>
 #include <fcntl.h>
+#include <grp.h>
+#include <linux/capability.h>
 #include <string>
 #include <sys/stat.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 #include <vector>
 
@@ -42,6 +53,12 @@ void PrintBlockDevices() {
     for (const std::string& name : names)
         line += " " + name;
     std::printf("%s\n", line.c_str());
+}
+
+// What the window would say under the drive table.
+void PrintLeftOut() {
+    for (const std::string& line : dev.leftOutDisks)
+        std::printf("ZT left-out %s\n", line.c_str());
 }
 
 void PrintList(const char* tag) {
@@ -120,25 +137,61 @@ void ReadRemovedDisk(xDEV_INFO* record) {
     std::printf("ZT removed-temp value=%u\n", zentrova::device::GetHDDTemperature(record));
 }
 
+// The installed helper's file capabilities, as setcap writes them.
+int Grant(const char* helper) {
+    vfs_cap_data caps{};
+    caps.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
+    caps.data[0].permitted = (1u << CAP_SYS_RAWIO) | (1u << CAP_DAC_READ_SEARCH);
+    if (setxattr(helper, "security.capability", &caps, sizeof caps, 0) == 0) {
+        std::fprintf(stderr, "smart_probe: %s has its file capabilities\n", helper);
+        return 0;
+    }
+    std::fprintf(stderr, "smart_probe: setxattr %s: %s; making it set-user-ID root instead\n",
+                 helper, std::strerror(errno));
+    if (chown(helper, 0, 0) != 0 || chmod(helper, 04755) != 0) {
+        std::fprintf(stderr, "smart_probe: chmod %s: %s\n", helper, std::strerror(errno));
+        return 1;
+    }
+    return 0;
+}
+
+bool BecomeOrdinaryUser() {
+    const gid_t none[] = {1000};
+    if (setgroups(1, none) != 0 || setresgid(1000, 1000, 1000) != 0 ||
+        setresuid(1000, 1000, 1000) != 0) {
+        std::fprintf(stderr, "smart_probe: cannot become uid 1000: %s\n", std::strerror(errno));
+        return false;
+    }
+    return true;
+}
+
 } // namespace
 
-int main() {
+int main(int argc, char** argv) {
     std::setvbuf(stdout, nullptr, _IOLBF, 0);
+    const std::string mode = argc > 1 ? argv[1] : "";
+    if (mode == "grant" && argc == 3)
+        return Grant(argv[2]);
+    const bool ordinaryUser = mode == "user";
+    if (ordinaryUser && !BecomeOrdinaryUser())
+        return 1;
     PrintBlockDevices();
 
     zentrova::device::SMARTDeviceDetection();
     PrintList("drive");
+    PrintLeftOut();
     for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
         ReadPages(r);
 
-    if (dev.gpCurrDevInfo != nullptr)
+    if (!ordinaryUser && dev.gpCurrDevInfo != nullptr) {
         ReadRemovedDisk(dev.gpCurrDevInfo);
 
-    // A fresh detection sees the disks that are left, and the old handles
-    // close without complaint.
-    zentrova::device::ResetDeviceGlobalsForTest();
-    zentrova::device::SMARTDeviceDetection();
-    PrintList("redetect");
+        // A fresh detection sees the disks that are left, and the old handles
+        // close without complaint.
+        zentrova::device::ResetDeviceGlobalsForTest();
+        zentrova::device::SMARTDeviceDetection();
+        PrintList("redetect");
+    }
     zentrova::device::ResetDeviceGlobalsForTest();
 
     std::printf("ZT done\n");

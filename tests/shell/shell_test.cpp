@@ -70,6 +70,7 @@ class Shell : public ShellFixture {
             dataFolderAtDetection = QDir(dir.path()).exists("Zentrodat");
             auto registry = std::make_unique<FakeRegistry>();
             registry->services = services;
+            registry->leftOut = leftOut;
             return registry;
         };
         env.systemVersion = &version;
@@ -91,6 +92,7 @@ class Shell : public ShellFixture {
     std::int64_t logScanSlice = smart::LogLineIndex::kScanSlice;
     std::vector<FakeDriveState> states;
     std::vector<FakeService> services;
+    std::vector<std::string> leftOut{"vda: not an ATA drive."};
     std::vector<std::string> order;
     RecordingVersion version{&order};
     bool dataFolderAtDetection = true;
@@ -141,6 +143,13 @@ TEST_F(Shell, StartupOrderAndResultsForNoDriveAndForFive) {
         EXPECT_EQ(controller->AttrTable()->model()->rowCount(), listed > 0 ? 1 : 30);
         EXPECT_EQ(Cell(controller->AttrTable(), 0, 0), listed > 0 ? "C2" : "");
 
+        // Under the drive table, one line per disk left out.
+        EXPECT_EQ(controller->DriveNotes()->text(),
+                  count == 0 ? "No drive was found that Zentrova can read.\nvda: not an ATA drive."
+                             : "vda: not an ATA drive.\nsde: Zentrova watches only the first four "
+                               "drives.");
+        EXPECT_FALSE(controller->DriveNotes()->isHidden());
+
         EXPECT_EQ(controller->MainWindow()->windowTitle(), "Zentrova");
         EXPECT_EQ(controller->AboutVersion()->text(), "V1.0.2");
         EXPECT_FALSE(controller->AboutImage()->pixmap().isNull());
@@ -160,8 +169,10 @@ TEST_F(Shell, ExistingDataFolderAndLogsAreLeftAsTheyAre) {
     ASSERT_TRUE(Append(LogPath(0), old));
     AddDrives(2);
 
+    leftOut.clear();
     ASSERT_TRUE(Start());
     EXPECT_EQ(ReadAll(LogPath(0)), old);
+    EXPECT_TRUE(controller->DriveNotes()->isHidden()); // nothing to say
     EXPECT_EQ(ReadAll(LogPath(1)), smart::LogHeader(kEvening));
     // Decoded as UTF-8, not lost as non-ASCII.
     EXPECT_EQ(controller->LogPageText(), Shown(old));

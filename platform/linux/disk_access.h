@@ -1,0 +1,92 @@
+// The one seam between the Linux registry and the disks: list the whole disks
+// of /sys/block, and run one of four ATA commands on one of them.
+//
+// The monitor reads directly (DirectDiskAccess) when it may open the disks
+// itself, and otherwise through the privileged helper zentrova-ata
+// (HelperDiskAccess), which runs a DirectDiskAccess of its own. Both roads go
+// through the same code, so they give the same lists, notes and pages.
+#pragma once
+
+#include "platform/linux/ata_passthrough.h"
+
+#include <array>
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zentrova::platform {
+
+// What detection needs to know of one entry of /sys/block before it sends
+// anything to it.
+struct DiskFacts {
+    std::string name; // as in /sys/block ("sda", "cciss!c0d0")
+    std::optional<std::int64_t> sizeBytes;
+    bool hasDevice = false;      // a hardware parent: loop, zram, dm have none
+    std::optional<int> scsiType; // SCSI peripheral device type, when it has one
+    std::string parentSubsystem; // "scsi", "virtio", "nvme", ... ("" when unknown)
+    bool operator==(const DiskFacts&) const = default;
+};
+
+// The only commands that ever reach a disk: all of them read, none writes.
+enum class DiskCommand : std::uint8_t {
+    IdentifyDevice = 1,
+    SmartEnableOperations = 2,
+    SmartReadData = 3,
+    SmartReadThresholds = 4,
+};
+
+struct DiskAnswer {
+    ata::Outcome outcome = ata::Outcome::SystemError;
+    std::string detail;   // why it failed, for the detection notes; empty on success
+    bool denied = false;  // failed for want of a privilege (EACCES, EPERM)
+    bool refused = false; // never sent: not a disk to ask, or it could not be opened
+    std::array<std::uint8_t, ata::kSectorSize> page{}; // the sector, for reading commands
+    bool ok() const { return outcome == ata::Outcome::Ok; }
+};
+
+class DiskAccess {
+  public:
+    virtual ~DiskAccess() = default;
+    // Every entry of /sys/block in the kernel's name order; on failure an
+    // empty list and `error` says why.
+    virtual std::vector<DiskFacts> ListDisks(std::string* error) = 0;
+    virtual DiskAnswer Run(const std::string& name, DiskCommand command, ata::CdbForm form) = 0;
+};
+
+// Whether detection ever sends a command to this entry, and if not why.
+std::optional<std::string> ScreenDisk(const DiskFacts& facts);
+
+// A disk name as /sys/block spells it: letters, digits, '_', '-' and '!'
+// (the kernel's '/'), at most 32 characters. Nothing that could climb out.
+bool IsPlainDiskName(std::string_view name);
+
+bool ReadsSector(DiskCommand command);
+ata::AtaCommand ToAtaCommand(DiskCommand command);
+
+// Reads the disks of this machine (or of a test tree with the same shape).
+// Every command names its disk afresh and is checked against the sysfs
+// folder: a plain name of a whole hardware disk whose type is a disk.
+// A disk is opened read-only once and kept open until it leaves the folder
+// or this object ends.
+class DirectDiskAccess final : public DiskAccess {
+  public:
+    DirectDiskAccess(std::string sysBlockDir = "/sys/block", std::string devDir = "/dev");
+    DirectDiskAccess(const DirectDiskAccess&) = delete;
+    DirectDiskAccess& operator=(const DirectDiskAccess&) = delete;
+    ~DirectDiskAccess() override;
+
+    std::vector<DiskFacts> ListDisks(std::string* error) override;
+    DiskAnswer Run(const std::string& name, DiskCommand command, ata::CdbForm form) override;
+
+  private:
+    void Forget(const std::string& name);
+
+    std::string sysBlockDir_;
+    std::string devDir_;
+    std::map<std::string, int> open_;
+};
+
+} // namespace zentrova::platform

@@ -1,0 +1,62 @@
+// The drive helper's request loop, and the monitor's reading of its answers,
+// on arbitrary bytes. The disks are canned: a fuzzer must never reach a real
+// one. Every answer the loop writes must be a frame the monitor accepts.
+#include "platform/linux/ata_helper_protocol.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+using namespace zentrova::platform;
+
+namespace {
+
+class CannedDisks final : public DiskAccess {
+  public:
+    std::vector<DiskFacts> ListDisks(std::string*) override {
+        return {DiskFacts{"sda", 512, true, 0, "scsi"}, DiskFacts{"loop0", {}, false, {}, ""}};
+    }
+    DiskAnswer Run(const std::string& name, DiskCommand, ata::CdbForm) override {
+        DiskAnswer answer;
+        answer.outcome = name == "sda" ? ata::Outcome::Ok : ata::Outcome::SystemError;
+        answer.refused = !answer.ok();
+        answer.detail = answer.ok() ? "" : "no disk " + name;
+        answer.page.fill(0xa5);
+        return answer;
+    }
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+    CannedDisks disks;
+    std::size_t pos = 0;
+    helper::Serve(
+        [&](std::uint8_t* out, std::size_t n) {
+            if (size - pos < n)
+                return false;
+            std::memcpy(out, data + pos, n);
+            pos += n;
+            return true;
+        },
+        [&](const std::uint8_t* bytes, std::size_t n) {
+            const auto header = helper::ParseHeader(bytes);
+            if (n < helper::kHeaderSize || !header || header->length != n - helper::kHeaderSize ||
+                header->length > helper::kMaxAnswerPayload)
+                __builtin_trap();
+            return true;
+        },
+        disks);
+
+    // The same bytes as an answer payload the monitor might be sent.
+    if (size > 0) {
+        const helper::Bytes payload(data + 1, data + size);
+        std::vector<DiskFacts> facts;
+        std::string error;
+        helper::DecodeListAnswer(helper::kListAnswer, payload, &facts, &error);
+        DiskAnswer answer;
+        helper::DecodeCommandAnswer(helper::kCommandAnswer, payload,
+                                    static_cast<DiskCommand>(1 + data[0] % 4), &answer);
+    }
+    return 0;
+}
