@@ -27,6 +27,7 @@
 
 #include "platform/linux/disk_access.h"
 
+#include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -34,6 +35,22 @@
 #include <vector>
 
 namespace zentrova::platform::helper {
+
+// Moves exactly n bytes through `io` (a read, write, send or recv on one
+// descriptor), going on after a signal; false at end of file or on an error,
+// since a frame cut short cannot be used either way.
+template <typename Byte, typename Io> bool MoveExactly(Byte* bytes, std::size_t n, Io io) {
+    while (n > 0) {
+        const auto moved = io(bytes, n);
+        if (moved < 0 && errno == EINTR)
+            continue;
+        if (moved <= 0)
+            return false;
+        bytes += moved;
+        n -= static_cast<std::size_t>(moved);
+    }
+    return true;
+}
 
 inline constexpr std::uint8_t kMagic0 = 'Z';
 inline constexpr std::uint8_t kMagic1 = 'A';

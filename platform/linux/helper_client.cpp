@@ -20,30 +20,15 @@ namespace fs = std::filesystem;
 using helper::Bytes;
 
 bool SendAll(int fd, const std::uint8_t* bytes, std::size_t n) {
-    while (n > 0) {
-        // A helper that died must not take the monitor with it (SIGPIPE).
-        const ssize_t sent = ::send(fd, bytes, n, MSG_NOSIGNAL);
-        if (sent < 0 && errno == EINTR)
-            continue;
-        if (sent <= 0)
-            return false;
-        bytes += sent;
-        n -= static_cast<std::size_t>(sent);
-    }
-    return true;
+    // A helper that died must not take the monitor with it (SIGPIPE).
+    return helper::MoveExactly(bytes, n, [fd](const std::uint8_t* at, std::size_t k) {
+        return ::send(fd, at, k, MSG_NOSIGNAL);
+    });
 }
 
 bool ReceiveAll(int fd, std::uint8_t* out, std::size_t n) {
-    while (n > 0) {
-        const ssize_t got = ::recv(fd, out, n, 0);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return helper::MoveExactly(
+        out, n, [fd](std::uint8_t* at, std::size_t k) { return ::recv(fd, at, k, 0); });
 }
 
 DiskAnswer Broken(const std::string& error) {

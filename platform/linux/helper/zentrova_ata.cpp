@@ -22,29 +22,14 @@ namespace {
 using namespace zentrova::platform;
 
 bool ReadExact(std::uint8_t* out, std::size_t n) {
-    while (n > 0) {
-        const ssize_t got = ::read(STDIN_FILENO, out, n);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got <= 0)
-            return false;
-        out += got;
-        n -= static_cast<std::size_t>(got);
-    }
-    return true;
+    return helper::MoveExactly(
+        out, n, [](std::uint8_t* at, std::size_t k) { return ::read(STDIN_FILENO, at, k); });
 }
 
 bool WriteAll(const std::uint8_t* bytes, std::size_t n) {
-    while (n > 0) {
-        const ssize_t put = ::write(STDOUT_FILENO, bytes, n);
-        if (put < 0 && errno == EINTR)
-            continue;
-        if (put <= 0)
-            return false;
-        bytes += put;
-        n -= static_cast<std::size_t>(put);
-    }
-    return true;
+    return helper::MoveExactly(bytes, n, [](const std::uint8_t* at, std::size_t k) {
+        return ::write(STDOUT_FILENO, at, k);
+    });
 }
 
 // Test stand-ins for the disks. secure_getenv hides them whenever the helper
