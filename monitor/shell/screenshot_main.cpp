@@ -1,7 +1,7 @@
 // Starts the monitor as usual, but without the splash pause and the
 // advertisement, and saves pictures of the main window:
-//   zentrova_screenshot <status.png> [<log.png>]
-// The first shows the drive page, the second the log page.
+//   zentrova_screenshot <status.png> [<log.png> [<settings.png>]]
+// The drive page, then the log page and the settings page.
 #include "AppController.h"
 
 #include <QApplication>
@@ -32,8 +32,9 @@ bool Save(QWidget* window, const char* path) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc < 2 || argc > 3) {
-        std::fprintf(stderr, "usage: zentrova_screenshot <status.png> [<log.png>]\n");
+    if (argc < 2 || argc > 4) {
+        std::fprintf(stderr,
+                     "usage: zentrova_screenshot <status.png> [<log.png> [<settings.png>]]\n");
         return 2;
     }
     StartupEnvironment environment;
@@ -45,10 +46,12 @@ int main(int argc, char* argv[]) {
     SettleFor(500);
     if (!Save(controller.MainWindow(), argv[1]))
         return 1;
-    if (argc == 3) {
-        controller.Tab()->setCurrentIndex(2);
+    // Tab 2 is the log page, tab 1 the settings page.
+    const int pages[] = {2, 1};
+    for (int i = 2; i < argc; ++i) {
+        controller.Tab()->setCurrentIndex(pages[i - 2]);
         SettleFor(200);
-        if (!Save(controller.MainWindow(), argv[2]))
+        if (!Save(controller.MainWindow(), argv[i]))
             return 1;
     }
     return 0;
