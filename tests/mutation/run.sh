@@ -55,16 +55,33 @@ restore() {
         planted=
     fi
 }
-trap 'restore; exit 130' INT TERM
-trap 'restore' EXIT
+# Builds and tests run in the background so that a signal is handled at
+# once: timeout leads a process group of its own, which goes with it.
+child=
+interrupted() {
+    [ -n "$child" ] && kill -TERM -- "-$child" 2>/dev/null
+    wait
+    restore
+    exit 130
+}
+trap interrupted INT TERM HUP
+trap restore EXIT
+in_background() {
+    "$@" &
+    child=$!
+    wait "$child"
+    local status=$?
+    child=
+    return "$status"
+}
 
 build_tree() {
-    timeout 1800 cmake --build "$build" -j "$jobs" >"$1" 2>&1
+    in_background timeout 1800 cmake --build "$build" -j "$jobs" >"$1" 2>&1
 }
 run_tests() {
     # shellcheck disable=SC2086 # the arguments come from the fault list
-    timeout 1800 ctest --test-dir "$build" -j "$jobs" --timeout 300 --stop-on-failure \
-        --no-tests=error -LE '^(fuzz|qemu|bench)$' $2 >"$1" 2>&1
+    in_background timeout 1800 ctest --test-dir "$build" -j "$jobs" --timeout 300 \
+        --stop-on-failure --no-tests=error -LE '^(fuzz|qemu|bench)$' $2 >"$1" 2>&1
 }
 
 selected=()
