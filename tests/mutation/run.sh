@@ -5,6 +5,7 @@
 #   MISSED  every selected test passed
 #   BUILD   the fault did not compile (a fault to mend, not a catch)
 #   STALE   the original text is not in the file exactly once
+#   NOTESTS its ctest arguments choose no test any more
 # and at the end "caught N of M" (M counts every fault that was run).
 #
 #   tests/mutation/run.sh [--build-dir DIR] [--only N[,N...]] [--jobs J]
@@ -118,6 +119,8 @@ for n in "${selected[@]}"; do
         verdict=BUILD
     elif run_tests "$logs/$n.tests" "$args"; then
         verdict=MISSED
+    elif grep -q "No tests were found" "$logs/$n.tests"; then
+        verdict=NOTESTS # the labels it names have gone: mend the fault's arguments
     else
         verdict=CAUGHT
         caught=$((caught + 1))
