@@ -222,9 +222,9 @@ TEST(LinuxRegistryRoads, ExplainsAMissingOrPowerlessHelper) {
 // Every kind of block device: sorted, screened and explained, nothing
 // unproven listed; and past its system-call filter the helper, whatever name
 // it is sent, opens nothing but a whole hardware disk of the folder.
-class DiskTree : public ::testing::Test {
+class LinuxRegistryTree : public ::testing::Test {
   protected:
-    DiskTree() {
+    LinuxRegistryTree() {
         tree.Dir("block/loop0");                  // virtual: no device link
         tree.Write("block/sr0/device/type", "5"); // optical drive: never gets a pass-through
         tree.Write("block/sda/device/type", "0");
@@ -241,7 +241,7 @@ class DiskTree : public ::testing::Test {
     const std::string dev = tree.Dev();
 };
 
-TEST_F(DiskTree, RegistryScreensDisksAndExplainsEachOne) {
+TEST_F(LinuxRegistryTree, RegistryScreensDisksAndExplainsEachOne) {
     std::ostringstream debug;
     LinuxRegistry registry(tree.Block(), dev, &debug);
     EXPECT_TRUE(registry.BlockStorageServices().empty());
@@ -273,7 +273,7 @@ TEST_F(DiskTree, RegistryScreensDisksAndExplainsEachOne) {
     EXPECT_NE(missing.str().find("cannot list"), std::string::npos);
 }
 
-TEST_F(DiskTree, HelperAnswersAsTheDirectRoad) {
+TEST_F(LinuxRegistryTree, HelperAnswersAsTheDirectRoad) {
     ::setenv("ZENTROVA_ATA_TEST_ROOT", tree.root().c_str(), 1);
     auto helper = StartHelper();
     ::unsetenv("ZENTROVA_ATA_TEST_ROOT");
