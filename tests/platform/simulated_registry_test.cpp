@@ -53,6 +53,14 @@ std::string Hex(const Page& page) {
     return out;
 }
 
+// How many drives a file gives, and what was said about it.
+std::pair<std::size_t, std::string> Load(const std::string& path) {
+    SimulatedRegistry registry(path);
+    testing::internal::CaptureStderr();
+    const std::size_t count = registry.BlockStorageServices().size();
+    return {count, testing::internal::GetCapturedStderr()};
+}
+
 // Data and thresholds pages of the selected drive's next poll.
 bool Poll(Page& data, Page& thresholds) {
     data.fill(0xAA);
@@ -216,10 +224,8 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.message);
         const std::string path = Write("bad.json", c.text);
-        SimulatedRegistry registry(path);
-        testing::internal::CaptureStderr();
-        EXPECT_TRUE(registry.BlockStorageServices().empty());
-        const std::string err = testing::internal::GetCapturedStderr();
+        const auto [count, err] = Load(path);
+        EXPECT_EQ(count, 0u);
         EXPECT_EQ(err.rfind("zentrova: " + path + ":" + std::to_string(c.line) + ": ", 0), 0u)
             << err;
         EXPECT_NE(err.find(c.message), std::string::npos) << err;
@@ -230,11 +236,9 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
     // nobody writes to must not block.
     ASSERT_EQ(mkfifo((dir_ + "fifo").c_str(), 0600), 0);
     for (const std::string& path : {dir_ + "absent.json", dir_, dir_ + "fifo"}) {
-        SimulatedRegistry registry(path);
-        testing::internal::CaptureStderr();
-        EXPECT_TRUE(registry.BlockStorageServices().empty());
-        EXPECT_EQ(
-            testing::internal::GetCapturedStderr().rfind("zentrova: " + path + ": cannot ", 0), 0u);
+        const auto [count, err] = Load(path);
+        EXPECT_EQ(count, 0u);
+        EXPECT_EQ(err.rfind("zentrova: " + path + ": cannot ", 0), 0u) << err;
     }
 }
 
@@ -253,10 +257,7 @@ TEST_F(SimulatedDrives, DamagedDemoFilesNeverCrash) {
             else
                 text.erase(at, how == 1 ? 1 + random() % 40 : std::string::npos);
         }
-        SimulatedRegistry registry(Write("damaged.json", text));
-        testing::internal::CaptureStderr();
-        const std::size_t count = registry.BlockStorageServices().size();
-        const std::string err = testing::internal::GetCapturedStderr();
+        const auto [count, err] = Load(Write("damaged.json", text));
         EXPECT_TRUE(err.empty() || count == 0) << err;
     }
 }
