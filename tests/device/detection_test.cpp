@@ -40,7 +40,8 @@ constexpr std::int64_t kGiB = 1LL << 30;
 } // namespace
 
 // Left out: no SMART interface, no name, neither model nor firmware. A failed
-// enable still lists the drive; a missing size is zero.
+// enable still lists the drive; a missing size is zero; long names are cut to
+// the record's fields, and what is not printable ASCII becomes '?'.
 TEST_F(Detection, QualifyingRules) {
     c.enableStatus = 7;
     registry.services = {
@@ -50,9 +51,15 @@ TEST_F(Detection, QualifyingRules) {
         {.bsdName = "sdc", .sizeBytes = kGiB, .firmware = "F", .drive = &c},
         {.bsdName = "sdd", .sizeBytes = kGiB, .drive = &b},
         {.bsdName = "sde", .model = "M", .drive = &a},
+        {.bsdName = std::string(300, 'n'),
+         .model = "A MODEL NAME THAT IS \xc3\xa9 LONGER THAN FORTY CHARACTERS",
+         .firmware = "FIRMWARE-9",
+         .drive = &a},
     };
-    EXPECT_EQ(Detect(),
-              (std::vector<std::string>{"/dev/sda|M|F|1|1", "/dev/sdc||F|1|0", "/dev/sde|M||0|1"}));
+    EXPECT_EQ(Detect(), (std::vector<std::string>{
+                            "/dev/sda|M|F|1|1", "/dev/sdc||F|1|0", "/dev/sde|M||0|1",
+                            "/dev/" + std::string(122, 'n') +
+                                "|A MODEL NAME THAT IS ?? LONGER THAN FORT|FIRMWARE|0|1"}));
     EXPECT_EQ(b.enableCalls, 0) << "drives left out get no command";
 }
 
@@ -69,17 +76,6 @@ TEST_F(Detection, SizesTruncateToWholeGibibytesAndFourDrivesAtMost) {
     EXPECT_EQ(a.enableCalls, 4) << "the fifth drive is never commanded";
     EXPECT_EQ(dev.leftOutDisks,
               std::vector<std::string>{"sde: Zentrova watches only the first four drives."});
-}
-
-TEST_F(Detection, LongNamesAreCutToTheRecordFields) {
-    registry.services = {{.bsdName = std::string(300, 'n'),
-                          .model = "A MODEL NAME THAT IS FAR LONGER THAN FORTY CHARACTERS\xc3\xa9",
-                          .firmware = "FIRMWARE-9",
-                          .drive = &a}};
-    ASSERT_EQ(Detect().size(), 1u);
-    EXPECT_EQ(std::strlen(dev.gpHeadDevInfo->szDevFilePath), 127u);
-    EXPECT_STREQ(dev.gpHeadDevInfo->szModelNum, "A MODEL NAME THAT IS FAR LONGER THAN FOR");
-    EXPECT_STREQ(dev.gpHeadDevInfo->szFirmwareRev, "FIRMWARE");
 }
 
 TEST_F(Detection, ControllerLookups) {
