@@ -15,153 +15,97 @@ class Detection : public ::testing::Test {
   protected:
     void SetUp() override { ResetDeviceGlobalsForTest(); }
     void TearDown() override { ResetDeviceGlobalsForTest(); }
-
-    FakeService Drive(const char* name, std::int64_t size, FakeDriveState* state,
-                      const char* model = "HD-EXAMPLE 80G", const char* fw = "FW01") {
-        FakeService s;
-        s.bsdName = name;
-        s.sizeBytes = size;
-        s.model = model;
-        s.firmware = fw;
-        s.drive = state;
-        return s;
+    // The records as "path|model|firmware|size|smart", checking their links.
+    std::vector<std::string> Detect() {
+        SMARTDeviceDetection(registry);
+        std::vector<std::string> out;
+        for (xDEV_INFO *r = dev.gpHeadDevInfo, *prev = nullptr; r != nullptr;
+             prev = r, r = r->pNext) {
+            EXPECT_EQ(r->pPrev, prev);
+            EXPECT_EQ(r->nDevIndex, static_cast<int>(out.size()));
+            EXPECT_EQ(r->pNext == nullptr, dev.gpCurrDevInfo == r);
+            out.push_back(std::string(r->szDevFilePath) + "|" + r->szModelNum + "|" +
+                          r->szFirmwareRev + "|" + std::to_string(r->nSizeGB) + "|" +
+                          std::to_string(r->bSmartEnabled));
+        }
+        EXPECT_EQ(dev.nDevCnt, static_cast<int>(out.size()));
+        return out;
     }
     FakeRegistry registry;
+    FakeDriveState a, b, c;
 };
 
-std::vector<xDEV_INFO*> Records() {
-    std::vector<xDEV_INFO*> out;
-    for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-        out.push_back(r);
-    return out;
-}
+constexpr std::int64_t kGiB = 1LL << 30;
 
 } // namespace
 
-TEST_F(Detection, QualifyingRulesIndexesAndLinks) {
-    FakeDriveState a, b, c, d;
+// Left out: no SMART interface, no name, neither model nor firmware. A failed
+// enable still lists the drive; a missing size is zero; long names are cut to
+// the record's fields, and what is not printable ASCII becomes '?'.
+TEST_F(Detection, QualifyingRules) {
     c.enableStatus = 7;
-    registry.services.push_back(Drive("sda", 250'059'350'016LL, &a));
-    FakeService noSmart = Drive("sdb", 1LL << 30, nullptr);
-    noSmart.smart = false;
-    registry.services.push_back(noSmart);
-    FakeService noName = Drive("x", 1LL << 30, &b);
-    noName.bsdName.reset();
-    registry.services.push_back(noName);
-    FakeService onlyRevision = Drive("sdc", 1LL << 30, &c);
-    onlyRevision.model.reset();
-    registry.services.push_back(onlyRevision);
-    FakeService noIdentity = Drive("sdd", 1LL << 30, &d);
-    noIdentity.model.reset();
-    noIdentity.firmware.reset();
-    registry.services.push_back(noIdentity);
-    FakeService noSize = Drive("sde", 0, &d);
-    noSize.sizeBytes.reset();
-    registry.services.push_back(noSize);
-
-    SMARTDeviceDetection(registry);
-
-    auto records = Records();
-    ASSERT_EQ(records.size(), 3u);
-    EXPECT_EQ(dev.nDevCnt, 3);
-    EXPECT_EQ(dev.gpCurrDevInfo, records.back());
-    for (int i = 0; i < 3; ++i) {
-        EXPECT_EQ(records[i]->nDevIndex, i);
-        EXPECT_EQ(records[i]->pPrev, i == 0 ? nullptr : records[i - 1]);
-    }
-    EXPECT_EQ(records[2]->pNext, nullptr);
-
-    EXPECT_STREQ(records[0]->szDevFilePath, "/dev/sda");
-    EXPECT_EQ(records[0]->nSizeGB, 232);
-    EXPECT_EQ(records[0]->bSmartEnabled, 1);
-    EXPECT_STREQ(records[0]->szModelNum, "HD-EXAMPLE 80G");
-
-    EXPECT_STREQ(records[1]->szDevFilePath, "/dev/sdc");
-    EXPECT_STREQ(records[1]->szModelNum, "");
-    EXPECT_STREQ(records[1]->szFirmwareRev, "FW01");
-    EXPECT_EQ(records[1]->bSmartEnabled, 0) << "a failed enable still lists the drive";
-
-    EXPECT_STREQ(records[2]->szDevFilePath, "/dev/sde");
-    EXPECT_EQ(records[2]->nSizeGB, 0);
-    EXPECT_EQ(d.enableCalls, 1) << "the drive without identity strings got no command";
+    registry.services = {
+        {.bsdName = "sda", .sizeBytes = kGiB, .model = "M", .firmware = "F", .drive = &a},
+        {.smart = false, .bsdName = "sdb", .sizeBytes = kGiB, .model = "M", .firmware = "F"},
+        {.sizeBytes = kGiB, .model = "M", .firmware = "F", .drive = &b},
+        {.bsdName = "sdc", .sizeBytes = kGiB, .firmware = "F", .drive = &c},
+        {.bsdName = "sdd", .sizeBytes = kGiB, .drive = &b},
+        {.bsdName = "sde", .model = "M", .drive = &a},
+        {.bsdName = std::string(300, 'n'),
+         .model = "A MODEL NAME THAT IS \xc3\xa9 LONGER THAN FORTY CHARACTERS",
+         .firmware = "FIRMWARE-9",
+         .drive = &a},
+    };
+    EXPECT_EQ(Detect(), (std::vector<std::string>{
+                            "/dev/sda|M|F|1|1", "/dev/sdc||F|1|0", "/dev/sde|M||0|1",
+                            "/dev/" + std::string(122, 'n') +
+                                "|A MODEL NAME THAT IS ?? LONGER THAN FORT|FIRMWARE|0|1"}));
+    EXPECT_EQ(b.enableCalls, 0) << "drives left out get no command";
 }
 
-TEST_F(Detection, SizesTruncateToWholeGibibytes) {
-    FakeDriveState s;
-    const std::int64_t sizes[] = {1LL << 30, (1LL << 30) - 1, 3 * (1LL << 30) - 512,
-                                  (1LL << 62) /* low 32 bits of 2^32 */};
-    const std::int32_t expected[] = {1, 0, 2, 0};
-    for (std::int64_t size : sizes)
-        registry.services.push_back(Drive("sda", size, &s));
-    SMARTDeviceDetection(registry);
-    auto records = Records();
-    ASSERT_EQ(records.size(), 4u);
-    for (int i = 0; i < 4; ++i)
-        EXPECT_EQ(records[i]->nSizeGB, expected[i]) << i;
+TEST_F(Detection, SizesTruncateToWholeGibibytesAndFourDrivesAtMost) {
+    // 2^62 bytes are 2^32 GiB, of which the record keeps the low 32 bits.
+    const std::int64_t sizes[] = {kGiB, kGiB - 1, 3 * kGiB - 512, 1LL << 62, kGiB};
+    for (char name = 'a'; name < 'f'; ++name)
+        registry.services.push_back({.bsdName = std::string("sd") + name,
+                                     .sizeBytes = sizes[name - 'a'],
+                                     .model = "M",
+                                     .drive = &a});
+    EXPECT_EQ(Detect(), (std::vector<std::string>{"/dev/sda|M||1|1", "/dev/sdb|M||0|1",
+                                                  "/dev/sdc|M||2|1", "/dev/sdd|M||0|1"}));
+    EXPECT_EQ(a.enableCalls, 4) << "the fifth drive is never commanded";
+    EXPECT_EQ(dev.leftOutDisks,
+              std::vector<std::string>{"sde: Zentrova watches only the first four drives."});
 }
 
-TEST_F(Detection, FifthDriveIsNeverListedNorCommanded) {
-    FakeDriveState states[6];
-    for (int i = 0; i < 6; ++i)
-        registry.services.push_back(
-            Drive(("sd" + std::string(1, char('a' + i))).c_str(), 1LL << 30, &states[i]));
-    SMARTDeviceDetection(registry);
-    EXPECT_EQ(dev.nDevCnt, 4);
-    EXPECT_EQ(Records().size(), 4u);
-    EXPECT_EQ(states[4].enableCalls, 0);
-    EXPECT_EQ(states[5].readDataCalls, 0);
-}
-
-TEST_F(Detection, EmptyRegistryAndControllerLookups) {
+TEST_F(Detection, ControllerLookups) {
     // The controller loads its windows, which need an application object.
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
-        qputenv("QT_QPA_PLATFORM", "offscreen");
+    qputenv("QT_QPA_PLATFORM", "offscreen");
     static int argc = 1;
     static char name[] = "device_tests";
     static char* argv[] = {name, nullptr};
     QApplication app(argc, argv);
-    SMARTDeviceDetection(registry);
     AppController controller;
-    EXPECT_EQ(dev.gpHeadDevInfo, nullptr);
-    EXPECT_EQ(dev.nDevCnt, 0);
     EXPECT_EQ(controller.FindNoOfDevices(), 0);
     EXPECT_EQ(controller.GetCurrentDevice(0), nullptr);
-
-    FakeDriveState a, b;
-    registry.services = {Drive("sda", 1, &a), Drive("sdb", 1, &b)};
-    SMARTDeviceDetection(registry);
+    registry.services = {{.bsdName = "sda", .model = "M", .drive = &a},
+                         {.bsdName = "sdb", .model = "M", .drive = &b}};
+    Detect();
     EXPECT_EQ(controller.FindNoOfDevices(), 2);
-    EXPECT_EQ(controller.GetCurrentDevice(0)->nDevIndex, 0);
-    EXPECT_EQ(controller.GetCurrentDevice(1)->nDevIndex, 1);
-    EXPECT_EQ(controller.GetCurrentDevice(7)->nDevIndex, 1) << "past the end: the last record";
-    EXPECT_EQ(controller.GetCurrentDevice(-1)->nDevIndex, 1);
-}
-
-TEST_F(Detection, LongNamesAreCutToTheRecordFields) {
-    FakeDriveState a;
-    FakeService s = Drive(std::string(300, 'n').c_str(), 1, &a,
-                          "A MODEL NAME THAT IS FAR LONGER THAN FORTY CHARACTERS", "FIRMWARE-9");
-    s.model = *s.model + "\xc3\xa9";
-    registry.services.push_back(s);
-    SMARTDeviceDetection(registry);
-    ASSERT_NE(dev.gpHeadDevInfo, nullptr);
-    EXPECT_EQ(std::strlen(dev.gpHeadDevInfo->szDevFilePath), 127u);
-    EXPECT_STREQ(dev.gpHeadDevInfo->szModelNum, "A MODEL NAME THAT IS FAR LONGER THAN FOR");
-    EXPECT_STREQ(dev.gpHeadDevInfo->szFirmwareRev, "FIRMWARE");
+    // Past either end: the last record.
+    for (auto [index, found] : {std::pair{0, 0}, {1, 1}, {7, 1}, {-1, 1}})
+        EXPECT_EQ(controller.GetCurrentDevice(index)->nDevIndex, found) << index;
 }
 
 TEST(RunningOS, VersionMapsToCodeLetter) {
-    struct Case {
-        int status;
-        std::uint32_t version;
-        char expected;
-    } cases[] = {{0, 0x1030, 'R'}, {0, 0x102F, 'Q'}, {0, 0x1020, 'Q'}, {0, 0x101F, 'P'},
-                 {0, 0x1010, 'P'}, {0, 0x100F, 'S'}, {-5, 0x1039, 0}};
-    for (const Case& c : cases) {
+    const std::tuple<int, std::uint32_t, char> cases[] = {
+        {0, 0x1030, 'R'}, {0, 0x102F, 'Q'}, {0, 0x1020, 'Q'}, {0, 0x101F, 'P'},
+        {0, 0x1010, 'P'}, {0, 0x100F, 'S'}, {-5, 0x1039, 0}};
+    for (const auto& [status, value, letter] : cases) {
         ResetDeviceGlobalsForTest();
-        FakeVersion version(c.status, c.version);
+        FakeVersion version(status, value);
         FindCurrentRunningOS(version);
-        EXPECT_EQ(dev.gbRunningOS, c.expected) << std::hex << c.version;
+        EXPECT_EQ(dev.gbRunningOS, letter) << std::hex << value;
     }
     ResetDeviceGlobalsForTest();
     FindCurrentRunningOS();

@@ -1,4 +1,5 @@
 #include "device/device.h"
+#include "device/knowndrives.h"
 #include "fakes/fake_registry.h"
 
 #include <gtest/gtest.h>
@@ -6,38 +7,36 @@
 using namespace zentrova::device;
 using namespace zentrova::testing;
 
-namespace {
-
-std::uint32_t TemperatureOf(const char* model, const Page& data, int readStatus = 0) {
-    FakeDriveState state;
-    state.data = data;
-    state.readDataStatus = readStatus;
-    xDEV_INFO record;
-    std::snprintf(record.szModelNum, sizeof record.szModelNum, "%s", model);
-    record.ppSmartInterface = std::make_unique<FakeSmart>(&state);
-    return GetHDDTemperature(&record);
-}
-
-} // namespace
-
 TEST(Temperature, FirstQualifyingEntryOfTheThirtyInPageOrderWins) {
-    EXPECT_EQ(TemperatureOf("X", DataPage({{1}, {231, 90, 90, 37}})), 37u);
-    EXPECT_EQ(TemperatureOf("X", DataPage({{194, 100, 100, 41}, {231, 90, 90, 37}})), 41u);
-    EXPECT_EQ(TemperatureOf("X", DataPage({{1}, {9, 99, 99, 12}, {5}})), 0u);
-    // Attribute 194 with option 1 ("x10") is still read unscaled, and with
-    // option 2 ("Unknown") still counts.
-    EXPECT_EQ(TemperatureOf("SAMSUNG SV1204H", DataPage({{194, 100, 100, 250}})), 250u);
-    EXPECT_EQ(TemperatureOf("Maxtor 4D080H4", DataPage({{194, 100, 100, 33}})), 33u);
-    // No table row gives 220 option 1, so it is never a temperature here.
-    EXPECT_EQ(TemperatureOf("X", DataPage({{220, 1, 1, 60}, {194, 1, 1, 44}})), 44u);
+    Page thirtyFirst{};
+    thirtyFirst[2 + 12 * 30] = 194;
+    thirtyFirst[2 + 12 * 30 + 5] = 55;
+    // 194 with option 1 ("x10") is still read unscaled, with option 2 still
+    // counts; no table row gives 220 option 1, so it is never a temperature.
+    const struct {
+        const char* model;
+        Page data;
+        std::uint32_t temperature;
+        int readStatus = 0;
+    } cases[] = {
+        {"X", DataPage({{1}, {231, 90, 90, 37}}), 37},
+        {"X", DataPage({{194, 100, 100, 41}, {231, 90, 90, 37}}), 41},
+        {"X", DataPage({{1}, {9, 99, 99, 12}, {5}}), 0},
+        {"SAMSUNG SV1204H", DataPage({{194, 100, 100, 250}}), 250},
+        {"Maxtor 4D080H4", DataPage({{194, 100, 100, 33}}), 33},
+        {"X", DataPage({{220, 1, 1, 60}, {194, 1, 1, 44}}), 44},
+        {"X", thirtyFirst, 0},
+        {"X", DataPage({{194, 1, 1, 44}}), 0, 5},
+    };
+    for (const auto& c : cases) {
+        FakeDriveState state{.readDataStatus = c.readStatus, .data = c.data};
+        xDEV_INFO record;
+        std::snprintf(record.szModelNum, sizeof record.szModelNum, "%s", c.model);
+        record.ppSmartInterface = std::make_unique<FakeSmart>(&state);
+        EXPECT_EQ(GetHDDTemperature(&record), c.temperature) << &c - cases;
+    }
     EXPECT_TRUE(IsTemperatureAttribute(220, 1));
     EXPECT_TRUE(IsTemperatureAttribute(9, 2));
-
-    Page page{};
-    page[2 + 12 * 30] = 194; // would be entry 31
-    page[2 + 12 * 30 + 5] = 55;
-    EXPECT_EQ(TemperatureOf("X", page), 0u);
-    EXPECT_EQ(TemperatureOf("X", DataPage({{194, 1, 1, 44}}), 5), 0u) << "failed read";
     EXPECT_EQ(GetHDDTemperature(nullptr), 0u);
 }
 
@@ -46,23 +45,18 @@ TEST(SmartCommands, ReadBothPagesOfTheSelectedDrive) {
     std::uint8_t data[512], thresholds[512];
     EXPECT_EQ(GetSMARTAttributeAndThreshold(data, thresholds), 0) << "no selected drive";
 
-    FakeDriveState state;
-    state.data = DataPage({{5, 100, 100}});
-    state.thresholds = ThresholdsPage({{5, 0, 0, 0, 36}});
+    FakeDriveState state{.data = DataPage({{5}}), .thresholds = ThresholdsPage({{5, 0, 0, 0, 36}})};
     xDEV_INFO record;
     record.ppSmartInterface = std::make_unique<FakeSmart>(&state);
     dev.gpSelDevInfo = &record;
-
     EXPECT_EQ(GetSMARTAttributeAndThreshold(data, thresholds), 1);
-    EXPECT_EQ(data[2], 5);
-    EXPECT_EQ(thresholds[3], 36);
+    EXPECT_EQ(data[2] + thresholds[3], 5 + 36);
 
     std::memset(thresholds, 0xEE, sizeof thresholds);
     state.readDataStatus = 1;
     EXPECT_EQ(GetSMARTAttributeAndThreshold(data, thresholds), 0);
     EXPECT_EQ(state.readThresholdsCalls, 1) << "a failed data read skips the thresholds";
     EXPECT_EQ(thresholds[3], 0xEE);
-
     state.readDataStatus = 0;
     state.readThresholdsStatus = 1;
     EXPECT_EQ(GetSMARTAttributeAndThreshold(data, thresholds), 0);
@@ -72,4 +66,30 @@ TEST(SmartCommands, ReadBothPagesOfTheSelectedDrive) {
     EXPECT_EQ(EnableSMARTForTheDrive(record.ppSmartInterface.get()), 0);
     EXPECT_EQ(EnableSMARTForTheDrive(nullptr), 0);
     dev.gpSelDevInfo = nullptr;
+}
+
+TEST(LookupDrive, FirstRowThatNamesTheAttributeDecides) {
+    // Rows 6 and 7 name the first two Fujitsu models; row 6 names 9, 192 and
+    // 198, not 194. The earlier Fujitsu rows do not name 194, so the Maxtor row
+    // does. Patterns are plain case-sensitive substrings, never regular
+    // expressions, and the firmware is ignored.
+    // clang-format off
+    const struct {
+        const char *model, *firmware;
+        int id, option;
+    } cases[] = {
+        {"FUJITSU MHS2020AT", "", 192, 1},       {"FUJITSU MHS2020AT", "", 9, 3},
+        {"FUJITSU MHS2020AT", "", 194, 0},       {"FUJITSU MHS2020AT", "", 0, 0},
+        {"FUJITSU MHR2040AT", "", 200, 1},       {"FUJITSU MHR2040AT", "", 201, 0},
+        {"FUJITSU MH / Maxtor 2B0", "", 194, 2}, {"FUJITSU MH / Maxtor 2B0", "", 9, 3},
+        {"xx Maxtor 4R080J0", "", 9, 1},         {"maxtor 6y080l0", "", 9, 0},
+        {"SAMSUNG SP1234", "x-2", 9, 0},         {"SAMSUNG .*$ HD", "", 9, 4},
+        {"Maxtor 9$", "", 9, 1},                 {"Maxtor 91000D8", "", 9, 0},
+        {nullptr, nullptr, 9, 0},                {"SAMSUNG SV1204H", "RK100-1", 9, 4},
+        {"SAMSUNG SV1204H", "anything", 194, 1}, {"SAMSUNG SV1204H", nullptr, 194, 1},
+    };
+    // clang-format on
+    for (const auto& c : cases)
+        EXPECT_EQ(lookupdrive(c.model, c.firmware, c.id), c.option)
+            << (c.model ? c.model : "(null)") << " " << c.id;
 }

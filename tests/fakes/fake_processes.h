@@ -9,63 +9,60 @@
 
 namespace zentrova::testing {
 
+namespace u = uninstaller;
+
 struct FakeProcess {
     std::uint32_t pid;
-    uninstaller::OSType signature;
-    uninstaller::OSType type = uninstaller::FourCharCode("APPL");
+    u::OSType signature;
+    u::OSType type = u::FourCharCode("APPL");
     bool infoFails = false;
 };
 
-class FakeProcessLayer : public uninstaller::ProcessLayer {
+class FakeProcessLayer : public u::ProcessLayer {
   public:
     std::vector<FakeProcess> processes;
     std::uint32_t self = 1;
     std::vector<std::uint32_t> quitSent;
 
-    uninstaller::OSErr GetCurrentProcess(uninstaller::ProcessSerialNumber* psn) override {
+    u::OSErr GetCurrentProcess(u::ProcessSerialNumber* psn) override {
         *psn = {0, self};
-        return uninstaller::noErr;
+        return u::noErr;
     }
-    uninstaller::OSErr GetNextProcess(uninstaller::ProcessSerialNumber* psn) override {
+    u::OSErr GetNextProcess(u::ProcessSerialNumber* psn) override {
+        // {0, 0} starts the walk; otherwise the process after psn's.
         std::size_t next = 0;
-        if (psn->lowLongOfPSN != 0) {
-            while (next < processes.size() && processes[next].pid != psn->lowLongOfPSN)
-                ++next;
-            ++next;
+        while (psn->lowLongOfPSN != 0 && next < processes.size() &&
+               processes[next++].pid != psn->lowLongOfPSN) {
         }
         if (next >= processes.size())
-            return uninstaller::procNotFound;
+            return u::procNotFound;
         *psn = {0, processes[next].pid};
-        return uninstaller::noErr;
+        return u::noErr;
     }
-    uninstaller::OSErr SameProcess(const uninstaller::ProcessSerialNumber& a,
-                                   const uninstaller::ProcessSerialNumber& b,
-                                   bool* result) override {
+    u::OSErr SameProcess(const u::ProcessSerialNumber& a, const u::ProcessSerialNumber& b,
+                         bool* result) override {
         *result = a.lowLongOfPSN == b.lowLongOfPSN && a.highLongOfPSN == b.highLongOfPSN;
-        return uninstaller::noErr;
+        return u::noErr;
     }
-    uninstaller::OSErr GetProcessInformation(const uninstaller::ProcessSerialNumber& psn,
-                                             uninstaller::ProcessInfoRec* info) override {
-        for (const FakeProcess& p : processes) {
-            if (p.pid != psn.lowLongOfPSN)
-                continue;
-            if (p.infoFails)
-                return uninstaller::procNotFound;
-            info->processSignature = p.signature;
-            info->processType = p.type;
-            return uninstaller::noErr;
-        }
-        return uninstaller::procNotFound;
+    u::OSErr GetProcessInformation(const u::ProcessSerialNumber& psn,
+                                   u::ProcessInfoRec* info) override {
+        for (const FakeProcess& p : processes)
+            if (p.pid == psn.lowLongOfPSN && !p.infoFails) {
+                info->processSignature = p.signature;
+                info->processType = p.type;
+                return u::noErr;
+            }
+        return u::procNotFound;
     }
-    uninstaller::OSErr Gestalt(uninstaller::OSType selector, std::int32_t* response) override {
-        if (selector != uninstaller::FourCharCode("menu"))
-            return uninstaller::gestaltUndefSelectorErr;
+    u::OSErr Gestalt(u::OSType selector, std::int32_t* response) override {
+        if (selector != u::FourCharCode("menu"))
+            return u::gestaltUndefSelectorErr;
         *response = 2;
-        return uninstaller::noErr;
+        return u::noErr;
     }
-    uninstaller::OSErr SendQuitRequest(const uninstaller::ProcessSerialNumber& psn) override {
+    u::OSErr SendQuitRequest(const u::ProcessSerialNumber& psn) override {
         quitSent.push_back(psn.lowLongOfPSN);
-        return uninstaller::noErr;
+        return u::noErr;
     }
 };
 

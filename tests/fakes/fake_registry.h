@@ -6,7 +6,6 @@
 
 #include <array>
 #include <cstring>
-#include <functional>
 #include <string>
 #include <vector>
 
@@ -16,23 +15,15 @@ using Page = std::array<std::uint8_t, 512>;
 
 // Page builder: entries in page order, from byte 2.
 struct EntrySpec {
-    std::uint8_t id;
-    std::uint8_t value = 100;
-    std::uint8_t worst = 100;
-    std::uint8_t raw0 = 0;
-    std::uint8_t threshold = 0;
+    std::uint8_t id, value = 100, worst = 100, raw0 = 0, threshold = 0;
 };
 
 inline Page DataPage(const std::vector<EntrySpec>& entries) {
     Page page{};
     for (std::size_t i = 0; i < entries.size() && i < 40; ++i) {
-        std::uint8_t* e = page.data() + 2 + 12 * i;
-        if (2 + 12 * i + 12 > page.size())
-            break;
-        e[0] = entries[i].id;
-        e[3] = entries[i].value;
-        e[4] = entries[i].worst;
-        e[5] = entries[i].raw0;
+        const EntrySpec& e = entries[i];
+        const std::uint8_t bytes[] = {e.id, 0, 0, e.value, e.worst, e.raw0};
+        std::copy(std::begin(bytes), std::end(bytes), page.begin() + 2 + 12 * i);
     }
     return page;
 }
@@ -47,53 +38,42 @@ inline Page ThresholdsPage(const std::vector<EntrySpec>& entries) {
 }
 
 struct FakeDriveState {
-    int enableStatus = 0;
-    int readDataStatus = 0;
-    int readThresholdsStatus = 0;
-    Page data{};
-    Page thresholds{};
-    int enableCalls = 0;
-    int readDataCalls = 0;
-    int readThresholdsCalls = 0;
-    // Bytes a failed read leaves in the caller's page.
-    std::uint8_t failureFill = 0;
+    int enableStatus = 0, readDataStatus = 0, readThresholdsStatus = 0;
+    Page data{}, thresholds{};
+    int enableCalls = 0, readDataCalls = 0, readThresholdsCalls = 0;
+    std::uint8_t failureFill = 0; // what a failed read leaves in the caller's page, unless 0
 };
 
 class FakeSmart final : public platform::AtaSmartInterface {
   public:
-    explicit FakeSmart(FakeDriveState* state) : state_(state) {}
+    explicit FakeSmart(FakeDriveState* state) : s_(state) {}
     int SMARTEnableDisableOperations(bool) override {
-        ++state_->enableCalls;
-        return state_->enableStatus;
+        return Count(nullptr, s_->data, s_->enableStatus, s_->enableCalls);
     }
     int SMARTReadData(std::uint8_t* page) override {
-        ++state_->readDataCalls;
-        return Fill(page, state_->data, state_->readDataStatus);
+        return Count(page, s_->data, s_->readDataStatus, s_->readDataCalls);
     }
     int SMARTReadDataThresholds(std::uint8_t* page) override {
-        ++state_->readThresholdsCalls;
-        return Fill(page, state_->thresholds, state_->readThresholdsStatus);
+        return Count(page, s_->thresholds, s_->readThresholdsStatus, s_->readThresholdsCalls);
     }
 
   private:
-    int Fill(std::uint8_t* out, const Page& page, int status) {
-        if (status != 0) {
-            if (state_->failureFill != 0)
-                std::memset(out, state_->failureFill, page.size());
-            return status;
-        }
-        std::memcpy(out, page.data(), page.size());
-        return 0;
+    int Count(std::uint8_t* out, const Page& page, int status, int& calls) {
+        ++calls;
+        if (out != nullptr && status == 0)
+            std::memcpy(out, page.data(), page.size());
+        else if (out != nullptr && s_->failureFill != 0)
+            std::memset(out, s_->failureFill, page.size());
+        return status;
     }
-    FakeDriveState* state_;
+    FakeDriveState* s_;
 };
 
 struct FakeService {
     bool smart = true;
-    std::optional<std::string> bsdName;
-    std::optional<std::int64_t> sizeBytes;
-    std::optional<std::string> model;
-    std::optional<std::string> firmware;
+    std::optional<std::string> bsdName{};
+    std::optional<std::int64_t> sizeBytes{};
+    std::optional<std::string> model{}, firmware{};
     FakeDriveState* drive = nullptr; // required when smart is true
 };
 
@@ -104,16 +84,9 @@ class FakeRegistry final : public platform::DeviceRegistry {
     std::vector<std::string> LeftOutDisks() const override { return leftOut; }
     std::vector<platform::BlockStorageService> BlockStorageServices() override {
         std::vector<platform::BlockStorageService> out;
-        for (const FakeService& s : services) {
-            platform::BlockStorageService svc;
-            if (s.smart)
-                svc.smartInterface = std::make_unique<FakeSmart>(s.drive);
-            svc.bsdName = s.bsdName;
-            svc.sizeBytes = s.sizeBytes;
-            svc.deviceModel = s.model;
-            svc.deviceRevision = s.firmware;
-            out.push_back(std::move(svc));
-        }
+        for (const FakeService& s : services)
+            out.push_back({s.smart ? std::make_unique<FakeSmart>(s.drive) : nullptr, s.bsdName,
+                           s.sizeBytes, s.model, s.firmware});
         return out;
     }
 };

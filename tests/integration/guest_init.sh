@@ -1,10 +1,9 @@
 #!/bin/busybox sh
 # The emulated machine's init: storage modules, then each probe run, then
-# power off. Every line meant for the host starts with "ZT "; the host
-# compares them, one section per probe run ("ZT run NAME" starts one).
+# power off. Every line meant for the host starts with "ZT "; "ZT run NAME"
+# starts the section of one probe run.
 /bin/busybox --install -s /bin
 export PATH=/bin
-
 mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
@@ -15,11 +14,8 @@ echo "ZT kernel $(uname -r)"
 # CPU features the emulated one lacks) without the boot being wrong.
 insert() {
     while read -r kind m; do
-        if [ "$kind" = soft ]; then
-            insmod "/lib/modules/$m" 2>/dev/null
-        else
-            insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"
-        fi
+        if [ "$kind" = soft ]; then insmod "/lib/modules/$m" 2>/dev/null
+        else insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"; fi
     done <"$1"
 }
 
@@ -29,56 +25,40 @@ wait_for() {
         n=0
         while [ ! -e "/sys/block/$name" ] || [ ! -e "/dev/$name" ]; do
             n=$((n + 1))
-            if [ $n -gt 300 ]; then
-                echo "ZT missing-disk $name"
-                break
-            fi
+            [ $n -gt 300 ] && echo "ZT missing-disk $name" && break
             sleep 0.1
         done
     done
 }
 
-# The disk driver probes disks in parallel, so two disks found together may
-# get their names in either order. Each AHCI disk sits on a controller of its
-# own, and the controllers are bound one at a time with automatic binding off:
-# the first disk is always sda, the second sdb, and the disk on virtio-scsi
-# sdc.
+# Disks found together may get their names in either order, so each AHCI
+# disk has a controller of its own, bound one at a time with automatic binding
+# off: the first disk is always sda, the second sdb, the virtio-scsi one sdc.
 echo 0 >/sys/bus/pci/drivers_autoprobe
 insert /ata.modules
-bind_ahci() {
-    echo "$1" >/sys/bus/pci/drivers/ahci/bind || echo "ZT bind-failed $1"
-}
-bind_ahci 0000:00:04.0
-wait_for sda
-bind_ahci 0000:00:05.0
-wait_for sdb
+for pci in 0000:00:04.0/sda 0000:00:05.0/sdb; do
+    echo "${pci%/*}" >/sys/bus/pci/drivers/ahci/bind || echo "ZT bind-failed ${pci%/*}"
+    wait_for "${pci#*/}"
+done
 echo 1 >/sys/bus/pci/drivers_autoprobe
 insert /virtio.modules
 wait_for vda sdc
 
-# The probe as root, with every privilege the pass-through needs. It removes
-# sdb on the way, so a later run sees one AHCI disk.
-probe_root() {
-    echo "ZT run root"
-    ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe
+# Runs the probe as one section: "root" reads directly and removes sdb on the
+# way; "user" is an ordinary user through the drive helper, placed in
+# /libexec as the install step places it; "nohelper" the same user once the
+# helper is gone, who must get an explanation instead. Root runs last.
+probe() {
+    echo "ZT run $1"
+    ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe $2
     echo "ZT exit status=$?"
 }
-
-# The probe as an ordinary user, first through the drive helper, placed in
-# /libexec beside the probe's /bin as the install step places it, then with
-# the helper gone, when it must explain instead of reading. Both come before
-# the root run, which removes a disk.
 if [ -e /libexec/zentrova-ata ]; then
     /bin/smart_probe grant /libexec/zentrova-ata
-    echo "ZT run user"
-    ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe user
-    echo "ZT exit status=$?"
+    probe user user
     rm -f /libexec/zentrova-ata
-    echo "ZT run nohelper"
-    ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe user
-    echo "ZT exit status=$?"
+    probe nohelper user
 fi
-
-probe_root
+probe root
 sync
 poweroff -f
