@@ -61,20 +61,20 @@ class Shell : public ::testing::Test {
                                          &states[i]});
         }
     }
-    StartupEnvironment Environment() {
+    // Starts the monitor on the fake drives, `change` adjusting its world;
+    // a second start in one test begins from a clean slate too.
+    bool Start(const std::function<void(StartupEnvironment&)>& change = {}) {
+        TearDown();
         StartupEnvironment env;
         env.makeRegistry = [this] { return std::make_unique<FakeRegistry>(registry); };
         env.splashWait = [](int) {};
         env.currentDirectory = dir.path();
         env.openUrl = [this](const QUrl& url) { return opened.push_back(url.toString()), true; };
-        return env;
-    }
-    bool Start(StartupEnvironment env) {
-        TearDown(); // a second start in one test begins from a clean slate too
+        if (change)
+            change(env);
         controller = std::make_unique<AppController>(std::move(env));
         return controller->applicationWillFinishLaunching();
     }
-    bool Start() { return Start(Environment()); }
 
     QTableView* Drives() const { return controller->DriveTable(); }
     QTableView* Attrs() const { return controller->AttrTable(); }

@@ -9,16 +9,16 @@ static const QByteArray kEntry = smart::AttributeChangeEntry(kEvening, "HD-EXAMP
 TEST_F(Shell, StartupShowsTheTablesTheNotesAndTheWelcomeWindow) {
     AddDrives(5);
     std::vector<std::string> order;
-    StartupEnvironment env = Environment();
-    env.splashWait = [&](int seconds) {
-        order.push_back("splash " + std::to_string(seconds));
-        EXPECT_TRUE(controller->SplashWindow()->isVisible());
-    };
-    env.makeRegistry = [&, make = env.makeRegistry] {
-        order.push_back(QDir(dir.path()).exists("Zentrodat") ? "folder" : "detect");
-        return make();
-    };
-    ASSERT_TRUE(Start(env));
+    ASSERT_TRUE(Start([&](StartupEnvironment& env) {
+        env.splashWait = [&](int seconds) {
+            order.push_back("splash " + std::to_string(seconds));
+            EXPECT_TRUE(controller->SplashWindow()->isVisible());
+        };
+        env.makeRegistry = [&, make = env.makeRegistry] {
+            order.push_back(QDir(dir.path()).exists("Zentrodat") ? "folder" : "detect");
+            return make();
+        };
+    }));
     EXPECT_EQ(order, (std::vector<std::string>{"splash 5", "detect"}));
     EXPECT_TRUE(!controller->SplashWindow()->isVisible() && alerts.empty());
     ASSERT_EQ(Drives()->model()->rowCount(), 4);
@@ -82,9 +82,7 @@ TEST_F(Shell, LargeLogShowsItsFirstAndLastLinesAndWhatIsAppended) {
     AddDrives(1);
     ASSERT_TRUE(QDir(dir.path()).mkdir("Zentrodat") &&
                 Append(LogPath(0), kHeader + kEntry.repeated(24000))); // 4 MB, scanned by 1 MB
-    StartupEnvironment env = Environment();
-    env.logScanSliceBytes = 1 << 20;
-    ASSERT_TRUE(Start(env));
+    ASSERT_TRUE(Start([](StartupEnvironment& env) { env.logScanSliceBytes = 1 << 20; }));
     smart::LogLineIndex& lines = controller->LogLines();
     EXPECT_EQ(lines.Line(0), Shown(kHeader).section('\n', 0, 0));
     EXPECT_TRUE(lines.Scanning());
@@ -116,9 +114,8 @@ TEST_F(Shell, WelcomeWindowPromosAboutAndHelp) {
     controller->OnAppHelp();
     EXPECT_EQ(controller->HelpBrowser()->documentTitle(), "Zentrova Help");
 
-    StartupEnvironment env = Environment(); // left alone, the timer leads on
-    env.adTimerMilliseconds = 0;
-    ASSERT_TRUE(Start(env));
+    // Left alone, the timer leads on.
+    ASSERT_TRUE(Start([](StartupEnvironment& env) { env.adTimerMilliseconds = 0; }));
     QCoreApplication::processEvents();
     EXPECT_TRUE(controller->MainWindow()->isVisible() && controller->AdTimer() == nullptr);
     ASSERT_TRUE(Start()); // closed from outside, the welcome window asks to end
@@ -130,9 +127,9 @@ TEST_F(Shell, WelcomeWindowPromosAboutAndHelp) {
 // uninstaller closes (the splash, a start-up panel, a panel over the window).
 TEST_F(Shell, EndsWhenAskedWhenTheDataFolderFailsAndWhenClosedFromOutside) {
     AddDrives(2);
-    StartupEnvironment env = Environment();
-    env.splashWait = [this](int) { controller->SplashWindow()->close(); };
-    EXPECT_FALSE(Start(env));
+    EXPECT_FALSE(Start([this](StartupEnvironment& env) {
+        env.splashWait = [this](int) { controller->SplashWindow()->close(); };
+    }));
     EXPECT_FALSE(QDir(dir.path() + "/Zentrodat").exists());
     ASSERT_TRUE(Start());
     controller->OnClickContinueImg();
@@ -148,10 +145,10 @@ TEST_F(Shell, EndsWhenAskedWhenTheDataFolderFailsAndWhenClosedFromOutside) {
     EXPECT_EQ(device::dev.gpHeadDevInfo, nullptr);
     EXPECT_EQ(Cell(Drives(), 0, 0), ""); // a late repaint finds nothing, safely
 
-    env = Environment();
-    env.currentDirectory = dir.path() + "/gone";
+    // A current directory that does not exist: no data folder can be made there.
+    const auto gone = [this](StartupEnvironment& env) { env.currentDirectory = dir.path() + "/x"; };
     alerts.clear();
-    EXPECT_FALSE(Start(env));
+    EXPECT_FALSE(Start(gone));
     ASSERT_EQ(alerts.size(), 1u);
     EXPECT_EQ(alerts[0].message + alerts[0].defaultButton,
               "Unable to create S.M.A.R.T. log file.\nQuiting the application.OK");
