@@ -10,9 +10,8 @@
 set -euo pipefail
 mode=${1#install_} src=$2 build=$3 tests=$4
 tools=(desktop-file-validate) && [ "$mode" = destdir ] || tools=(Xvfb openbox xprop xterm)
-for tool in "${tools[@]}"; do
-    command -v "$tool" >/dev/null || { echo "SKIPPED: $tool is missing (scripts/deps.sh installs it)"; exit 77; }
-done
+missing=$(for tool in "${tools[@]}"; do command -v "$tool" >/dev/null || echo "$tool"; done)
+[ -z "$missing" ] || { echo "SKIPPED:" $missing "missing (scripts/deps.sh installs it)"; exit 77; }
 tmp=$(mktemp -d) root=$tmp/root pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
