@@ -1,25 +1,27 @@
-// The metrics file: its content for the demo drives and for reads that fail,
-// label escaping, atomic replacement and a folder that cannot be written.
-#include "demo_metrics.h"
-#include "smart/smart_fixture.h"
-
-#include <QDir>
-#include <QSet>
+// The metrics file: its content for the demo drives and for failed reads,
+// label escaping, atomic replacement, an unwritable folder. With
+// ZENTROVA_METRICS_SAMPLE naming a folder, the demo run's file is also
+// written there for the Prometheus tools.
+#include "fakes/fake_registry.h"
+#include "fakes/log_files.h"
+#include "metrics/metrics.h"
+#include "platform/sim/simulated_registry.h"
+#include "platform/ui/alert_panel.h"
 #include "settings/login_item.h"
 
 #include <QSettings>
+#include <QTemporaryDir>
 
-#include <atomic>
-#include <cstring>
+#include <gtest/gtest.h>
+
 #include <thread>
 
 using namespace zentrova;
 using namespace zentrova::testing;
 
-namespace {
-
-// One line per case: '+' the line is in the file, '-' it is not. A, B, C
-// stand for the demo drives' labels, @T for the time of the polls.
+// '+' the line is in the file, '-' it is not. A, B, C stand for the demo
+// drives' labels, sda's model holding every character the format escapes;
+// @T for the time of the reads.
 const char* const kAfterDetection = R"(
 +zentrova_drive_listed{B} 1
 +zentrova_drive_smart_status_ok{C} 1
@@ -27,7 +29,7 @@ const char* const kAfterDetection = R"(
 +zentrova_drive_failed_reads_total{A} 0
 -zentrova_drive_last_poll_timestamp_seconds{A} @T
 -zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 100)";
-const char* const kAfterPolls = R"(
+const char* const kAfterReads = R"(
 +zentrova_drive_smart_status_ok{A} 1
 +zentrova_drive_smart_status_ok{C} 0
 +zentrova_drive_temperature_celsius{C} 55
@@ -40,111 +42,91 @@ const char* const kAfterPolls = R"(
 +zentrova_attribute_threshold{C,id="05",name="Reallocated Sector Count"} 36
 +zentrova_attribute_raw_value{C,id="05",name="Reallocated Sector Count"} 330)";
 
-void ExpectLines(const QByteArray& text, const char* cases) {
+const char* const kLabels[] = {
+    R"({device="/dev/sda",model="QUOTE\" BACK\\SLASH\nLINE",firmware="ZD1.04")",
+    R"({device="/dev/sdb",model="SAMSUNG SV1204H",firmware="RK100-1")",
+    R"({device="/dev/sdc",model="ZENTROVA DEMO HD 80G",firmware="ZD0.97")"};
+
+void ExpectLines(const char* cases) {
+    const QByteArray text = '\n' + metrics::RenderMetrics();
     for (QByteArray line : QByteArray(cases).split('\n')) {
-        if (line.isEmpty())
-            continue;
-        const bool present = line[0] == '+';
-        line =
-            line.mid(1)
-                .replace("{A",
-                         R"({device="/dev/sda",model="ZENTROVA DEMO HD 250G",firmware="ZD1.04")")
-                .replace("{B", R"({device="/dev/sdb",model="SAMSUNG SV1204H",firmware="RK100-1")")
-                .replace("{C",
-                         R"({device="/dev/sdc",model="ZENTROVA DEMO HD 80G",firmware="ZD0.97")")
-                .replace("@T", QByteArray::number(kEvening.toSecsSinceEpoch()));
-        EXPECT_EQ(('\n' + text).contains('\n' + line + '\n'), present) << line.constData();
+        const bool present = line.startsWith('+');
+        line = line.mid(1).replace("@T", QByteArray::number(kEvening.toSecsSinceEpoch()));
+        for (char drive : {'A', 'B', 'C'})
+            line.replace(QByteArray("{") + drive, kLabels[drive - 'A']);
+        EXPECT_EQ(text.contains('\n' + line + '\n'), present) << line.constData();
     }
 }
 
-// One "# HELP" and one "# TYPE" for each of the ten metrics, and a metric's
-// samples right after them, as the exposition format wants.
-void ExpectWellFormed(const QByteArray& text) {
-    QSet<QByteArray> typed;
-    QByteArray family;
-    for (const QByteArray& line : text.split('\n')) {
-        if (line.startsWith("# TYPE ")) {
-            family = line.split(' ').value(2);
-            EXPECT_FALSE(typed.contains(family)) << family.constData();
-            typed.insert(family);
-        } else if (!line.isEmpty() && !line.startsWith("# HELP ")) {
-            EXPECT_TRUE(line.startsWith(family + '{')) << line.constData();
-        }
-    }
-    EXPECT_EQ(text.count("# HELP "), 10);
-    EXPECT_EQ(typed.size(), 10);
-}
-
-class MetricsFile : public SmartTest {
+class MetricsFile : public ::testing::Test {
   protected:
     void SetUp() override {
-        SmartTest::SetUp();
+        ASSERT_TRUE(dir.isValid());
         metrics::ResetMetricsGlobalsForTest();
+        platform::SetClockHandler([this] { return now; });
     }
-    MetricsHost mhost;
+    // The demo drives detected, sda given an odd model; if asked, sda and sdb
+    // read once and sdc, which wears out, seven times, each read handed to
+    // the metrics as the monitor does.
+    void DemoRun(bool read) {
+        device::ResetDeviceGlobalsForTest();
+        platform::SimulatedRegistry registry(ZENTROVA_DEMO_DRIVES);
+        device::SMARTDeviceDetection(registry);
+        metrics::MetricsDrivesDetected();
+        std::strcpy(device::dev.gpHeadDevInfo->szModelNum, "QUOTE\" BACK\\SLASH\nLINE");
+        auto drives = platform::SimulatedRegistry(ZENTROVA_DEMO_DRIVES).BlockStorageServices();
+        Page data, thresholds;
+        for (int drive : read ? std::vector{0, 1, 2, 2, 2, 2, 2, 2, 2} : std::vector<int>()) {
+            drives[drive].smartInterface->SMARTReadData(data.data());
+            drives[drive].smartInterface->SMARTReadDataThresholds(thresholds.data());
+            metrics::MetricsRecordRead(drive, data.data(), thresholds.data());
+        }
+    }
+    QTemporaryDir dir;
+    QDateTime now = kEvening;
 };
 
-} // namespace
-
-TEST_F(MetricsFile, DemoDrivesAfterDetectionAndAfterPolls) {
-    DetectDemoDrives();
-    ExpectLines(metrics::RenderMetrics(), kAfterDetection);
-    for (const auto& [drive, reads] : {std::pair{0, 1}, {1, 1}, {2, 7}})
-        PollDrive(mhost, drive, reads);
-    const QByteArray text = metrics::RenderMetrics();
-    ExpectLines(text, kAfterPolls);
-    ExpectWellFormed(text);
+TEST_F(MetricsFile, DemoDrivesAfterDetectionAndAfterReads) {
+    DemoRun(false);
+    ExpectLines(kAfterDetection);
+    DemoRun(true);
+    ExpectLines(kAfterReads);
+    const char* sample = std::getenv("ZENTROVA_METRICS_SAMPLE");
+    EXPECT_TRUE(sample == nullptr || metrics::WriteMetricsFile(sample, nullptr));
 }
 
-TEST_F(MetricsFile, FailedReadsCountAndKeepTheLastGoodReadingEscaped) {
-    Detect({"X"});
-    std::memcpy(device::dev.gpHeadDevInfo->szModelNum, kOddModel, sizeof kOddModel);
-    // The first temperature attribute gives the temperature. A repeated
-    // identifier would be a repeated series: the first one counts.
-    SetReading(0,
-               {{194, 100, 100, 40}, {231, 100, 100, 60}, {5, 90, 90, 0, 36}, {5, 10, 10, 0, 36}});
-    PollDrive(mhost, 0, 1);
-    const QByteArray good = QByteArray::number(now.toSecsSinceEpoch());
+// The first temperature attribute counts, and of a repeated identifier (a
+// repeated series) the first entry; failed reads keep the last good reading.
+TEST_F(MetricsFile, FailedReadsCountAndKeepTheLastGoodReading) {
+    DemoRun(false);
+    const std::vector<EntrySpec> entries = {
+        {194, 100, 100, 40}, {231, 100, 100, 60}, {5, 90, 90, 0, 36}, {5, 10, 10, 0, 36}};
+    metrics::MetricsRecordRead(0, DataPage(entries).data(), ThresholdsPage(entries).data());
     now = now.addSecs(3600);
-    drives[0].readDataStatus = 5;
-    PollDrive(mhost, 0, 2);
-
-    const QByteArray text = metrics::RenderMetrics();
-    const QByteArray drive =
-        R"({device="/dev/sda",model="QUOTE\" BACK\\SLASH\nLINE",firmware="FW01"} )";
-    for (const QByteArray& line : {"zentrova_drive_failed_reads_total" + drive + "2",
-                                   "zentrova_drive_last_poll_timestamp_seconds" + drive + good,
-                                   "zentrova_drive_temperature_celsius" + drive + "40",
-                                   "zentrova_drive_smart_status_ok" + drive + "1"})
-        EXPECT_TRUE(text.contains(line + '\n')) << line.constData() << "\nin\n" << text.constData();
-    EXPECT_EQ(text.count("zentrova_attribute_value{"), 3);
+    metrics::MetricsRecordRead(0, nullptr, nullptr);
+    metrics::MetricsRecordRead(0, nullptr, nullptr);
+    ExpectLines(R"(
++zentrova_drive_failed_reads_total{A} 2
++zentrova_drive_last_poll_timestamp_seconds{A} @T
++zentrova_drive_temperature_celsius{A} 40
++zentrova_drive_smart_status_ok{A} 1
++zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 90
+-zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 10)");
 }
 
 TEST_F(MetricsFile, ReaderNeverSeesAPartialFile) {
-    // Four drives of 30 attributes make a file of some 70 kB.
-    Detect({"A", "B", "C", "D"});
-    std::vector<EntrySpec> full;
-    for (int id = 1; id <= 30; ++id)
-        full.push_back({static_cast<std::uint8_t>(id), 100, 100, 7, 10});
-    for (int d = 0; d < 4; ++d) {
-        SetReading(d, full);
-        PollDrive(mhost, d, 1);
-    }
-    // Two versions of the file, of different lengths, written in turn.
-    QByteArray versions[2];
-    for (int v : {1, 0}) {
-        metrics::metrics.gnFailedReads[0] = v * 123456789u;
-        versions[v] = metrics::RenderMetrics();
-    }
+    DemoRun(true);
+    QByteArray versions[2]; // of different lengths, written in turn
+    for (int v : {1, 0})
+        versions[v] =
+            (metrics::metrics.gnFailedReads[0] = v * 123456789u, metrics::RenderMetrics());
     const QString path = dir.path() + "/zentrova.prom";
     ASSERT_TRUE(metrics::WriteMetricsFile(dir.path(), nullptr));
     std::atomic<bool> done{false};
     std::atomic<int> reads{0}, torn{0};
     std::thread reader([&] {
-        for (; !done; ++reads) {
-            const QByteArray got = ReadAll(path);
-            torn += got != versions[0] && got != versions[1];
-        }
+        for (QByteArray got; !done; ++reads)
+            torn += (got = ReadAll(path)) != versions[0] && got != versions[1];
     });
     for (int i = 1; i <= 200; ++i) {
         metrics::metrics.gnFailedReads[0] = (i % 2) * 123456789u;
@@ -161,7 +143,6 @@ TEST_F(MetricsFile, UnwritableFolderIsToldOnceAndTriedAgain) {
     EXPECT_TRUE(metrics::MetricsDirectory().isEmpty()) << "off unless asked for";
     const QString folder = dir.path() + "/later";
     settings::UserDefaults()->setValue("MetricsDirectory", folder);
-
     ::testing::internal::CaptureStderr();
     metrics::UpdateMetricsFile();
     metrics::UpdateMetricsFile();

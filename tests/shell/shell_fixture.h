@@ -1,98 +1,116 @@
-// What the widget tests of the monitor share: every global back to its start
-// value, alert panels, beeps and the clock scripted, and a scratch directory
-// as the current directory.
+// What the window tests share: every global reset, panels, beeps, the clock
+// and the polling timers scripted, fake drives, a scratch current directory.
+// Each test binary includes it from its one source file, main() and all.
 #pragma once
 
 #include "AppController.h"
-#include "device/device.h"
+#include "fakes/fake_registry.h"
 #include "fakes/log_files.h"
 #include "fakes/manual_timers.h"
 #include "metrics/metrics.h"
+#include "platform/ui/alert_panel.h"
+#include "settings/login_item.h"
 #include "settings/settings_state.h"
 #include "settings/store.h"
-#include "smart/smart_state.h"
+#include "shell/log_page_view.h"
+#include "shell/string_table.h"
+#include "smart/event_log.h"
 
-#include "platform/ui/alert_panel.h"
-
-#include <QAbstractItemModel>
-#include <QDateTime>
-#include <QFile>
-#include <QSettings>
-#include <QTableView>
-#include <QTemporaryDir>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <memory>
-#include <vector>
+using namespace zentrova;
+using namespace zentrova::testing;
 
-namespace zentrova::testing {
-
-// What the log page shows of these log bytes: lines, without their CRs.
-inline QString Shown(const QByteArray& logBytes) {
-    return QString::fromUtf8(logBytes).remove('\r');
+inline void PrintTo(const QString& text, std::ostream* out) {
+    *out << text.toStdString();
 }
 
-class ShellFixture : public ::testing::Test {
+class Shell : public ::testing::Test {
   protected:
     void SetUp() override {
-        ResetAll();
-        ASSERT_TRUE(dir.isValid());
-        // User defaults, the log-in list and autostart go to the scratch folder.
-        ASSERT_TRUE(config.isValid());
+        ASSERT_TRUE(dir.isValid() && config.isValid());
+        registry.leftOut = {"vda: not an ATA drive."};
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         settings::SetTimerBackend(&clock);
         platform::SetAlertHandler([this](const platform::AlertRequest& request) {
             alerts.push_back(request);
-            if (duringAlert)
-                duringAlert(request);
-            return answer;
+            return duringAlert ? (duringAlert(request), answer) : answer;
         });
         platform::SetBeepHandler([this] { ++beeps; });
         platform::SetClockHandler([] { return kEvening; });
     }
     void TearDown() override {
         controller.reset();
-        ResetAll();
-        platform::SetAlertHandler({});
-        platform::SetBeepHandler({});
-        platform::SetClockHandler({});
-        settings::SetTimerBackend(nullptr);
-        qunsetenv("XDG_CONFIG_HOME");
-    }
-    static void ResetAll() {
         device::ResetDeviceGlobalsForTest();
         smart::ResetSmartGlobalsForTest();
         settings::ResetSettingsForTest();
         metrics::ResetMetricsGlobalsForTest();
     }
-
-    // The outside world of one start-up.
-    virtual StartupEnvironment Environment() = 0;
-
-    bool Start() {
-        controller = std::make_unique<AppController>(Environment());
+    // Drive i: "/dev/sd<a+i>", (2i+1) GiB, 40+i degrees but drive 1 has no
+    // temperature, and drive 2's SMART enable fails.
+    void AddDrives(int count) {
+        registry.services.clear();
+        for (int i = 0; i < count; ++i) {
+            states[i].data =
+                DataPage({{std::uint8_t(i == 1 ? 5 : 194), 100, 100, std::uint8_t(40 + i)}});
+            states[i].enableStatus = i == 2 ? 7 : 0;
+            registry.services.push_back({true, "sd" + std::string(1, char('a' + i)),
+                                         std::int64_t(2 * i + 1) << 30, "HD-EXAMPLE 80G", "FW01",
+                                         &states[i]});
+        }
+    }
+    // Starts the monitor on the fake drives, `change` adjusting its world;
+    // a second start in one test begins from a clean slate too.
+    bool Start(const std::function<void(StartupEnvironment&)>& change = {}) {
+        TearDown();
+        StartupEnvironment env;
+        env.makeRegistry = [this] { return std::make_unique<FakeRegistry>(registry); };
+        env.splashWait = [](int) {};
+        env.currentDirectory = dir.path();
+        env.openUrl = [this](const QUrl& url) { return opened.push_back(url.toString()), true; };
+        if (change)
+            change(env);
+        controller = std::make_unique<AppController>(std::move(env));
         return controller->applicationWillFinishLaunching();
     }
 
-    static QString Cell(QTableView* table, int row, int column) {
-        return table->model()->index(row, column).data().toString();
+    QTableView* Drives() const { return controller->DriveTable(); }
+    QTableView* Attrs() const { return controller->AttrTable(); }
+    QVariant Look(QTableView* t, int r, int c, int role = Qt::DisplayRole) const {
+        return t->model()->index(r, c).data(role);
     }
-    static QVariant Look(QTableView* table, int row, int column, int role) {
-        return table->model()->index(row, column).data(role);
+    QString Cell(QTableView* t, int r, int c) const { return Look(t, r, c).toString(); }
+    QColor Colour(QTableView* t, int r, int c) const {
+        return Look(t, r, c, Qt::ForegroundRole).value<QColor>();
+    }
+    QString DriveRow(int r) const {
+        return QStringList{Cell(Drives(), r, 0), Cell(Drives(), r, 1), Cell(Drives(), r, 2),
+                           Cell(Drives(), r, 3)}
+            .join('|');
     }
     QString LogPath(int i) const { return dir.path() + "/Zentrodat/SMARTLog" + QString::number(i); }
+    int Reads(int drive) const { return states[drive].readThresholdsCalls; }
+    template <typename T> T* Find(const char* name) const {
+        return controller->MainWindow()->findChild<T*>(name);
+    }
+    static QString Shown(const QByteArray& log) { return QString::fromUtf8(log).remove('\r'); }
 
-    QTemporaryDir dir;
-    QTemporaryDir config;
+    QTemporaryDir dir, config;
     ManualTimers clock;
+    FakeDriveState states[5];
+    FakeRegistry registry; // copied at each start, with one disk left out unless cleared
     std::vector<platform::AlertRequest> alerts;
-    int answer = platform::NSAlertDefaultReturn;
-    // Runs while the panel is up, before it is answered.
-    std::function<void(const platform::AlertRequest&)> duringAlert;
-    int beeps = 0;
+    int answer = platform::NSAlertDefaultReturn, beeps = 0;
+    std::function<void(const platform::AlertRequest&)> duringAlert; // while a panel is up
+    std::vector<QString> opened;
     std::unique_ptr<AppController> controller;
 };
 
-} // namespace zentrova::testing
+int main(int argc, char* argv[]) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}

@@ -1,99 +1,69 @@
-// The uninstall flow on an installation under a temporary root, with panels,
-// beeps, pauses and the process list scripted.
+// The uninstall flow on an installation under a scratch root, with panels,
+// beeps, pauses and the process list scripted. Run as "uninstaller_tests
+// --uninstall", it is the flow for the system tests: the installation under
+// ZENTROVA_TEST_ROOT, "Yes" to every panel, each printed, short pauses.
 #include "AppController.h"
 #include "fakes/fake_processes.h"
-#include "processes.h"
 
 #include "platform/install_layout.h"
 #include "platform/ui/alert_panel.h"
 
-#include <QApplication>
-#include <QDir>
-#include <QFile>
-#include <QProgressBar>
-#include <QTemporaryDir>
+#include <QtWidgets>
 
 #include <gtest/gtest.h>
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <cstdlib>
 #include <map>
 
 namespace layout = zentrova::platform;
 using zentrova::testing::FakeProcessLayer;
 constexpr auto Code = &zentrova::uninstaller::FourCharCode;
+// Each panel as "title|message|buttons".
+const QString kConfirm = "Uninistall Zentrova|Are you sure you want to uninstall Zentrova ?|YesNo";
+const QString kSuccess = "Uninstall Zentrova|Uninstall process completed successfully|Ok";
+const QString kNotInstalled =
+    "Uninstall Zentrova|Uninstall is not required since Zentrova is not installed|Ok";
 
-namespace {
-
-const char* const kNotInstalled = "Uninstall is not required since Zentrova is not installed";
-const char* const kConfirm = "Are you sure you want to uninstall Zentrova ?";
-const char* const kSuccess = "Uninstall process completed successfully";
-
-bool Exists(const std::string& path) {
-    struct stat info {};
-    return lstat(path.c_str(), &info) == 0;
+template <typename K> auto Lookup(std::map<K, std::string> table) {
+    return [table](const K& key) {
+        return table.count(key) ? std::optional(table.at(key)) : std::optional<std::string>();
+    };
 }
 
-void Touch(const std::string& path) {
-    QDir().mkpath(QFileInfo(QString::fromStdString(path)).path());
-    QFile file(QString::fromStdString(path));
-    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
-}
-
-class UninstallFixture : public ::testing::Test {
+class Uninstall : public ::testing::Test {
   protected:
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
-        root = dir.path().toStdString();
         layout::installLayout.rootPrefix = root;
-        layout::installLayout.homeOf = [](const std::string& name) -> std::optional<std::string> {
-            static const std::map<std::string, std::string> homes = {
-                {"root", "/root"}, {"staff", "/home/staff"}, {"grooted", "/home/grooted"}};
-            const auto found = homes.find(name);
-            return found == homes.end() ? std::nullopt : std::optional(found->second);
-        };
-        layout::installLayout.nameOf = [](unsigned uid) -> std::optional<std::string> {
-            static const std::map<unsigned, std::string> names = {
-                {0, "root"}, {1000, "staff"}, {1001, "grooted"}, {1002, "Root"}};
-            const auto found = names.find(uid);
-            return found == names.end() ? std::nullopt : std::optional(found->second);
-        };
+        layout::installLayout.homeOf = Lookup<std::string>(
+            {{"root", "/root"}, {"staff", "/home/staff"}, {"grooted", "/home/grooted"}});
+        layout::installLayout.nameOf =
+            Lookup<unsigned>({{0, "root"}, {1000, "staff"}, {1001, "grooted"}, {1002, "Root"}});
         unsetenv("PKEXEC_UID");
         setenv("SUDO_UID", "1000", 1);
         processes.processes = {{1, Code("ZNUI")}, {7, Code("ZNTR")}};
         zentrova::uninstaller::SetProcessLayer(&processes);
-        layout::SetAlertHandler([this](const layout::AlertRequest& request) {
-            panels.push_back(request);
+        layout::SetAlertHandler([this](const layout::AlertRequest& r) {
+            panels.push_back(r.title + '|' + r.message + '|' + r.defaultButton + r.alternateButton +
+                             r.otherButton);
             return answer;
         });
         layout::SetBeepHandler([this] { ++beeps; });
+        for (const std::string& path : layout::SystemIntegrationPaths())
+            Write(path);
+        for (const std::string& path :
+             {layout::ReceiptPath(), layout::MonitorProgramPath(),
+              home + "/Desktop/Zentrova/Zentrova.desktop", home + "/Zentrodat/SMARTLog0"})
+            Write(path);
     }
     void TearDown() override {
-        controller.reset();
         zentrova::uninstaller::SetProcessLayer(nullptr);
         layout::ResetInstallLayoutForTest();
-        layout::SetAlertHandler({});
-        layout::SetBeepHandler({});
-        unsetenv("SUDO_UID");
-    }
-
-    std::string Home() const { return root + "/home/staff"; }
-    void Install() {
-        Touch(layout::ReceiptPath());
-        Touch(layout::MonitorProgramPath());
-        for (const std::string& path : layout::SystemIntegrationPaths())
-            Touch(path);
-        Touch(Home() + "/Desktop/Zentrova/Zentrova.desktop");
-        Touch(Home() + "/Zentrodat/SMARTLog0");
     }
     void Run() {
         UninstallEnvironment environment;
         environment.wait = [this](int) {
             pausedAt.push_back(controller->ProgressIndicator()->value());
-            if (duringPause)
-                duringPause();
+            duringPause ? duringPause() : void();
         };
         environment.terminate = [this] { ++terminated; };
         controller = std::make_unique<AppController>(environment);
@@ -101,87 +71,44 @@ class UninstallFixture : public ::testing::Test {
                          [this](int value) { progress.push_back(value); });
         controller->applicationWillBecomeActive();
     }
-    std::vector<QString> Messages() const {
-        std::vector<QString> messages;
-        for (const auto& panel : panels)
-            messages.push_back(panel.message);
-        return messages;
+    static bool Exists(const std::string& path) {
+        return QFileInfo(path.c_str()).isSymLink() || QFileInfo::exists(path.c_str());
+    }
+    static void Write(const std::string& path, const QByteArray& bytes = {}) {
+        QDir().mkpath(QFileInfo(path.c_str()).path());
+        QFile file(path.c_str());
+        ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
 
     QTemporaryDir dir;
-    std::string root;
+    const std::string root = dir.path().toStdString(), home = root + "/home/staff";
     FakeProcessLayer processes;
-    std::vector<layout::AlertRequest> panels;
-    int answer = layout::NSAlertDefaultReturn;
-    int beeps = 0;
-    int terminated = 0;
-    std::vector<int> pausedAt;
-    std::vector<int> progress;
+    std::vector<QString> panels;
+    int answer = layout::NSAlertDefaultReturn, beeps = 0, terminated = 0;
+    std::vector<int> pausedAt, progress;
     std::function<void()> duringPause;
     std::unique_ptr<AppController> controller;
 };
 
-TEST_F(UninstallFixture, WithoutReceiptSaysNotInstalledAndRemovesNothing) {
-    Install();
-    ASSERT_EQ(unlink(layout::ReceiptPath().c_str()), 0);
-    Run();
-    ASSERT_EQ(panels.size(), 1u);
-    EXPECT_EQ(panels[0].title, "Uninstall Zentrova");
-    EXPECT_EQ(panels[0].message, kNotInstalled);
-    EXPECT_EQ(panels[0].defaultButton, "Ok");
-    EXPECT_TRUE(Exists(layout::BundlePath()));
-    EXPECT_TRUE(processes.quitSent.empty());
-    EXPECT_EQ(terminated, 1);
-}
-
-TEST_F(UninstallFixture, AnswerNoRemovesNothingAndQuitsNothing) {
-    Install();
+TEST_F(Uninstall, NoNotInstalledAndMissingItems) {
     answer = layout::NSAlertAlternateReturn;
-    Run();
-    ASSERT_EQ(panels.size(), 1u);
-    EXPECT_EQ(panels[0].title, "Uninistall Zentrova");
-    EXPECT_EQ(panels[0].message, kConfirm);
-    EXPECT_EQ(panels[0].defaultButton, "Yes");
-    EXPECT_EQ(panels[0].alternateButton, "No");
-    EXPECT_TRUE(Exists(layout::ReceiptPath()));
-    EXPECT_TRUE(Exists(Home() + "/Zentrodat/SMARTLog0"));
-    EXPECT_TRUE(processes.quitSent.empty());
-    EXPECT_EQ(terminated, 1);
-}
-
-TEST_F(UninstallFixture, AnswerYesQuitsOthersRemovesTheMappedItemsOnly) {
-    Install();
-    const std::vector<std::string> others = {
-        root + "/opt/other/bin/tool", root + "/usr/share/applications/other.desktop",
-        Home() + "/Desktop/notes.txt", root + "/var/lib/zentrova/keep"};
-    for (const std::string& path : others)
-        Touch(path);
-    Run();
-    EXPECT_EQ(Messages(), (std::vector<QString>{kConfirm, kSuccess}));
+    Run(); // "No": nothing removed, nothing asked to quit
+    EXPECT_TRUE(Exists(layout::BundlePath()) && processes.quitSent.empty());
+    answer = layout::NSAlertDefaultReturn;
+    ASSERT_TRUE(QDir((home + "/Zentrodat").c_str()).removeRecursively());
+    Run(); // a missing data folder is no failure
+    Run(); // the receipt is gone: not installed
+    EXPECT_EQ(panels, (std::vector<QString>{kConfirm, kConfirm, kSuccess, kNotInstalled}));
     EXPECT_EQ(processes.quitSent, std::vector<std::uint32_t>{7});
-    for (const std::string& gone :
-         {layout::ReceiptPath(), layout::BundlePath(), Home() + "/Desktop/Zentrova",
-          Home() + "/Zentrodat", layout::SystemIntegrationPaths()[0]})
-        EXPECT_FALSE(Exists(gone)) << gone;
-    for (const std::string& kept : others)
-        EXPECT_TRUE(Exists(kept)) << kept;
-    EXPECT_EQ(terminated, 1);
-    EXPECT_FALSE(controller->ProcessRunning());
+    Write(layout::ReceiptPath());
+    Run(); // the bundle is gone now; the later removals still run
+    EXPECT_TRUE(
+        panels.back().contains((layout::BundlePath() + ": No such file or directory").c_str()));
+    EXPECT_FALSE(Exists(layout::ReceiptPath()));
+    EXPECT_EQ(terminated, 4);
 }
 
-TEST_F(UninstallFixture, ProgressRunsOneToTwentySixThenToFiftyOneThenToHundredAndOne) {
-    Install();
-    Run();
-    std::vector<int> expected(101);
-    for (int i = 0; i < 101; ++i)
-        expected[i] = i + 1;
-    EXPECT_EQ(progress, expected);
-    EXPECT_EQ(pausedAt, (std::vector<int>{26, 51, 101}));
-    EXPECT_EQ(controller->ProgressIndicator()->value(), controller->ProgressIndicator()->maximum());
-}
-
-TEST_F(UninstallFixture, ClosingAndQuittingAreRefusedWithABeepWhileRunning) {
-    Install();
+TEST_F(Uninstall, YesQuitsTheOthersRemovesItsItemsAndRefusesToEndMeanwhile) {
     std::vector<bool> answers;
     duringPause = [&] {
         answers.push_back(controller->windowShouldClose());
@@ -190,59 +117,35 @@ TEST_F(UninstallFixture, ClosingAndQuittingAreRefusedWithABeepWhileRunning) {
         answers.push_back(controller->Window()->isVisible());
     };
     Run();
-    EXPECT_EQ(answers[0], false);
-    EXPECT_EQ(answers[1], false);
-    EXPECT_EQ(answers[2], true);
-    EXPECT_EQ(beeps, 3 * 3);
-    EXPECT_TRUE(controller->windowShouldClose());
-    EXPECT_TRUE(controller->applicationShouldTerminate());
+    EXPECT_EQ(panels, (std::vector<QString>{kConfirm, kSuccess}));
+    EXPECT_EQ(processes.quitSent, std::vector<std::uint32_t>{7});
+    for (const std::string& gone : {layout::ReceiptPath(), layout::BundlePath(),
+                                    home + "/Desktop/Zentrova", home + "/Zentrodat"})
+        EXPECT_FALSE(Exists(gone)) << gone;
+    EXPECT_EQ(terminated, 1);
+    EXPECT_TRUE(progress.size() == 101 && progress.front() == 1 && progress.back() == 101);
+    EXPECT_EQ(pausedAt, (std::vector<int>{26, 51, 101}));
+    EXPECT_EQ(controller->ProgressIndicator()->value(), controller->ProgressIndicator()->maximum());
+    EXPECT_EQ(answers, (std::vector<bool>{0, 0, 1, 0, 0, 1, 0, 0, 1}));
+    EXPECT_TRUE(controller->windowShouldClose() && controller->applicationShouldTerminate());
     EXPECT_EQ(beeps, 9);
 }
 
-TEST_F(UninstallFixture, MissingDataFolderIsNoFailure) {
-    Install();
-    ASSERT_TRUE(QDir(QString::fromStdString(Home() + "/Zentrodat")).removeRecursively());
+TEST_F(Uninstall, RemovalNeverFollowsALinkOutOfTheItem) {
+    Write(root + "/outside/precious");
+    ASSERT_TRUE(QDir((home + "/Zentrodat").c_str()).removeRecursively());
+    for (const std::string& link : {home + "/Desktop/Zentrova/link", home + "/Zentrodat"})
+        ASSERT_TRUE(QFile::link((root + "/outside").c_str(), link.c_str()));
     Run();
-    EXPECT_EQ(Messages(), (std::vector<QString>{kConfirm, kSuccess}));
-}
-
-TEST_F(UninstallFixture, FailedRemovalIsReportedInsteadOfSuccess) {
-    Install();
-    ASSERT_TRUE(QDir(QString::fromStdString(layout::BundlePath())).removeRecursively());
-    Run();
-    ASSERT_EQ(panels.size(), 2u);
-    EXPECT_EQ(panels[0].message, kConfirm);
-    EXPECT_TRUE(panels[1].message.contains(QString::fromStdString(layout::BundlePath()) +
-                                           ": No such file or directory"))
-        << panels[1].message.toStdString();
-    EXPECT_FALSE(Exists(layout::ReceiptPath())); // the later removals still ran
-}
-
-TEST_F(UninstallFixture, RemovalNeverFollowsALinkOutOfTheItem) {
-    Install();
-    Touch(root + "/outside/precious");
-    ASSERT_EQ(symlink((root + "/outside").c_str(), (Home() + "/Desktop/Zentrova/link").c_str()), 0);
-    ASSERT_TRUE(QDir(QString::fromStdString(Home() + "/Zentrodat")).removeRecursively());
-    ASSERT_EQ(symlink((root + "/outside").c_str(), (Home() + "/Zentrodat").c_str()), 0);
-    Run();
-    EXPECT_FALSE(Exists(Home() + "/Desktop/Zentrova"));
-    EXPECT_FALSE(Exists(Home() + "/Zentrodat"));
+    EXPECT_FALSE(Exists(home + "/Desktop/Zentrova") || Exists(home + "/Zentrodat"));
     EXPECT_TRUE(Exists(root + "/outside/precious"));
 }
 
-struct FolderCase {
-    const char* sudoUid;
-    const char* pkexecUid;
-    const char* folder; // under the root; empty: none
-};
-
-TEST_F(UninstallFixture, DesktopFolderOfTheInvokingUser) {
-    Touch(root + "/home/grooted/.config/user-dirs.dirs");
-    QFile dirs(QString::fromStdString(root + "/home/grooted/.config/user-dirs.dirs"));
-    ASSERT_TRUE(dirs.open(QIODevice::WriteOnly));
-    dirs.write("# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
-    dirs.close();
-    const FolderCase cases[] = {
+TEST_F(Uninstall, DesktopFolderOfTheInvokingUser) {
+    Write(root + "/home/grooted/.config/user-dirs.dirs",
+          "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    const char* cases[][3] = {
+        // SUDO_UID, PKEXEC_UID, the folder under the root (empty: none)
         {"0", nullptr, "/root/Desktop/Zentrova"},
         {"1002", nullptr, "/root/Desktop/Zentrova"}, // "Root"
         {"1001", nullptr, "/home/grooted/Schreibtisch/Zentrova"},
@@ -250,44 +153,49 @@ TEST_F(UninstallFixture, DesktopFolderOfTheInvokingUser) {
         {"0", "1000", "/home/staff/Desktop/Zentrova"}, // pkexec names the asking user
         {"4242", nullptr, ""},
     };
-    for (const FolderCase& c : cases) {
-        setenv("SUDO_UID", c.sudoUid, 1);
-        if (c.pkexecUid != nullptr)
-            setenv("PKEXEC_UID", c.pkexecUid, 1);
-        else
-            unsetenv("PKEXEC_UID");
+    for (const auto& c : cases) {
+        setenv("SUDO_UID", c[0], 1);
+        c[1] ? setenv("PKEXEC_UID", c[1], 1) : unsetenv("PKEXEC_UID");
         const std::optional<std::string> user = layout::InvokingUserName();
-        const std::optional<std::string> folder =
-            user ? layout::DesktopFolderFor(*user) : std::nullopt;
-        EXPECT_EQ(folder.value_or(root), root + c.folder) << c.sudoUid;
+        EXPECT_EQ((user ? layout::DesktopFolderFor(*user) : std::nullopt).value_or(root),
+                  root + c[2])
+            << c[0];
     }
-    unsetenv("PKEXEC_UID");
 }
 
-TEST(KillBrevant, AsksEveryOtherApplicationButItselfTheFirstDesktopAndTheDock) {
-    FakeProcessLayer processes;
+TEST_F(Uninstall, KillBrevantAsksAllButItselfTheFirstDesktopAndTheDock) {
     processes.self = 3;
-    const auto finder = Code("MACS");
-    processes.processes = {{2, finder, Code("FNDR")}, {3, Code("ZNUI")},
-                           {4, Code("cads")},         {5, finder, Code("FNDR")},
-                           {6, Code("ZNTR")},         {8, Code("ZNTR"), Code("APPL"), true},
+    processes.processes = {{2, Code("MACS"), Code("FNDR")},
+                           {3, Code("ZNUI")},
+                           {4, Code("cads")},
+                           {5, Code("MACS"), Code("FNDR")},
+                           {6, Code("ZNTR")},
+                           {8, Code("ZNTR"), Code("APPL"), true},
                            {9, Code("????")}};
-    zentrova::uninstaller::SetProcessLayer(&processes);
     zentrova::uninstaller::KillBrevant(true);
     EXPECT_EQ(processes.quitSent, (std::vector<std::uint32_t>{5, 6, 9}));
-
-    processes.processes.clear();
-    processes.quitSent.clear();
-    zentrova::uninstaller::KillBrevant(true);
-    EXPECT_TRUE(processes.quitSent.empty());
-    zentrova::uninstaller::SetProcessLayer(nullptr);
 }
-
-} // namespace
 
 int main(int argc, char* argv[]) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
+    if (argc < 2 || std::strcmp(argv[1], "--uninstall") != 0) {
+        ::testing::InitGoogleTest(&argc, argv);
+        return RUN_ALL_TESTS();
+    }
+    const char* root = std::getenv("ZENTROVA_TEST_ROOT");
+    if (root == nullptr || *root != '/')
+        return std::fprintf(stderr, "ZENTROVA_TEST_ROOT must name a scratch folder\n"), 2;
+    layout::installLayout.rootPrefix = root;
+    layout::SetAlertHandler([](const layout::AlertRequest& request) {
+        std::printf("panel: %s\n", qPrintable(request.message));
+        return std::fflush(stdout), layout::NSAlertDefaultReturn;
+    });
+    layout::SetBeepHandler([] {});
+    UninstallEnvironment environment;
+    environment.pauseMilliseconds = 200;
+    AppController controller(environment);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QTimer::singleShot(0, &controller, &AppController::applicationWillBecomeActive);
+    return QApplication::exec();
 }

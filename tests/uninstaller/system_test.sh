@@ -1,0 +1,82 @@
+#!/usr/bin/env bash
+# The uninstaller on a real installation in a scratch root (made with DESTDIR).
+# destdir: the menu entries and the receipt are checked, and uninstalling
+#   removes every path of the receipt and nothing else.
+# quit_e2e: a monitor on simulated drives and three xterms run under a real window
+#   manager, one xterm typed as the desktop, one as a dock; after "Yes" the
+#   monitor and the ordinary xterm were asked to close and are gone, and so
+#   are the monitor's files; the desktop and the dock still run.
+# Usage: system_test.sh install_destdir|quit_e2e <source> <build> <uninstaller_tests>
+set -euo pipefail
+mode=${1#install_} src=$2 build=$3 tests=$4
+tools=(desktop-file-validate) && [ "$mode" = destdir ] || tools=(Xvfb openbox xprop xterm)
+missing=$(for tool in "${tools[@]}"; do command -v "$tool" >/dev/null || echo "$tool"; done)
+[ -z "$missing" ] || { echo "SKIPPED:" $missing "missing (scripts/deps.sh installs it)"; exit 77; }
+tmp=$(mktemp -d) root=$tmp/root pids=()
+trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$tmp"' EXIT
+fail() { echo "FAIL: $*"; exit 1; }
+uninstall() {
+    ZENTROVA_TEST_ROOT=$root "$tests" --uninstall >"$tmp/panels"
+    grep -qx "panel: Uninstall process completed successfully" "$tmp/panels" || fail "no success: $(cat "$tmp/panels")"
+}
+DESTDIR=$root ZENTROVA_SKIP_BUILD=1 BUILD_DIR=$build "$src/scripts/install.sh" >"$tmp/install.log"
+declare -A at
+while IFS='=' read -r key value; do at[$key]=${value#"$root"}; done < <("$build/share/desktop/zentrova_layout_paths" "$root")
+
+if [ "$mode" = destdir ]; then
+    tree() { (cd "$root" && find . -mindepth 1 | sed 's/^\.//' | sort); }
+    receipt=$root${at[receipt]}
+    grep -qx "Version: [0-9.]*" "$receipt" && grep -q "^Installed: " "$receipt" || fail "receipt without version or time"
+    desktop-file-validate "$root${at[menu_entry]}" "$root${at[desktop]}"/*.desktop || fail "invalid .desktop file"
+    sed -n 's/^Path: //p' "$receipt" >"$tmp/paths"
+    printf '%s\n' "${at[bundle]}/bin/zentrova" "${at[bundle]}/bin/zentrova-uninstall" "${at[menu_entry]}" "${at[icon]}" \
+        "${at[policy]}" | grep -vxFf "$tmp/paths" && fail "the receipt lacks these"
+    # Bystanders beside every installed place, and the monitor's data folder.
+    for p in opt/other/tool usr/share/applications/other.desktop usr/share/icons/hicolor/256x256/apps/other.png \
+             usr/share/polkit-1/actions/other.policy var/lib/zentrova/other "$(dirname "${at[desktop]}")/notes.txt" "${at[data]}/SMARTLog0"; do
+        mkdir -p "$(dirname "$root/$p")" && touch "$root/$p"
+    done
+    tree >"$tmp/before"
+    DISPLAY= uninstall
+    tree >"$tmp/after"
+    ! grep -xFf "$tmp/paths" "$tmp/after" || fail "left behind"
+    # What went is in the receipt, the receipt itself, the data folder or a folder of the bundle.
+    comm -23 "$tmp/before" "$tmp/after" | grep -vxFf "$tmp/paths" | grep -vx "${at[receipt]}\|${at[bundle]}\(/.*\)\?\|${at[data]}\(/.*\)\?" &&
+        fail "removed what was not installed"
+    [ -z "$(comm -13 "$tmp/before" "$tmp/after")" ] || fail "new files appeared"
+    echo "installed $(wc -l <"$tmp/paths") paths, all removed, bystanders kept"
+    exit 0
+fi
+
+within() { # seconds, condition...
+    for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done
+    return 1
+}
+windows() { # of process $1, as the window manager lists them
+    for w in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
+        xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -qw "$1" && echo "$w"
+    done
+}
+listed() { [ -n "$(windows "$1")" ]; }
+gone() { ! kill -0 "$1" 2>/dev/null; }
+start() { "$@" & pids+=($!); }
+start Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log"
+within 10 test -s "$tmp/display" || fail "Xvfb did not start"
+export DISPLAY=:$(cat "$tmp/display")
+start openbox >"$tmp/openbox.log" 2>&1
+within 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || fail "openbox did not start"
+# Started from the desktop, the monitor runs in the home folder.
+cd "$root$(dirname "${at[data]}")"
+QT_QPA_PLATFORM=xcb ZENTROVA_SIMULATED_DRIVES="$src/share/demo-drives.json" start "$root${at[bundle]}/bin/zentrova" >"$tmp/monitor.log" 2>&1
+monitor=$!
+for kind in term desktop dock; do start xterm -e sleep 600; declare "$kind=$!"; done
+within 30 test -e "$root${at[data]}/SMARTLog0" || fail "the monitor made no data folder: $(cat "$tmp/monitor.log")"
+for pid in "$monitor" "$term" "$desktop" "$dock"; do within 30 listed "$pid" || fail "process $pid ($(ps -o args= -p $pid)) has no managed window"; done
+for kind in desktop dock; do
+    xprop -id "$(windows "${!kind}")" -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "_NET_WM_WINDOW_TYPE_${kind^^}"
+done
+uninstall
+for pid in "$monitor" "$term"; do within 15 gone "$pid" || fail "process $pid is still running"; done
+gone "$desktop" || gone "$dock" && fail "the desktop or the dock was asked to close"
+for p in "${at[bundle]}" "${at[receipt]}" "${at[desktop]}" "${at[data]}"; do [ ! -e "$root$p" ] || fail "left behind: $p"; done
+echo "the monitor and the ordinary xterm closed; the desktop and the dock kept"
