@@ -53,27 +53,21 @@ TEST_F(LoginItem, AddsOnceAtTheEndRemovesOnlyEqualElementsAndMirrorsAutostart) {
     }
 }
 
-TEST_F(LoginItem, AutostartEntryStartsTheMonitorAtHomeAndLeavesOtherEntries) {
+TEST_F(LoginItem, ApplyKeepsTheUserDefaultTheListAndTheAutostartEntryInLine) {
+    EXPECT_FALSE(settings::CheckForStartUpFlagInList()); // absent reads as off
     settings::SetInstalledMonitorCommand([] { return QString("/opt/my monitor/zentrova"); });
     const QString neighbour = config.path() + "/autostart/other.desktop";
     ASSERT_TRUE(QDir().mkpath(config.path() + "/autostart") && Append(neighbour, "x"));
-    ASSERT_EQ(settings::UpdateStartUpDictionary(true), "");
-    const QByteArray entry = ReadAll(settings::AutostartEntryPath());
-    EXPECT_TRUE(entry.contains("\nExec=\"/opt/my monitor/zentrova\"\n"));
-    EXPECT_TRUE(entry.contains("\nPath=" + QDir::homePath().toUtf8() + "\n"));
-    ASSERT_EQ(settings::UpdateStartUpDictionary(false), "");
-    EXPECT_FALSE(QFile::exists(settings::AutostartEntryPath()));
-    EXPECT_EQ(ReadAll(neighbour), "x");
-    settings::SetInstalledMonitorCommand({});
-}
-
-TEST_F(LoginItem, ApplyKeepsTheUserDefaultAndTheListInLine) {
-    EXPECT_FALSE(settings::CheckForStartUpFlagInList()); // absent reads as off
     AddDrives(1);
     for (bool on : {true, false}) {
         settings::ApplySettings(*this, {true, "1", "0", true, "50", true, on});
         EXPECT_EQ(settings::SettingsForSelectedDrive(*this).startsUp, on);
         EXPECT_EQ(List(), on ? "A Z" : "A ");
+        const QByteArray entry = ReadAll(settings::AutostartEntryPath());
+        EXPECT_EQ(entry.contains("\nExec=\"/opt/my monitor/zentrova\"\n") &&
+                      entry.contains("\nPath=" + QDir::homePath().toUtf8() + "\n"),
+                  on);
     }
+    EXPECT_EQ(ReadAll(neighbour), "x");
     EXPECT_TRUE(ReadAll(config.path() + "/Zentrova/zentrova.conf").contains("RunAt_Startup=0"));
 }

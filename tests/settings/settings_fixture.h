@@ -40,7 +40,6 @@ class SettingsFixture : public ::testing::Test, public settings::SettingsHost {
     }
     void SetLogViewSelectable(bool selectable) override { logSelectable = selectable; }
     void SetUp() override {
-        ASSERT_TRUE(data.isValid() && config.isValid());
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
         settings::SetTimerBackend(&clock);
         platform::SetAlertHandler([this](const platform::AlertRequest& request) {
@@ -60,6 +59,7 @@ class SettingsFixture : public ::testing::Test, public settings::SettingsHost {
     // Everything back to its start, for the next case of a table.
     void Fresh() {
         settings::ResetSettingsForTest();
+        settings::SetInstalledMonitorCommand({});
         device::ResetDeviceGlobalsForTest();
         for (const QTemporaryDir* d : {&data, &config}) {
             QDir(d->path()).removeRecursively();

@@ -38,13 +38,9 @@ TEST_F(Evaluation, EmptySlotsAreNoRowsAndFailuresAreDatedAndBeeped) {
     Detect({"FUJITSU MHS2020AT"});
     Select(0);
     now = QDateTime(QDate(2007, 3, 14), QTime(10, 0));
-    EXPECT_EQ(Evaluate({{0, 200, 1},
-                        {9, 200, 180, 0, 10},
-                        {0, 0, 0, 0, 5},
-                        {5, 36, 30, 0, 36},
-                        {201, 0, 0},
-                        {229, 90, 80, 0, 91}}),
-              1);
+    // clang-format off
+    EXPECT_EQ(Evaluate({{0, 200, 1}, {9, 200, 180, 0, 10}, {0, 0, 0, 0, 5}, {5, 36, 30, 0, 36}, {201, 0, 0}, {229, 90, 80, 0, 91}}), 1);
+    // clang-format on
     EXPECT_EQ(smart::smart.gnTotAttr, 4);
     EXPECT_EQ(Row(host.columns, 0), "09|Power On Seconds||10|200|180|OK");
     EXPECT_EQ(Row(host.columns, 1), "05|Reallocated Sector Count|03/14/2007|36|36|30|Failed");
@@ -58,22 +54,23 @@ TEST_F(Evaluation, TemperatureLimitAndItsPanel) {
     Detect({"M1"});
     Select(0);
     settings::settings.gnCriticaltemp[0] = 50;
-    // clang-format off
-    const struct { std::vector<EntrySpec> page; int enable, firstTime, uncompared, failed, panels; } cases[] = {
-        {{{194, 100, 100, 50}}, 1, 0, 0, 0, 0},
-        {{{194, 100, 100, 51}}, 0, 0, 0, 1, 0}, // the panel needs the setting
-        {{{194, 100, 100, 51}}, 1, 1, 0, 1, 0}, // no panel during start-up's first reload
-        {{{194, 100, 100, 51}}, 1, 0, 1, 0, 0}, // a drive not yet compared checks none
-        {{{194, 100, 100, 51}}, 1, 0, 0, 1, 1},
+    const struct {
+        int degrees, enable, firstTime, uncompared, failed, panels;
+    } cases[] = {
+        {50, 1, 0, 0, 0, 0}, {51, 0, 0, 0, 1, 0}, // the panel needs the setting
+        {51, 1, 1, 0, 1, 0},                      // no panel during start-up's first reload
+        {51, 1, 0, 1, 0, 0},                      // a drive not yet compared checks none
+        {51, 1, 0, 0, 1, 1},
     };
-    // clang-format on
     for (const auto& c : cases) {
         settings::settings.gbCriticalTempEnable[0] = c.enable;
         host.firstTime = c.firstTime;
         smart::smart.gbFlag[0] = c.uncompared;
         alerts.clear();
-        Evaluate(c.page);
-        EXPECT_EQ(smart::smart.bTempFailed * 10 + int(alerts.size()), c.failed * 10 + c.panels);
+        Evaluate({{194, 100, 100, std::uint8_t(c.degrees)}});
+        EXPECT_EQ(std::pair(int(smart::smart.bTempFailed), int(alerts.size())),
+                  std::pair(c.failed, c.panels))
+            << c.degrees << c.enable << c.firstTime << c.uncompared;
     }
     // The last over-limit entry wins; a model with '%' is not a format; 220
     // is no temperature without option 1.

@@ -1,11 +1,5 @@
-#include "fakes/log_files.h"
-#include "smart/event_log.h"
 #include "smart/log_lines.h"
-
-#include <QDir>
-#include <QTemporaryDir>
-
-#include <gtest/gtest.h>
+#include "smart_fixture.h"
 
 #include <sys/stat.h>
 
@@ -14,9 +8,8 @@ using namespace zentrova::testing;
 
 const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
 
-class LogFolder : public ::testing::Test {
+class LogFolder : public SmartTest {
   protected:
-    QTemporaryDir dir;
     QString path = LogFilePath(dir.path(), 0);
     LogLineIndex index;
     std::int64_t pos = 0;
@@ -80,9 +73,9 @@ TEST_F(LogFolder, ReadsWhatWasAddedInLinesEndingAtLfAndKeepsSplitCharactersWhole
     }
     EXPECT_EQ(index.LineCount(), 6);
 
-    // Replaced by a shorter log: read from the start. Deleted: what was
+    // Cut to a shorter log: read from the start. Deleted: what was
     // indexed stays readable. A folder is no log.
-    ASSERT_TRUE(QFile::remove(path) && Append(path, "new\r\n"));
+    ASSERT_TRUE(QFile::resize(path, 0) && Append(path, "new\r\n"));
     EXPECT_TRUE(index.Refresh(path, &pos).restarted);
     ASSERT_TRUE(QFile::remove(path));
     EXPECT_FALSE(index.Refresh(path, &pos).ok);

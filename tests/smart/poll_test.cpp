@@ -82,7 +82,7 @@ TEST_F(Poll, AFailingDriveShowsItsOwnTemperatureOrNone) {
     device::dev.gpSelDevInfo->nTemperature = 38; // drive 1 had none at detection
     for (int d : {0, 1}) {
         Select(d);
-        SetReading(d, {{5, 1, 1, 0, 1}, {194, 100, 100, 40}});
+        SetReading(d, {{5, 1, 1, 0, 1}, {194, 100, 100, 40}, {231, 100, 100, 45}});
         PollOnce();
     }
     EXPECT_EQ(host.col3, (QStringList{"Failed", "Failed"}));

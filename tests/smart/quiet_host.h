@@ -5,11 +5,6 @@
 
 #include "smart/poll_cycle.h"
 
-#include <QStringList>
-#include <QVariantList>
-
-#include <cstdlib>
-
 namespace zentrova::testing {
 
 class QuietHost : public smart::PollHost {
