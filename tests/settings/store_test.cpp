@@ -81,7 +81,7 @@ TEST_F(Store, AnUnreadableFileIsKeptAsideAndTheDrivesStartAsOnAFirstRun) {
 TEST_F(Store, KillNineNeverLeavesATornFile) {
     for (int round = 0; round < 40; ++round) {
         FILE* out =
-            ::popen(qPrintable("exec " ZENTROVA_TORTURE_WRITER " '" + data.path() + "'"), "r");
+            ::popen(qPrintable("exec '" ZENTROVA_TORTURE_WRITER "' '" + data.path() + "'"), "r");
         char line[32];
         ASSERT_TRUE(out && std::fgets(line, sizeof line, out));
         const pid_t writer = std::atoi(line);
