@@ -10,9 +10,10 @@ class Store : public SettingsFixture {};
 TEST_F(Store, FirstRunWritesDefaultEntriesAndStartsHourlyTimers) {
     AddDrives(2);
     settings::ReadAndSavePreviousSettings(*this);
-    EXPECT_EQ(Entry("disk0") + Entry("disk1"), Default(0) + Default(1)); // no "StartUp"
+    EXPECT_EQ(std::pair(Entry("disk0"), Entry("disk1")), std::pair(Default(0), Default(1)));
     EXPECT_EQ(clock.Intervals(), (Seconds{3600, 3600}));
-    EXPECT_EQ(mirrors.gnCriticaltemp[1] + mirrors.gbCriticalTempEnable[1], 51);
+    EXPECT_EQ(std::pair(int(mirrors.gnCriticaltemp[1]), int(mirrors.gbCriticalTempEnable[1])),
+              std::pair(50, 1));
     // A real XML property list whose every value is a string.
     EXPECT_TRUE(ReadAll(FilePath()).contains("<key>Hour</key>\n\t\t<string>1</string>"));
 }
@@ -54,6 +55,7 @@ TEST_F(Store, AForeignEntryBecomesTheDefaultOnThePageAndStartUpGoesAtTheNextStar
     const settings::PageValues page = settings::SettingsForSelectedDrive(*this);
     EXPECT_TRUE(page.poll && page.criticalTemp && page.logEvent && page.hours == 1);
     EXPECT_EQ(Entry("disk0"), Default(0, "StartUp=True "));
+    EXPECT_EQ(mirrors.gbCriticalTempEnable[0], 1);
     EXPECT_EQ(clock.Intervals(), Seconds{7200}); // until Apply or the next start
     settings::ResetSettingsForTest();
     settings::ReadAndSavePreviousSettings(*this);
