@@ -5,9 +5,6 @@
 
 using namespace zentrova;
 using namespace zentrova::testing;
-using Seconds = std::vector<std::int64_t>;
-
-namespace {
 
 const QString kSaved = "Zentrova settings updated successfully.";
 
@@ -17,8 +14,7 @@ class Page : public SettingsFixture {
     void Started() {
         Fresh();
         AddDrives(1);
-        settings::ReadAndSavePreviousSettings(host);
-        Select(0);
+        settings::ReadAndSavePreviousSettings(*this);
         mirrors.gnCriticaltemp[0] = 47;
     }
 };
@@ -28,75 +24,63 @@ TEST_F(Page, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
                          "eneter non-zero value for atleast one, either hour(s) (or) minute(s).";
     const QString range = "The polling interval must be longer than zero and shorter than 68 "
                           "years. Please enter other hour(s) or minute(s).";
-    struct Case {
+    const QString login = "The settings were saved, but the start at log-in could not be changed";
+    const QString unsaved = "The settings could not be saved (";
+    const struct {
         settings::PageInput input;
-        QString entry; // from "DrvPoll" on; empty: the file is unchanged
+        std::string entry; // from "DrvPoll" on; empty: the file is unchanged
         Seconds timers;
         QString alert;
-        std::string mirrors; // critical temperature, its check, log check, log selectable
+        const char* mirrors; // critical temperature, its check, log check, log selectable
     } cases[] = {
         // clang-format off
         // Rejected before anything changes: the hourly timer keeps running.
         {{true, "abc", "", true, "30", true, false}, "", {3600}, zero, "47 1 0 -1"},
         {{true, "596524", "0", true, "30", true, false}, "", {3600}, range, "47 1 0 -1"},
-        {{true, "2", "90", true, "45", true, false},
-         "DrvPoll=True Temp=True LogEvent=True Hour=2 Min=90 Temperature=45", {12600}, kSaved, "45 1 1 1"},
-        {{false, "5", "5", false, "45", false, false},
-         "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50", {}, kSaved, "47 0 0 0"},
-        {{true, "0", "1", true, "abc", true, false},
-         "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=1 Temperature=0", {60}, kSaved, "0 1 1 1"},
+        {{true, "2", "90", true, "45", true, false}, "DrvPoll=True Temp=True LogEvent=True Hour=2 Min=90 Temperature=45", {12600}, kSaved, "45 1 1 1"},
+        {{false, "5", "5", false, "45", false, false}, "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50", {}, kSaved, "47 0 0 0"},
+        {{true, "0", "1", true, "abc", true, false}, "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=1 Temperature=0", {60}, kSaved, "0 1 1 1"},
+        {{true, "0", "30", true, "45", true, true}, "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=30 Temperature=45", {1800}, login, "45 1 1 1"},
+        {{true, "0", "30", true, "45", true, false}, "", {3600}, unsaved, "45 1 1 1"}, // the timer from the file as it is
         // clang-format on
     };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.entry.toStdString());
-        Started();
-        settings::ApplySettings(host, c.input);
-        const QString prefix = "DrvModel=MODEL-0 DrvFwrev=FW0 ";
-        EXPECT_EQ(Entry("disk0"),
-                  (c.entry.isEmpty() ? Default(0) : prefix + c.entry).toStdString());
-        EXPECT_EQ(clock.Intervals(), c.timers);
-        EXPECT_EQ(alerts, std::vector<QString>{c.alert});
-        EXPECT_EQ(std::to_string(mirrors.gnCriticaltemp[0]) + " " +
-                      std::to_string(mirrors.gbCriticalTempEnable[0]) + " " +
-                      std::to_string(mirrors.gbCheckLog[0]) + " " +
-                      std::to_string(host.logSelectable),
-                  c.mirrors);
-    }
-}
-
-TEST_F(Page, AFailedWriteSaysSoAndLeavesTheFileAsItWas) {
-    Started();
-    const QByteArray before = ReadAll(FilePath());
-    // A file size limit makes the write fail, whoever runs the test.
+    // A file size limit makes a write fail, whoever runs the test.
     std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
+    rlimit old{}, small{64, 0};
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
-    rlimit small = old;
-    small.rlim_cur = 64;
-    ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &small), 0);
-    settings::ApplySettings(host, {true, "0", "30", true, "45", true, false});
-    setrlimit(RLIMIT_FSIZE, &old);
-
-    EXPECT_EQ(ReadAll(FilePath()), before);
-    ASSERT_EQ(alerts.size(), 1u);
-    EXPECT_TRUE(alerts[0].startsWith("The settings could not be saved (")) << qPrintable(alerts[0]);
-    EXPECT_EQ(clock.Intervals(), Seconds{3600}); // from the file as it is
+    small.rlim_max = old.rlim_max;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.entry);
+        Started();
+        // A log-in list we cannot read is left alone.
+        ASSERT_TRUE(c.alert != login || Append(settings::LoginWindowPath(), "not a list"));
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, c.alert == unsaved ? &small : &old), 0);
+        settings::ApplySettings(*this, c.input);
+        setrlimit(RLIMIT_FSIZE, &old);
+        EXPECT_EQ(Entry("disk0"),
+                  c.entry.empty() ? Default(0) : "DrvModel=MODEL-0 DrvFwrev=FW0 " + c.entry);
+        EXPECT_EQ(clock.Intervals(), c.timers);
+        ASSERT_EQ(alerts.size(), 1u);
+        EXPECT_TRUE(alerts[0].startsWith(c.alert)) << qPrintable(alerts[0]);
+        EXPECT_EQ(QString::asprintf("%d %d %d %d", mirrors.gnCriticaltemp[0],
+                                    mirrors.gbCriticalTempEnable[0], mirrors.gbCheckLog[0],
+                                    logSelectable)
+                      .toStdString(),
+                  c.mirrors);
+        EXPECT_TRUE(c.alert != login || ReadAll(settings::LoginWindowPath()) == "not a list");
+    }
 }
 
 TEST_F(Page, ShowsTheStoredEntryTheDefaultsWithoutAFileAndNoCheckWithoutATemperature) {
     Started();
-    settings::ApplySettings(host, {false, "", "", true, "45", false, false});
-    settings::PageValues page = settings::SettingsForSelectedDrive(host);
+    settings::ApplySettings(*this, {false, "", "", true, "45", false, false});
+    settings::PageValues page = settings::SettingsForSelectedDrive(*this);
     EXPECT_TRUE(!page.poll && page.hours == 1 && page.minutes == 0 && page.temperature == 45);
-
     device::dev.gpSelDevInfo->nTemperature = 0;
-    EXPECT_FALSE(settings::SettingsForSelectedDrive(host).hasTemperature);
+    EXPECT_FALSE(settings::SettingsForSelectedDrive(*this).hasTemperature);
     EXPECT_EQ(mirrors.gbCriticalTempEnable[0], 0);
-
     ASSERT_TRUE(QFile::remove(FilePath()));
-    page = settings::SettingsForSelectedDrive(host);
+    page = settings::SettingsForSelectedDrive(*this);
     EXPECT_TRUE(page.poll && page.logEvent && page.temperature == 50 && !page.startsUp);
     EXPECT_FALSE(QFile::exists(FilePath()));
 }
-
-} // namespace

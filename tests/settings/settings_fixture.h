@@ -1,6 +1,5 @@
-// What the settings tests share: a drive list made by hand, scratch data and
-// configuration folders, timers on a hand-moved clock, scripted panels, and a
-// host that records what the window was asked to do.
+// What the settings tests share: drives made by hand, scratch data and
+// configuration folders, timers on a hand-moved clock and scripted panels.
 #pragma once
 
 #include "device/device.h"
@@ -11,24 +10,21 @@
 #include "settings/settings_page.h"
 #include "settings/settings_state.h"
 #include "settings/store.h"
-#include "settings/timers.h"
 
 #include <QDir>
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
 
-#include <functional>
-#include <string>
-#include <vector>
-
 namespace zentrova::testing {
 
 inline auto& mirrors = settings::settings;
+using Seconds = std::vector<std::int64_t>;
 
-class RecordingHost final : public settings::SettingsHost {
-  public:
-    QString DrvPath() const override { return path; }
+// The fixture is the window too, and records what it was asked to do.
+class SettingsFixture : public ::testing::Test, public settings::SettingsHost {
+  protected:
+    QString DrvPath() const override { return data.path(); }
     // As the selection handler: select, then poll when the timer marked it.
     void SelectDriveRow(int row) override {
         events.push_back("select " + std::to_string(row));
@@ -43,19 +39,8 @@ class RecordingHost final : public settings::SettingsHost {
             duringPoll();
     }
     void SetLogViewSelectable(bool selectable) override { logSelectable = selectable; }
-
-    QString path;
-    std::vector<std::string> events;
-    std::function<void()> duringPoll;
-    int logSelectable = -1;
-};
-
-class SettingsFixture : public ::testing::Test {
-  protected:
     void SetUp() override {
-        ASSERT_TRUE(data.isValid() && config.isValid());
         qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-        host.path = data.path();
         settings::SetTimerBackend(&clock);
         platform::SetAlertHandler([this](const platform::AlertRequest& request) {
             alerts.push_back(request.message);
@@ -74,39 +59,30 @@ class SettingsFixture : public ::testing::Test {
     // Everything back to its start, for the next case of a table.
     void Fresh() {
         settings::ResetSettingsForTest();
+        settings::SetInstalledMonitorCommand({});
         device::ResetDeviceGlobalsForTest();
-        QDir(data.path()).removeRecursively();
-        QDir(config.path()).removeRecursively();
-        QDir().mkpath(data.path());
-        QDir().mkpath(config.path());
-        alerts.clear();
-        host.events.clear();
-        host.logSelectable = -1;
-    }
-
-    // Drive i: model "MODEL-<i>", firmware "FW<i>", temperature 40.
-    void AddDrives(int count) {
-        device::xDEV_INFO** link = &device::dev.gpHeadDevInfo;
-        for (int i = 0; i < count; ++i, link = &(*link)->pNext) {
-            *link = new device::xDEV_INFO;
-            (*link)->nDevIndex = i;
-            qstrncpy((*link)->szModelNum, "MODEL-" + QByteArray::number(i), 41);
-            qstrncpy((*link)->szFirmwareRev, "FW" + QByteArray::number(i), 9);
-            (*link)->nTemperature = 40;
+        for (const QTemporaryDir* d : {&data, &config}) {
+            QDir(d->path()).removeRecursively();
+            QDir().mkpath(d->path());
         }
+        alerts.clear();
+        events.clear();
+        logSelectable = -1;
     }
-    void Select(int index) {
-        for (device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            device::dev.gpSelDevInfo = r->nDevIndex == index ? r : device::dev.gpSelDevInfo;
+    // Drive i: model "MODEL-<i>", firmware "FW<i>", temperature 40; drive 0 selected.
+    void AddDrives(int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            auto* r = new device::xDEV_INFO;
+            r->nDevIndex = i;
+            r->nTemperature = 40;
+            qstrncpy(r->szModelNum, "MODEL-" + QByteArray::number(i), 41);
+            qstrncpy(r->szFirmwareRev, "FW" + QByteArray::number(i), 9);
+            r->pNext = std::exchange(device::dev.gpHeadDevInfo, r);
+        }
+        device::dev.gpSelDevInfo = device::dev.gpHeadDevInfo;
     }
     QString FilePath() const { return settings::SettingsFilePath(data.path()); }
-    // Entries as "key=value" pairs joined by spaces, and back.
-    static settings::DriveEntry Parse(const QString& text) {
-        settings::DriveEntry entry;
-        for (const QString& pair : text.split(' ', Qt::SkipEmptyParts))
-            entry.Set(pair.section('=', 0, 0), pair.section('=', 1));
-        return entry;
-    }
+    // Entries as "key=value" pairs joined by spaces.
     std::string Entry(const QString& key) const {
         const auto dict = settings::ReadSettingsFile(data.path()).dict;
         const settings::DriveEntry* entry = dict ? dict->Find(key) : nullptr;
@@ -117,26 +93,28 @@ class SettingsFixture : public ::testing::Test {
             pairs << k + "=" + v;
         return pairs.join(' ').toStdString();
     }
-    void Stored(const std::vector<QString>& entries) const {
+    void Stored(const std::vector<std::string>& entries) const {
         settings::SettingsDict dict;
-        for (std::size_t i = 0; i < entries.size(); ++i)
-            dict.Put(settings::DiskKey(int(i)), Parse(entries[i]));
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            settings::DriveEntry entry;
+            for (const QString& pair : QString::fromStdString(entries[i]).split(' '))
+                entry.Set(pair.section('=', 0, 0), pair.section('=', 1));
+            dict.Put(settings::DiskKey(int(i)), entry);
+        }
         ASSERT_EQ(settings::WriteFileAtomically(FilePath(), settings::SerializeSettings(dict)), "");
     }
 
-    QTemporaryDir data;
-    QTemporaryDir config;
+    QTemporaryDir data, config;
     ManualTimers clock;
-    RecordingHost host;
     std::vector<QString> alerts;
-    std::function<void()> duringAlert;
+    std::vector<std::string> events;
+    std::function<void()> duringAlert, duringPoll;
+    int logSelectable = -1;
 };
 
-inline QString Default(int i, const QString& startUp = "") {
-    return QString("DrvModel=MODEL-%1 DrvFwrev=FW%1 DrvPoll=True Temp=True %2LogEvent=True Hour=1 "
-                   "Min=0 Temperature=50")
-        .arg(i)
-        .arg(startUp);
+inline std::string Default(int i, const char* startUp = "") {
+    return "DrvModel=MODEL-" + std::to_string(i) + " DrvFwrev=FW" + std::to_string(i) +
+           " DrvPoll=True Temp=True " + startUp + "LogEvent=True Hour=1 Min=0 Temperature=50";
 }
 
 } // namespace zentrova::testing

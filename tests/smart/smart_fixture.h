@@ -1,6 +1,5 @@
-// Fake drives, their logs and a windowless controller for the evaluation and
-// the poll, with alerts, beeps and the clock scripted, so tests look at what
-// the user would see.
+// Fake drives with their logs and a windowless controller, alerts, beeps and
+// the clock scripted; shared by the tests and the benchmark.
 #pragma once
 
 #include "device/device.h"
@@ -10,11 +9,8 @@
 #include "quiet_host.h"
 #include "settings/settings_state.h"
 #include "smart/event_log.h"
-#include "smart/poll_cycle.h"
 
-#include <QFile>
 #include <QTemporaryDir>
-#include <QVariant>
 
 #include <gtest/gtest.h>
 
@@ -23,20 +19,15 @@
 namespace zentrova::testing {
 
 // Row r of the attribute table as the user reads it, cells joined by '|'.
-inline QString Row(const smart::AttributeColumns& columns, int r) {
+inline QString Row(const smart::AttributeColumns& c, int r) {
     QStringList cells;
-    for (const QStringList* c :
-         {&columns.Attr_0_Array, &columns.Attr_1_Array, &columns.Attr_2_Array,
-          &columns.Attr_3_Array, &columns.Attr_4_Array, &columns.Attr_5_Array,
-          &columns.Attr_6_Array})
-        cells << c->value(r, QStringLiteral("<none>"));
+    for (auto* col : {&c.Attr_0_Array, &c.Attr_1_Array, &c.Attr_2_Array, &c.Attr_3_Array,
+                      &c.Attr_4_Array, &c.Attr_5_Array, &c.Attr_6_Array})
+        cells << col->value(r, "<none>");
     return cells.join('|');
 }
 
-// Up to four fake drives detected through the registry, a data folder with
-// their logs, and the panel, beep and clock replaced.
-class SmartTest : public ::testing::Test {
-  protected:
+struct SmartWorld {
     QTemporaryDir dir;
     FakeRegistry registry;
     FakeDriveState drives[device::kMaxDrives];
@@ -45,7 +36,7 @@ class SmartTest : public ::testing::Test {
     std::vector<platform::AlertRequest> alerts;
     QDateTime now = kEvening;
 
-    void SetUp() override {
+    SmartWorld() {
         device::ResetDeviceGlobalsForTest();
         smart::ResetSmartGlobalsForTest();
         settings::ResetSettingsGlobalsForTest();
@@ -57,33 +48,24 @@ class SmartTest : public ::testing::Test {
         });
         host.drvPath = dir.path();
     }
-    void TearDown() override {
+    ~SmartWorld() {
         platform::SetBeepHandler({});
         platform::SetClockHandler({});
         platform::SetAlertHandler({});
         smart::ResetSmartGlobalsForTest();
         device::ResetDeviceGlobalsForTest();
     }
-
-    // Detects `count` drives with the given models; each gets its log file
-    // and its start-up cells, as start-up leaves them.
-    void Detect(std::vector<const char*> models) {
+    // Drive i: "sd<a+i>", firmware "FW0<i+1>", its log and start-up cells.
+    void Detect(const std::vector<const char*>& models) {
         for (std::size_t i = 0; i < models.size(); ++i) {
-            FakeService s;
-            s.bsdName = "sd" + std::string(1, static_cast<char>('a' + i));
-            s.sizeBytes = std::int64_t{80} << 30;
-            s.model = models[i];
-            s.firmware = "FW0" + std::to_string(i + 1);
-            s.drive = &drives[i];
-            registry.services.push_back(s);
-        }
-        device::SMARTDeviceDetection(registry);
-        for (std::size_t i = 0; i < models.size(); ++i) {
-            smart::CreateLogFile(smart::LogFilePath(dir.path(), static_cast<int>(i)), now,
-                                 host.LogLocale());
-            host.col2 << QVariant(QStringLiteral("N/A"));
+            registry.services.push_back({true, "sd" + std::string(1, char('a' + i)),
+                                         std::int64_t{80} << 30, models[i],
+                                         "FW0" + std::to_string(i + 1), &drives[i]});
+            smart::CreateLogFile(smart::LogFilePath(dir.path(), int(i)), now, host.LogLocale());
+            host.col2 << QStringLiteral("N/A");
             host.col3 << QStringLiteral("OK");
         }
+        device::SMARTDeviceDetection(registry);
     }
     void Select(int index) {
         device::dev.gpSelDevInfo = nullptr;
@@ -98,11 +80,11 @@ class SmartTest : public ::testing::Test {
     }
     // What the evaluation appended to the drive's log after its header.
     QByteArray LogBody(int drive) {
-        QFile f(smart::LogFilePath(dir.path(), drive));
-        if (!f.open(QIODevice::ReadOnly))
-            return "<missing>";
-        return f.readAll().mid(smart::LogHeader(now, host.LogLocale()).size());
+        return ReadAll(smart::LogFilePath(dir.path(), drive))
+            .mid(smart::LogHeader(now, host.LogLocale()).size());
     }
 };
+
+class SmartTest : public ::testing::Test, public SmartWorld {};
 
 } // namespace zentrova::testing
