@@ -24,6 +24,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <malloc.h>
 
 using namespace zentrova;
 
@@ -76,14 +77,20 @@ QJsonObject Drive(int d) {
                        {"readings", readings}};
 }
 
+// What is in use: the heap's free memory (the drives file's parse left
+// plenty) goes back to the system first, or it would hide growth.
 long ResidentKb() {
-    QFile status("/proc/self/status");
-    if (!status.open(QIODevice::ReadOnly))
+    ::malloc_trim(0);
+    std::FILE* status = std::fopen("/proc/self/status", "r");
+    if (status == nullptr)
         return -1;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("VmRSS:"))
-            return line.mid(6).trimmed().split(' ').first().toLong();
-    return -1;
+    char line[256];
+    long kb = -1;
+    while (kb < 0 && std::fgets(line, sizeof line, status) != nullptr)
+        if (std::strncmp(line, "VmRSS:", 6) == 0)
+            kb = std::atol(line + 6);
+    std::fclose(status);
+    return kb;
 }
 
 } // namespace
