@@ -151,7 +151,9 @@ QByteArray SerializeSettings(const SettingsDict& dict) {
 }
 
 std::optional<SettingsDict> ParseSettings(const QByteArray& bytes) {
-    if (bytes.isEmpty())
+    // Only the XML form the monitor writes: libplist aborts on a binary list
+    // whose keys hold a NUL byte, where XML cannot even express one.
+    if (bytes.isEmpty() || plist_is_binary(bytes.constData(), uint32_t(bytes.size())))
         return std::nullopt;
     plist_t parsed = nullptr;
     plist_from_memory(bytes.constData(), uint32_t(bytes.size()), &parsed);

@@ -46,8 +46,8 @@ QString DiskKey(int index);
 
 // An XML property list whose root is a dictionary of dictionaries of strings.
 QByteArray SerializeSettings(const SettingsDict& dict);
-// Nothing when the bytes are not a property list with a dictionary at its
-// root. Values that are not dictionaries, and entry values that are not
+// Nothing when the bytes are not an XML property list with a dictionary at
+// its root. Values that are not dictionaries, and entry values that are not
 // strings, count as absent.
 std::optional<SettingsDict> ParseSettings(const QByteArray& bytes);
 

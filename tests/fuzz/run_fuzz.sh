@@ -55,7 +55,19 @@ else
     echo "run_fuzz: no llvm-symbolizer (Debian package llvm): a crash shows bare addresses"
 fi
 
+# Files are longer than the binary inputs: the demo drives file is 13 kB.
+case "$fuzzer" in
+simulated_drives_fuzz) max_len=16384 ;;
+settings_file_fuzz) max_len=4096 ;;
+*) max_len=1700 ;;
+esac
+
 mkdir -p "$corpus"
-# The corpus keeps what earlier runs found; a crashing input is left in $work.
-"$work/build/$fuzzer" -runs="$runs" -max_total_time="$seconds" -max_len=1700 \
-    -rss_limit_mb=2048 -artifact_prefix="$work/$fuzzer-" -print_final_stats=1 "$corpus"
+# The seeds kept in the repository start each run; new finds go to the
+# build tree's corpus, which keeps them for later runs. A crashing input is
+# left in $work. Rejected inputs print a line each on standard error, so it is
+# closed; libFuzzer still shows its own output and the sanitizers' reports.
+seeds="$src/tests/fuzz/corpus/$fuzzer"
+"$work/build/$fuzzer" -runs="$runs" -max_total_time="$seconds" -max_len="$max_len" \
+    -rss_limit_mb=2048 -close_fd_mask=2 -artifact_prefix="$work/$fuzzer-" \
+    -print_final_stats=1 "$corpus" "$seeds"
