@@ -14,8 +14,6 @@
 
 #include <gtest/gtest.h>
 
-#include <thread>
-
 using namespace zentrova;
 using namespace zentrova::testing;
 
@@ -27,20 +25,16 @@ const char* const kAfterDetection = R"(
 +zentrova_drive_smart_status_ok{C} 1
 +zentrova_drive_temperature_celsius{B} 41
 +zentrova_drive_failed_reads_total{A} 0
--zentrova_drive_last_poll_timestamp_seconds{A} @T
 -zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 100)";
 const char* const kAfterReads = R"(
-+zentrova_drive_smart_status_ok{A} 1
 +zentrova_drive_smart_status_ok{C} 0
 +zentrova_drive_temperature_celsius{C} 55
 +zentrova_drive_last_poll_timestamp_seconds{A} @T
 +zentrova_attribute_raw_value{A,id="01",name="Raw Read Error Rate"} 143528104
-+zentrova_attribute_failed{A,id="05",name="Reallocated Sector Count"} 0
 +zentrova_attribute_value{B,id="09",name="Power On Half Minutes"} 100
 +zentrova_attribute_worst{B,id="C2",name="Temperature Celsius x10"} 50
 +zentrova_attribute_failed{C,id="05",name="Reallocated Sector Count"} 1
-+zentrova_attribute_threshold{C,id="05",name="Reallocated Sector Count"} 36
-+zentrova_attribute_raw_value{C,id="05",name="Reallocated Sector Count"} 330)";
++zentrova_attribute_threshold{C,id="05",name="Reallocated Sector Count"} 36)";
 
 const char* const kLabels[] = {
     R"({device="/dev/sda",model="QUOTE\" BACK\\SLASH\nLINE",firmware="ZD1.04")",
@@ -86,56 +80,39 @@ class MetricsFile : public ::testing::Test {
     QDateTime now = kEvening;
 };
 
-TEST_F(MetricsFile, DemoDrivesAfterDetectionAndAfterReads) {
+TEST_F(MetricsFile, DemoDrivesAfterDetectionAfterReadsAndAfterFailedReads) {
     DemoRun(false);
     ExpectLines(kAfterDetection);
     DemoRun(true);
     ExpectLines(kAfterReads);
     const char* sample = std::getenv("ZENTROVA_METRICS_SAMPLE");
     EXPECT_TRUE(sample == nullptr || metrics::WriteMetricsFile(sample, nullptr));
-}
-
-// The first temperature attribute counts, and of a repeated identifier (a
-// repeated series) the first entry; failed reads keep the last good reading.
-TEST_F(MetricsFile, FailedReadsCountAndKeepTheLastGoodReading) {
-    DemoRun(false);
-    const std::vector<EntrySpec> entries = {
-        {194, 100, 100, 40}, {231, 100, 100, 60}, {5, 90, 90, 0, 36}, {5, 10, 10, 0, 36}};
-    metrics::MetricsRecordRead(0, DataPage(entries).data(), ThresholdsPage(entries).data());
+    // The first temperature attribute counts, and of a repeated identifier (a
+    // repeated series) the first entry; failed reads keep the last good reading.
+    const std::vector<EntrySpec> e{{194, 100, 100, 40}, {231, 100, 100, 60}, {5, 90, 90}, {5, 10}};
+    metrics::MetricsRecordRead(0, DataPage(e).data(), ThresholdsPage(e).data());
     now = now.addSecs(3600);
-    metrics::MetricsRecordRead(0, nullptr, nullptr);
-    metrics::MetricsRecordRead(0, nullptr, nullptr);
+    for (int failed = 0; failed < 2; ++failed)
+        metrics::MetricsRecordRead(0, nullptr, nullptr);
     ExpectLines(R"(
 +zentrova_drive_failed_reads_total{A} 2
 +zentrova_drive_last_poll_timestamp_seconds{A} @T
 +zentrova_drive_temperature_celsius{A} 40
-+zentrova_drive_smart_status_ok{A} 1
 +zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 90
 -zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 10)");
 }
 
-TEST_F(MetricsFile, ReaderNeverSeesAPartialFile) {
+// Replaced by a rename: a reader's open file is never rewritten in place.
+TEST_F(MetricsFile, ReplacedWholeNeverRewrittenInPlace) {
     DemoRun(true);
-    QByteArray versions[2]; // of different lengths, written in turn
-    for (int v : {1, 0})
-        versions[v] =
-            (metrics::metrics.gnFailedReads[0] = v * 123456789u, metrics::RenderMetrics());
     const QString path = dir.path() + "/zentrova.prom";
+    QFile reader(path);
+    ASSERT_TRUE(metrics::WriteMetricsFile(dir.path(), nullptr) && reader.open(QIODevice::ReadOnly));
+    const QByteArray first = metrics::RenderMetrics();
+    metrics::metrics.gnFailedReads[0] = 1234567u;
     ASSERT_TRUE(metrics::WriteMetricsFile(dir.path(), nullptr));
-    std::atomic<bool> done{false};
-    std::atomic<int> reads{0}, torn{0};
-    std::thread reader([&] {
-        for (QByteArray got; !done; ++reads)
-            torn += (got = ReadAll(path)) != versions[0] && got != versions[1];
-    });
-    for (int i = 1; i <= 200; ++i) {
-        metrics::metrics.gnFailedReads[0] = (i % 2) * 123456789u;
-        EXPECT_TRUE(metrics::WriteMetricsFile(dir.path(), nullptr));
-    }
-    done = true;
-    reader.join();
-    EXPECT_EQ(torn, 0) << "of " << reads << " reads";
-    EXPECT_FALSE(QFile::exists(path + ".tmp"));
+    EXPECT_EQ(reader.readAll(), first);
+    EXPECT_TRUE(ReadAll(path) == metrics::RenderMetrics() && !QFile::exists(path + ".tmp"));
 }
 
 TEST_F(MetricsFile, UnwritableFolderIsToldOnceAndTriedAgain) {
@@ -149,7 +126,7 @@ TEST_F(MetricsFile, UnwritableFolderIsToldOnceAndTriedAgain) {
     ASSERT_TRUE(QDir().mkpath(folder));
     metrics::UpdateMetricsFile();
     const QString err = QString::fromStdString(::testing::internal::GetCapturedStderr());
-    EXPECT_EQ(err.count('\n'), 1) << err.toStdString();
-    EXPECT_TRUE(err.contains(folder + "/zentrova.prom.tmp")) << err.toStdString();
+    EXPECT_TRUE(err.count('\n') == 1 && err.contains(folder + "/zentrova.prom.tmp"))
+        << err.toStdString();
     EXPECT_TRUE(QFile::exists(folder + "/zentrova.prom"));
 }

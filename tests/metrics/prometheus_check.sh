@@ -4,12 +4,11 @@
 # must serve every sample of the file over HTTP.
 # Usage: prometheus_check.sh <metrics_tests> <rules.yml> <rules test.yml> <work folder>
 set -u
-tests=$1 rules=$2 rules_test=$3 work=$4
+tests=$1 rules=$2 rules_test=$3 work=$4 file=$4/textfile/zentrova.prom
 for tool in promtool prometheus-node-exporter python3; do
     command -v "$tool" >/dev/null || { echo "SKIPPED: $tool not found (Debian packages prometheus, prometheus-node-exporter, python3; scripts/deps.sh installs them)"; exit 77; }
 done
 fail() { echo "FAIL: $*"; exit 1; }
-file=$work/textfile/zentrova.prom
 rm -rf "$work" && mkdir -p "$work/textfile" || fail "cannot create $work"
 ZENTROVA_METRICS_SAMPLE=$work/textfile "$tests" --gtest_filter="*DemoDrives*" >"$work/sample.log"; [ -f "$file" ] ||
     { cat "$work/sample.log"; fail "no metrics file written"; }
@@ -19,8 +18,7 @@ promtool test rules "$rules_test" || fail "the example rules do not fire as thei
 # On a free port of the system's choosing, which it names in its log.
 prometheus-node-exporter --web.listen-address=127.0.0.1:0 --collector.disable-defaults --collector.textfile \
     --collector.textfile.directory="$work/textfile" >"$work/exporter.log" 2>&1 &
-exporter=$!
-trap 'kill $exporter' EXIT
+trap "kill $!" EXIT
 python3 - "$work/exporter.log" "$file" <<'EOF' || { cat "$work/exporter.log"; fail "node_exporter does not serve the file's samples"; }
 import re, sys, time, urllib.request
 for _ in range(200):  # at most 20 seconds until it listens

@@ -96,6 +96,7 @@ class Shell : public ::testing::Test {
         return controller->MainWindow()->findChild<T*>(name);
     }
     static QString Shown(const QByteArray& log) { return QString::fromUtf8(log).remove('\r'); }
+    bool Enabled(const char* name) const { return Find<QWidget>(name)->isEnabled(); }
 
     QTemporaryDir dir, config;
     ManualTimers clock;

@@ -15,20 +15,17 @@ missing=$(for tool in "${tools[@]}"; do command -v "$tool" >/dev/null || echo "$
 tmp=$(mktemp -d) root=$tmp/root pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-uninstall() {
-    ZENTROVA_TEST_ROOT=$root "$tests" --uninstall >"$tmp/panels"
-    grep -qx "panel: Uninstall process completed successfully" "$tmp/panels" || fail "no success: $(cat "$tmp/panels")"
-}
+uninstall() { ZENTROVA_TEST_ROOT=$root "$tests" --uninstall >"$tmp/panels"
+    grep -qx "panel: Uninstall process completed successfully" "$tmp/panels" || fail "no success: $(cat "$tmp/panels")"; }
 DESTDIR=$root ZENTROVA_SKIP_BUILD=1 BUILD_DIR=$build "$src/scripts/install.sh" >"$tmp/install.log"
 declare -A at
 while IFS='=' read -r key value; do at[$key]=${value#"$root"}; done < <("$build/share/desktop/zentrova_layout_paths" "$root")
 
 if [ "$mode" = destdir ]; then
     tree() { (cd "$root" && find . -mindepth 1 | sed 's/^\.//' | sort); }
-    receipt=$root${at[receipt]}
-    grep -qx "Version: [0-9.]*" "$receipt" && grep -q "^Installed: " "$receipt" || fail "receipt without version or time"
+    grep -qx "Version: [0-9.]*" "$root${at[receipt]}" && grep -q "^Installed: " "$root${at[receipt]}" || fail "receipt without version or time"
     desktop-file-validate "$root${at[menu_entry]}" "$root${at[desktop]}"/*.desktop || fail "invalid .desktop file"
-    sed -n 's/^Path: //p' "$receipt" >"$tmp/paths"
+    sed -n 's/^Path: //p' "$root${at[receipt]}" >"$tmp/paths"
     printf '%s\n' "${at[bundle]}/bin/zentrova" "${at[bundle]}/bin/zentrova-uninstall" "${at[menu_entry]}" "${at[icon]}" \
         "${at[policy]}" | grep -vxFf "$tmp/paths" && fail "the receipt lacks these"
     # Bystanders beside every installed place, and the monitor's data folder.
@@ -44,19 +41,12 @@ if [ "$mode" = destdir ]; then
     comm -23 "$tmp/before" "$tmp/after" | grep -vxFf "$tmp/paths" | grep -vx "${at[receipt]}\|${at[bundle]}\(/.*\)\?\|${at[data]}\(/.*\)\?" &&
         fail "removed what was not installed"
     [ -z "$(comm -13 "$tmp/before" "$tmp/after")" ] || fail "new files appeared"
-    echo "installed $(wc -l <"$tmp/paths") paths, all removed, bystanders kept"
-    exit 0
+    echo "installed $(wc -l <"$tmp/paths") paths, all removed, bystanders kept" && exit 0
 fi
 
-within() { # seconds, condition...
-    for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done
-    return 1
-}
-windows() { # of process $1, as the window manager lists them
-    for w in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do
-        xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -qw "$1" && echo "$w"
-    done
-}
+within() { for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done; return 1; } # seconds, condition...
+windows() { for w in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do # of process $1
+    xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -qw "$1" && echo "$w"; done; }
 listed() { [ -n "$(windows "$1")" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
 start() { "$@" & pids+=($!); }
@@ -72,9 +62,7 @@ monitor=$!
 for kind in term desktop dock; do start xterm -e sleep 600; declare "$kind=$!"; done
 within 30 test -e "$root${at[data]}/SMARTLog0" || fail "the monitor made no data folder: $(cat "$tmp/monitor.log")"
 for pid in "$monitor" "$term" "$desktop" "$dock"; do within 30 listed "$pid" || fail "process $pid ($(ps -o args= -p $pid)) has no managed window"; done
-for kind in desktop dock; do
-    xprop -id "$(windows "${!kind}")" -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "_NET_WM_WINDOW_TYPE_${kind^^}"
-done
+for kind in desktop dock; do xprop -id "$(windows "${!kind}")" -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "_NET_WM_WINDOW_TYPE_${kind^^}"; done
 uninstall
 for pid in "$monitor" "$term"; do within 15 gone "$pid" || fail "process $pid is still running"; done
 gone "$desktop" || gone "$dock" && fail "the desktop or the dock was asked to close"

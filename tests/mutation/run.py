@@ -1,0 +1,156 @@
+#!/usr/bin/env python3
+# Plants each fault of tests/mutation/faults.txt in turn, rebuilds, runs the
+# tests the fault names and puts the file back. Prints one line per fault:
+#   CAUGHT  a selected test failed (or hung past the time limit)
+#   MISSED  every selected test passed
+#   BUILD   the fault did not compile (a fault to mend, not a catch)
+#   STALE   the original text is not in the file exactly once
+#   NOTESTS its ctest arguments choose no test any more
+# and at the end "caught N of M" (M counts every fault that was run).
+#
+#   tests/mutation/run.py [--build-dir DIR] [--only N[,N...]] [--jobs J]
+#
+# Refuses a tree with uncommitted changes, and restores the file of the
+# planted fault on any exit, interrupts included.
+import argparse, os, pathlib, shlex, shutil, signal, subprocess, sys, tempfile, time
+
+HERE = pathlib.Path(__file__).resolve().parent
+TOP = HERE.parent.parent
+SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
+LIMIT = 1800  # seconds for one build or one test run; a hang counts as a failure
+
+
+def parse(path):
+    """{number: (file, ctest arguments, description, original text, replacement)}"""
+    faults, fault, part = {}, None, None
+    for line in path.read_text(encoding="utf-8").splitlines():
+        if part is not None:
+            if line in ("===", ">>>"):
+                if (part, line) not in ((4, "==="), (5, ">>>")):
+                    sys.exit(f"{path}: fault {fault[0]}: misplaced {line}")
+                part = 5 if line == "===" else None
+            else:
+                fault[part].append(line)
+        elif line.startswith("@@ "):
+            head, _, ctest = line[3:].partition(" :: ")
+            number, _, file = head.strip().partition(" ")
+            fault = [int(number), file.strip(), ctest.strip(), "", [], []]
+            if fault[0] in faults:
+                sys.exit(f"{path}: fault {number} appears twice")
+            faults[fault[0]] = fault
+        elif line == "<<<" and fault is not None:
+            part = 4
+        elif fault is not None and not fault[3] and line and not line.startswith("#"):
+            fault[3] = line
+    if part is not None:
+        sys.exit(f"{path}: fault {fault[0]} is not closed with >>>")
+    return {n: (f[1], f[2], f[3], "".join(l + "\n" for l in f[4]), "".join(l + "\n" for l in f[5]))
+            for n, f in faults.items()}
+
+
+def run(command, log):
+    # A process group of its own, so that a timeout or an interrupt ends all of it.
+    with open(log, "w") as out:
+        child = subprocess.Popen(command, stdout=out, stderr=subprocess.STDOUT, start_new_session=True)
+        try:
+            return child.wait(timeout=LIMIT) == 0
+        except subprocess.TimeoutExpired:
+            return False
+        finally:
+            if child.poll() is None:
+                os.killpg(child.pid, signal.SIGKILL)
+                child.wait()
+
+
+def read(path):
+    with open(path, encoding="utf-8", newline="") as f:
+        return f.read()
+
+
+def write(path, text):
+    with open(path, "w", encoding="utf-8", newline="") as f:
+        f.write(text)
+
+
+def interrupted(signum, frame):
+    raise KeyboardInterrupt
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--build-dir", type=pathlib.Path, default=TOP / "build")
+    ap.add_argument("--only", type=lambda s: {int(n) for n in s.split(",")})
+    ap.add_argument("--jobs", type=int, default=2)
+    args = ap.parse_args()
+    build = args.build_dir.resolve()
+    os.chdir(TOP)
+    if subprocess.run(["git", "diff", "--quiet", "HEAD", "--"]).returncode != 0:
+        sys.exit("run.py: the work tree has uncommitted changes; commit or stash them first")
+    faults = parse(HERE / "faults.txt")
+    logs = pathlib.Path(tempfile.mkdtemp(prefix="mutation."))
+    if not (build / "CMakeCache.txt").exists():
+        launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
+        if not run(["cmake", "-S", TOP, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
+                    "-DZENTROVA_WERROR=ON", *launcher], logs / "configure.log"):
+            sys.exit(f"run.py: configure failed; see {logs}/configure.log")
+
+    def build_tree(log):
+        return run(["cmake", "--build", build, "-j", str(args.jobs)], logs / log)
+
+    def run_tests(log, selection):
+        return run(["ctest", "--test-dir", build, "-j", str(args.jobs), "--timeout", "300",
+                    "--stop-on-failure", "--no-tests=error", "-LE", "^(fuzz|qemu|bench)$",
+                    *shlex.split(selection)], logs / log)
+
+    # A catch only counts when the tests pass without the fault.
+    start = time.time()
+    if not build_tree("clean-build.log"):
+        sys.exit(f"run.py: the unchanged tree does not build; see {logs}/clean-build.log")
+    if not run_tests("clean-tests.log", ""):
+        sys.exit(f"run.py: tests fail on the unchanged tree; see {logs}/clean-tests.log")
+    caught = total = stale = 0
+    for n, (file, selection, what, old, new) in sorted(faults.items()):
+        if args.only and n not in args.only:
+            continue
+        t0, path = time.time(), TOP / file
+        original = read(path) if path.exists() else ""
+        # Whole lines only: the text must start at a line's start.
+        found = ("\n" + original).count("\n" + old) if old else 0
+        if found != 1:
+            print(f"{n:2} STALE   {file}: original text found {found} times", flush=True)
+            stale += 1
+            continue
+        total += 1
+        try:
+            write(path, ("\n" + original).replace("\n" + old, "\n" + new, 1)[1:])
+            if not build_tree(f"{n}.build"):
+                verdict = "BUILD"
+            elif run_tests(f"{n}.tests", selection):
+                verdict = "MISSED"
+            elif "No tests were found" in (logs / f"{n}.tests").read_text(errors="replace"):
+                verdict = "NOTESTS"  # the labels it names have gone: mend the fault's arguments
+            else:
+                verdict = "CAUGHT"
+                caught += 1
+        finally:
+            # A fresh time stamp, so that the next build compiles the original;
+            # a second interrupt waits until the file is whole again.
+            signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
+            write(path, original)
+            signal.pthread_sigmask(signal.SIG_UNBLOCK, SIGNALS)
+        print(f"{n:2} {verdict:7} {what} ({file}; {time.time() - t0:.0f}s)", flush=True)
+    # Leave the build tree matching the sources.
+    if not build_tree("final-build.log"):
+        print(f"run.py: the final rebuild failed; see {logs}", file=sys.stderr)
+    if stale:
+        print(f"{stale} fault(s) STALE: mend their original text in {HERE / 'faults.txt'}")
+    print(f"caught {caught} of {total} in {time.time() - start:.0f} s; logs in {logs}")
+
+
+if __name__ == "__main__":
+    for sig in SIGNALS:
+        signal.signal(sig, interrupted)
+    try:
+        main()
+    except KeyboardInterrupt:
+        sys.exit(130)
