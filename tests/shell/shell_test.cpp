@@ -290,3 +290,19 @@ TEST_F(Shell, SettingsTicksPollTheirDrivesAndApplyReadsTheFields) {
                   QValidator::Invalid);
     }
 }
+
+// The carry-over runs before the first selection: the page that selection
+// loads may replace a foreign entry, and must not write the file before the
+// other drives' entries are in the store.
+TEST_F(Shell, SettingsCarriedOverBeforeTheFirstSelectionKeepEveryDrivesEntry) {
+    AddDrives(2);
+    ASSERT_TRUE(Start());
+    Drives()->selectRow(1);
+    Find<QLineEdit>("SetsHrEdit")->setText("2");
+    Find<QPushButton>("SetsApplysettings")->click();
+    registry.services[0].model = "OTHER MODEL"; // drive 0's entry is now foreign
+    ASSERT_TRUE(Start());
+    const settings::SettingsRead read = settings::ReadSettingsFile(dir.path() + "/Zentrodat");
+    ASSERT_TRUE(read.dict && read.dict->Find("disk1"));
+    EXPECT_EQ(read.dict->Find("disk1")->Value("Hour"), "2");
+}
