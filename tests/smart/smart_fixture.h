@@ -52,8 +52,6 @@ struct SmartWorld {
         platform::SetBeepHandler({});
         platform::SetClockHandler({});
         platform::SetAlertHandler({});
-        smart::ResetSmartGlobalsForTest();
-        device::ResetDeviceGlobalsForTest();
     }
     // Drive i: "sd<a+i>", firmware "FW0<i+1>", its log and start-up cells.
     void Detect(const std::vector<const char*>& models) {
