@@ -66,14 +66,11 @@ fetch() {
     fi
     [ "$role" = newest ] && [ -n "$pkg" ] && [ "$pkg" = "$(kernel_package default)" ] &&
         skip "the newest 6.x kernel, $pkg, is the default one, booted by the default test"
-    if [ -n "$cached" ] && { [ -z "$pkg" ] || [ "$pkg" = "$cached" ]; }; then
-        echo "qemu_smart: $cached cached in $cache/kernel"
-        return 0
-    fi
+    [ -n "$cached" ] && { [ -z "$pkg" ] || [ "$pkg" = "$cached" ]; } &&
+        { echo "qemu_smart: $cached cached in $cache/kernel"; return 0; }
     [ -n "$pkg" ] || skip "apt names no $role kernel package (apt-cache missing, or run apt-get update as root)"
     for tool in apt-get dpkg-deb; do command -v $tool >/dev/null || skip "$tool is not available to fetch $pkg"; done
-    mkdir -p "$cache/deb" || fail "cannot create $cache/deb"
-    rm -f "$cache"/deb/*.deb
+    mkdir -p "$cache/deb" && rm -f "$cache"/deb/*.deb || fail "cannot create $cache/deb"
     # A stale package list names versions the mirror no longer has.
     download "$cache/deb" "$pkg" || { apt_update_once && pkg=$(kernel_package "$role") &&
         [ -n "$pkg" ] && download "$cache/deb" "$pkg"; } || skip "apt-get download $pkg failed"

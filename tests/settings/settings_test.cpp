@@ -86,13 +86,6 @@ class Settings : public ::testing::Test, public settings::SettingsHost {
         }
         device::dev.gpSelDevInfo = device::dev.gpHeadDevInfo;
     }
-    // One drive, started with the defaults, selected.
-    void Started() {
-        Fresh();
-        AddDrives(1);
-        settings::ReadAndSavePreviousSettings(*this);
-        mirrors.gnCriticaltemp[0] = 47;
-    }
     QString FilePath() const { return settings::SettingsFilePath(data.path()); }
     // An entry as "key=value" pairs joined by spaces.
     std::string Entry(const QString& key) const {
@@ -324,7 +317,10 @@ TEST_F(Settings, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
     ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
     small.rlim_max = old.rlim_max;
     for (const auto& c : cases) {
-        Started();
+        Fresh();
+        AddDrives(1);
+        settings::ReadAndSavePreviousSettings(*this);
+        mirrors.gnCriticaltemp[0] = 47;
         // A log-in list we cannot read is left alone.
         ASSERT_TRUE(c.alert != login || Append(settings::LoginWindowPath(), "not a list"));
         ASSERT_EQ(setrlimit(RLIMIT_FSIZE, c.alert == unsaved ? &small : &old), 0);
