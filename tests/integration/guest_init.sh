@@ -4,11 +4,8 @@
 # starts the section of one probe run.
 /bin/busybox --install -s /bin
 export PATH=/bin
-mount -t proc proc /proc
-mount -t sysfs sysfs /sys
-mount -t devtmpfs devtmpfs /dev
-echo "ZT boot"
-echo "ZT kernel $(uname -r)"
+mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs /dev
+printf 'ZT boot\nZT kernel %s\n' "$(uname -r)"
 
 # Lines of "hard|soft file": a soft dependency may fail to load (a variant for
 # CPU features the emulated one lacks) without the boot being wrong.
@@ -23,9 +20,8 @@ insert() {
 wait_for() {
     for name in "$@"; do
         n=0
-        while [ ! -e "/sys/block/$name" ] || [ ! -e "/dev/$name" ]; do
-            n=$((n + 1))
-            [ $n -gt 300 ] && echo "ZT missing-disk $name" && break
+        until [ -e "/sys/block/$name" ] && [ -e "/dev/$name" ]; do
+            [ $((n += 1)) -gt 300 ] && echo "ZT missing-disk $name" && break
             sleep 0.1
         done
     done
@@ -47,9 +43,12 @@ wait_for vda sdc
 # Runs the probe as one section: "root" reads directly and removes sdb on the
 # way; "user" is an ordinary user through the drive helper, placed in
 # /libexec as the install step places it; "nohelper" the same user once the
-# helper is gone, who must get an explanation instead. Root runs last.
+# helper is gone, who must get an explanation instead. Root runs last. Each
+# starts with the whole disks the kernel knows, so that the host can see that
+# the disks left out of the list were there to be found.
 probe() {
     echo "ZT run $1"
+    echo ZT block $(ls /sys/block)
     ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe $2
     echo "ZT exit status=$?"
 }

@@ -66,15 +66,11 @@ fetch() {
     fi
     [ "$role" = newest ] && [ -n "$pkg" ] && [ "$pkg" = "$(kernel_package default)" ] &&
         skip "the newest 6.x kernel, $pkg, is the default one, booted by the default test"
-    if [ -n "$cached" ] && { [ -z "$pkg" ] || [ "$pkg" = "$cached" ]; }; then
-        echo "qemu_smart: $cached cached in $cache/kernel"
-        return 0
-    fi
+    [ -n "$cached" ] && { [ -z "$pkg" ] || [ "$pkg" = "$cached" ]; } &&
+        { echo "qemu_smart: $cached cached in $cache/kernel"; return 0; }
     [ -n "$pkg" ] || skip "apt names no $role kernel package (apt-cache missing, or run apt-get update as root)"
-    command -v apt-get >/dev/null || skip "apt-get is not available to fetch $pkg"
-    command -v dpkg-deb >/dev/null || skip "dpkg-deb is not available to unpack $pkg"
-    mkdir -p "$cache/deb" || fail "cannot create $cache/deb"
-    rm -f "$cache"/deb/*.deb
+    for tool in apt-get dpkg-deb; do command -v $tool >/dev/null || skip "$tool is not available to fetch $pkg"; done
+    mkdir -p "$cache/deb" && rm -f "$cache"/deb/*.deb || fail "cannot create $cache/deb"
     # A stale package list names versions the mirror no longer has.
     download "$cache/deb" "$pkg" || { apt_update_once && pkg=$(kernel_package "$role") &&
         [ -n "$pkg" ] && download "$cache/deb" "$pkg"; } || skip "apt-get download $pkg failed"
@@ -122,7 +118,7 @@ index_modules() {
 }
 
 declare -A MOD_PATH=() MOD_DEPS=() MOD_SOFT=() ALIAS_OF=() ADDED=()
-ORDER=() NOTES=()
+ORDER=()
 load_index() {
     local name path deps soft aliases a
     while IFS='|' read -r name path deps soft aliases; do
@@ -151,7 +147,7 @@ add_module() {
     local name=$1 kind=$2 found mod dep
     found=$(resolve "$name")
     if [ -z "$found" ]; then
-        [ "$kind" = soft ] && NOTES+=("soft dependency $name not in the kernel package") && return 0
+        [ "$kind" = soft ] && return 0
         fail "module $name is neither in the kernel package nor built in"
     fi
     for mod in $found; do
@@ -195,7 +191,6 @@ build_initramfs() {
     load_index "$kernel/modules"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     install_modules "$kernel/modules" "$root" virtio.modules "${VIRTIO_DRIVERS[@]}" || fail "virtio modules"
-    for note in "${NOTES[@]}"; do echo "qemu_smart: $note"; done
     echo "qemu_smart: modules: $(cat "$root/ata.modules" "$root/virtio.modules" | tr '\n' ' ')"
     (cd "$root" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc -R 0:0 --quiet |
         gzip -1 >"$work/initrd.gz.tmp") && mv "$work/initrd.gz.tmp" "$work/initrd.gz" || fail "cannot pack the initramfs"
@@ -204,23 +199,16 @@ build_initramfs() {
 # ---------------------------------------------------------------- run
 
 # A dynamic executable names its interpreter in a PT_INTERP segment.
-file_is_static() {
-    command -v readelf >/dev/null && { ! LC_ALL=C readelf -l "$1" 2>/dev/null | grep -q INTERP; return; }
-    ! LC_ALL=C grep -a -q -E '/lib(64)?/ld-linux' "$1"
-}
-show_console() {
-    { echo "---- serial console (last 60 lines) ----"; tr -d '\r' <"$1/console.log" 2>/dev/null | tail -n 60; echo "----"; } >&2
-}
+file_is_static() { ! LC_ALL=C readelf -l "$1" 2>/dev/null | grep -q INTERP; }
+show_console() { { echo "---- serial console (last 60 lines) ----"; tr -d '\r' <"$1/console.log" 2>/dev/null | tail -n 60; } >&2; }
 
 # Checks everything the guest needs is at hand; skips when something is not.
 preflight() {
-    local cache=$1 probe=$2 expected=$3 helper=$4 b
+    local cache=$1 probe=$2 expected=$3 helper=$4
     command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 not found (Debian package qemu-system-x86)"
-    BUSYBOX=
-    for b in /bin/busybox /usr/bin/busybox; do
-        [ -x "$b" ] && file_is_static "$b" && BUSYBOX=$b && break
-    done
-    [ -n "$BUSYBOX" ] || skip "no statically linked busybox (Debian package busybox-static)"
+    command -v readelf >/dev/null || skip "readelf not found (Debian package binutils)"
+    BUSYBOX=/bin/busybox
+    [ -x "$BUSYBOX" ] && file_is_static "$BUSYBOX" || skip "no statically linked busybox (Debian package busybox-static)"
     command -v cpio >/dev/null || skip "cpio not found (Debian package cpio)"
     # A kernel left from an earlier fetch is not the one this fetch was after.
     [ -f "$cache/fetch-skipped" ] && skip "$(cat "$cache/fetch-skipped")"
@@ -257,7 +245,6 @@ boot_guest() {
     [ "$rc" -eq 0 ] || { cat "$work/qemu.out"; show_console "$work"; fail "QEMU failed with status $rc"; }
     grep -q '^ZT boot$' "$work/verdicts.txt" || { show_console "$work"; fail "the kernel did not reach the init script"; }
     booted=$(sed -n 's/^ZT kernel //p' "$work/verdicts.txt")
-    echo "qemu_smart: the guest booted kernel ${booted:-(unknown)}"
     [ "$booted" = "$(cat "$cache/kernel/version")" ] ||
         fail "the guest runs ${booted:-an unnamed kernel}, not $(cat "$cache/kernel/version") from $(cat "$cache/kernel/package")"
 }
@@ -271,15 +258,13 @@ check_run() {
         section == "" || section == name' "$work/verdicts.txt" >"$work/$name.verdicts.txt"
     diff -u "$expected" "$work/$name.verdicts.txt" || { show_console "$work"
         fail "the $name probe's verdicts differ from $expected (- expected, + seen)"; }
-    echo "qemu_smart: $name probe: $(grep -c . "$work/$name.verdicts.txt") verdict lines as expected"
 }
 
 run() {
-    local cache=$1 work=$2 probe=$3 expected=$4 helper=$5 here
-    here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+    local cache=$1 work=$2 probe=$3 expected=$4 helper=$5
     preflight "$cache" "$probe" "$expected" "$helper"
     mkdir -p "$work" || fail "cannot create $work"
-    build_initramfs "$cache/kernel" "$work" "$probe" "$here/guest_init.sh" "$helper"
+    build_initramfs "$cache/kernel" "$work" "$probe" "${BASH_SOURCE[0]%/*}/guest_init.sh" "$helper"
     boot_guest "$cache" "$work"
     check_run "$work" root "$expected"
     [ -n "$helper" ] || return 0

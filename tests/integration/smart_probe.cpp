@@ -20,11 +20,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <dirent.h>
 #include <fstream>
 #include <grp.h>
 #include <linux/capability.h>
-#include <set>
 #include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
@@ -112,20 +110,6 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "smart_probe: cannot become uid 1000: %s\n", std::strerror(errno));
         return 1;
     }
-    // The whole disks the kernel knows, so that the host can see that the
-    // disks left out of the list were there to be found.
-    std::set<std::string> names;
-    if (DIR* dir = opendir("/sys/block")) {
-        while (const dirent* entry = readdir(dir))
-            if (entry->d_name[0] != '.')
-                names.insert(entry->d_name);
-        closedir(dir);
-    }
-    std::printf("ZT block");
-    for (const std::string& name : names)
-        std::printf(" %s", name.c_str());
-    std::printf("\n");
-
     SMARTDeviceDetection();
     PrintList("drive");
     for (const std::string& line : dev.leftOutDisks)

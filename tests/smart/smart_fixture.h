@@ -52,8 +52,6 @@ struct SmartWorld {
         platform::SetBeepHandler({});
         platform::SetClockHandler({});
         platform::SetAlertHandler({});
-        smart::ResetSmartGlobalsForTest();
-        device::ResetDeviceGlobalsForTest();
     }
     // Drive i: "sd<a+i>", firmware "FW0<i+1>", its log and start-up cells.
     void Detect(const std::vector<const char*>& models) {
@@ -70,8 +68,7 @@ struct SmartWorld {
     void Select(int index) {
         device::dev.gpSelDevInfo = nullptr;
         for (device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            if (r->nDevIndex == index)
-                device::dev.gpSelDevInfo = r;
+            device::dev.gpSelDevInfo = r->nDevIndex == index ? r : device::dev.gpSelDevInfo;
     }
     void PollOnce() { smart::PollSelDriveForSMARTAndFillAttributeTable(host); }
     void SetReading(int drive, const std::vector<EntrySpec>& entries) {

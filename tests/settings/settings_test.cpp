@@ -1,0 +1,405 @@
+// The settings store, the polling timers, the settings page's Apply and the
+// log-in item, against drives made by hand, scratch data and configuration
+// folders, timers on a hand-moved clock and scripted panels.
+#include "device/device.h"
+#include "fakes/log_files.h"
+#include "fakes/manual_timers.h"
+#include "platform/ui/alert_panel.h"
+#include "settings/login_item.h"
+#include "settings/settings_page.h"
+#include "settings/settings_state.h"
+#include "settings/store.h"
+#include "settings/timers.h"
+
+#include <QDir>
+#include <QRegularExpression>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <sys/resource.h>
+
+using namespace zentrova;
+using namespace zentrova::testing;
+using Seconds = std::vector<std::int64_t>;
+using Events = std::vector<std::string>;
+auto& mirrors = settings::settings;
+
+// The fixture is the window too, and records what it was asked to do.
+class Settings : public ::testing::Test, public settings::SettingsHost {
+  protected:
+    QString DrvPath() const override { return data.path(); }
+    // As the selection handler: select, then poll when the timer marked it.
+    void SelectDriveRow(int row) override {
+        events.push_back("select " + std::to_string(row));
+        for (device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
+            device::dev.gpSelDevInfo = r->nDevIndex == row ? r : device::dev.gpSelDevInfo;
+        if (std::exchange(mirrors.bPoll[row], 0) == 1)
+            PollSelDriveForSMARTAndFillAttributeTable();
+    }
+    void PollSelDriveForSMARTAndFillAttributeTable() override {
+        events.push_back("poll " + std::to_string(device::dev.gpSelDevInfo->nDevIndex));
+        if (duringPoll)
+            duringPoll();
+    }
+    void SetLogViewSelectable(bool selectable) override { logSelectable = selectable; }
+    void SetUp() override {
+        qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+        settings::SetTimerBackend(&clock);
+        platform::SetAlertHandler([this](const platform::AlertRequest& request) {
+            alerts.push_back(request.message);
+            if (duringAlert)
+                duringAlert();
+            return platform::NSAlertDefaultReturn;
+        });
+        Fresh();
+    }
+    void TearDown() override {
+        Fresh();
+        settings::SetTimerBackend(nullptr);
+        platform::SetAlertHandler({});
+        qunsetenv("XDG_CONFIG_HOME");
+    }
+    // Everything back to its start, for the next case of a table.
+    void Fresh() {
+        settings::ResetSettingsForTest();
+        settings::SetInstalledMonitorCommand({});
+        device::ResetDeviceGlobalsForTest();
+        for (const QTemporaryDir* d : {&data, &config}) {
+            QDir(d->path()).removeRecursively();
+            QDir().mkpath(d->path());
+        }
+        alerts.clear();
+        events.clear();
+        logSelectable = -1;
+    }
+    // Drive i: model "MODEL-<i>", firmware "FW<i>", temperature 40; drive 0 selected.
+    void AddDrives(int count) {
+        for (int i = count - 1; i >= 0; --i) {
+            auto* r = new device::xDEV_INFO;
+            r->nDevIndex = i;
+            r->nTemperature = 40;
+            qstrncpy(r->szModelNum, "MODEL-" + QByteArray::number(i), 41);
+            qstrncpy(r->szFirmwareRev, "FW" + QByteArray::number(i), 9);
+            r->pNext = std::exchange(device::dev.gpHeadDevInfo, r);
+        }
+        device::dev.gpSelDevInfo = device::dev.gpHeadDevInfo;
+    }
+    QString FilePath() const { return settings::SettingsFilePath(data.path()); }
+    // An entry as "key=value" pairs joined by spaces.
+    std::string Entry(const QString& key) const {
+        const auto dict = settings::ReadSettingsFile(data.path()).dict;
+        const settings::DriveEntry* entry = dict ? dict->Find(key) : nullptr;
+        if (entry == nullptr)
+            return "<none>";
+        QStringList pairs;
+        for (const auto& [k, v] : entry->items)
+            pairs << k + "=" + v;
+        return pairs.join(' ').toStdString();
+    }
+    void Stored(const std::vector<std::string>& entries) const {
+        settings::SettingsDict dict;
+        for (std::size_t i = 0; i < entries.size(); ++i) {
+            settings::DriveEntry entry;
+            for (const QString& pair : QString::fromStdString(entries[i]).split(' '))
+                entry.Set(pair.section('=', 0, 0), pair.section('=', 1));
+            dict.Put(settings::DiskKey(int(i)), entry);
+        }
+        ASSERT_EQ(settings::WriteFileAtomically(FilePath(), settings::SerializeSettings(dict)), "");
+    }
+
+    QTemporaryDir data, config;
+    ManualTimers clock;
+    std::vector<QString> alerts;
+    Events events;
+    std::function<void()> duringAlert, duringPoll;
+    int logSelectable = -1;
+};
+
+std::string Default(int i, const char* startUp = "") {
+    return "DrvModel=MODEL-" + std::to_string(i) + " DrvFwrev=FW" + std::to_string(i) +
+           " DrvPoll=True Temp=True " + startUp + "LogEvent=True Hour=1 Min=0 Temperature=50";
+}
+
+// ---- the store
+
+TEST_F(Settings, FirstRunWritesDefaultEntriesAndStartsHourlyTimers) {
+    AddDrives(2);
+    settings::ReadAndSavePreviousSettings(*this);
+    EXPECT_EQ(std::pair(Entry("disk0"), Entry("disk1")), std::pair(Default(0), Default(1)));
+    EXPECT_EQ(clock.Intervals(), (Seconds{3600, 3600}));
+    EXPECT_EQ(mirrors.gnCriticaltemp[1] * 10 + mirrors.gbCriticalTempEnable[1], 501);
+    // A real XML property list whose every value is a string.
+    EXPECT_TRUE(ReadAll(FilePath()).contains("<key>Hour</key>\n\t\t<string>1</string>"));
+}
+
+TEST_F(Settings, CarryOverGoesByPositionAndDropsWhatIsGone) {
+    const struct {
+        int drivesNow;
+        std::string stored0, carried0;
+        Seconds timers;
+        int critical0, enable0;
+        std::string last; // the highest index now
+    } cases[] = {
+        // clang-format off
+        {2, "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 Temperature=45 X=x", // one drive fewer
+         "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 Temperature=45", {1800, 3600}, 45, 0, Default(1)},
+        {3, "DrvModel=M DrvFwrev=F Temp=True Temperature=abc", "DrvModel=M DrvFwrev=F", {3600, 3600}, 0, 1, Default(2)}, // no DrvPoll, "StartUp" dropped
+        {4, Default(0), Default(0), {3600, 3600, 3600}, 50, 1, ""}, // one drive added
+        // clang-format on
+    };
+    for (const auto& c : cases) {
+        Fresh();
+        Stored({c.stored0, Default(1, "StartUp=True "), Default(2, "StartUp=True ")});
+        AddDrives(c.drivesNow);
+        settings::ReadAndSavePreviousSettings(*this);
+        EXPECT_EQ(std::tuple(Entry("disk0"), clock.Intervals(), int(mirrors.gnCriticaltemp[0]),
+                             int(mirrors.gbCriticalTempEnable[0]),
+                             Entry(settings::DiskKey(c.drivesNow - 1)),
+                             Entry(settings::DiskKey(c.drivesNow))),
+                  std::tuple(c.carried0, c.timers, c.critical0, c.enable0, c.last, "<none>"));
+    }
+}
+
+TEST_F(Settings, AForeignEntryBecomesTheDefaultOnThePageAndStartUpGoesAtTheNextStart) {
+    Stored({"DrvModel=OTHER DrvFwrev=FW0 DrvPoll=True Temp=False Hour=2"});
+    AddDrives(1);
+    settings::ReadAndSavePreviousSettings(*this);
+    const settings::PageValues page = settings::SettingsForSelectedDrive(*this);
+    EXPECT_TRUE(page.poll && page.criticalTemp && page.logEvent && page.hours == 1);
+    // The timer of the stored entry runs until Apply or the next start.
+    EXPECT_EQ(std::tuple(Entry("disk0"), int(mirrors.gbCriticalTempEnable[0]), clock.Intervals()),
+              std::tuple(Default(0, "StartUp=True "), 1, Seconds{7200}));
+    settings::ResetSettingsForTest();
+    settings::ReadAndSavePreviousSettings(*this);
+    EXPECT_EQ(Entry("disk0"), Default(0));
+}
+
+TEST_F(Settings, AnUnreadableFileIsKeptAsideAndTheDrivesStartAsOnAFirstRun) {
+    AddDrives(1);
+    ASSERT_TRUE(Append(FilePath(), "<plist><dict><key>disk0</key>"));
+    settings::ReadAndSavePreviousSettings(*this);
+    const QStringList aside = QDir(data.path()).entryList({"Zentroset.unreadable-*"});
+    ASSERT_EQ(aside.size() * 10 + qsizetype(alerts.size()), 11);
+    EXPECT_EQ(ReadAll(data.path() + "/" + aside[0]), "<plist><dict><key>disk0</key>");
+    EXPECT_TRUE(alerts[0].contains(FilePath()) && alerts[0].contains(aside[0]));
+    EXPECT_EQ(std::pair(Entry("disk0"), clock.Intervals()), std::pair(Default(0), Seconds{3600}));
+    // Spoilt again while running: the next write keeps it too.
+    ASSERT_TRUE(QFile::remove(FilePath()) && Append(FilePath(), "again"));
+    ASSERT_EQ(settings::UpdateDictionaryWithDefaultSettings(*this), "");
+    EXPECT_EQ(QDir(data.path()).entryList({"Zentroset.unreadable-*"}).size(), 2);
+}
+
+// A writer killed at any moment leaves a whole file of one generation.
+TEST_F(Settings, KillNineNeverLeavesATornFile) {
+    for (int round = 0; round < 40; ++round) {
+        FILE* out =
+            ::popen(qPrintable("exec '" ZENTROVA_TORTURE_WRITER "' '" + data.path() + "'"), "r");
+        char line[32];
+        ASSERT_TRUE(out && std::fgets(line, sizeof line, out));
+        const pid_t writer = std::atoi(line);
+        for (int n = 0; n <= round % 8; ++n) // 1 to 8 whole writes, then anywhere
+            ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
+        ASSERT_EQ(::kill(writer, SIGKILL), 0);
+        ::pclose(out);
+        const auto dict = settings::ParseSettings(ReadAll(FilePath()));
+        ASSERT_TRUE(dict && dict->entries.size() == 4) << "round " << round;
+        for (const auto& [key, entry] : dict->entries)
+            EXPECT_EQ(entry.items, dict->entries[0].second.items);
+    }
+    // Start-up removes what the killed writes left.
+    settings::ReadAndSavePreviousSettings(*this);
+    EXPECT_EQ(QDir(data.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Zentroset"});
+}
+
+// ---- the timers
+
+TEST_F(Settings, IntervalComesFromHourAndMinAndIsNeverZeroNegativeOrBeyond32Bits) {
+    const std::pair<std::string, Seconds> cases[] = {
+        // clang-format off
+        {"DrvPoll=True Hour=0 Min=30", {1800}}, {"DrvPoll=True Hour=2 Min=90", {12600}},
+        {"DrvPoll=True Hour=+1abc Min=x", {3600}}, {"DrvPoll=False Hour=1 Min=0", {}}, {"Hour=1 Min=0", {}},
+        {"DrvPoll=True Hour=0 Min=0", {}}, {"DrvPoll=True Hour=-1 Min=30", {}},
+        {"DrvPoll=True Hour=596524 Min=0", {}}, {"DrvPoll=True Hour=596523 Min=0", {2147482800}},
+        // clang-format on
+    };
+    for (const auto& [entry, seconds] : cases) {
+        Fresh();
+        Stored({entry});
+        settings::FireTimerForSelDevice(*this, 0);
+        EXPECT_EQ(clock.Intervals(), seconds) << entry;
+    }
+    // Without a file: hourly. An occupied slot stays; there is no fifth timer.
+    Fresh();
+    settings::FireTimerForSelDevice(*this, 0);
+    Stored({"DrvPoll=True Hour=0 Min=5"});
+    settings::FireTimerForSelDevice(*this, 0);
+    settings::FireTimerForSelDevice(*this, 4);
+    EXPECT_EQ(clock.Intervals(), Seconds{3600});
+}
+
+TEST(TimerSteps, LongIntervalsWaitInStepsAndMissedTicksComeAsOne) {
+    const std::int64_t day = 24LL * 3600 * 1000, month = 30 * day;
+    const std::tuple<std::int64_t, bool, std::int64_t, std::int64_t> cases[] = {
+        {0, false, month, 24 * day},
+        {24 * day, false, month, 6 * day},
+        {month, true, 2 * month, 24 * day},
+        {3 * month + 5, true, 4 * month, 24 * day}};
+    for (const auto& [now, fire, due, wait] : cases) {
+        const settings::TimerStep step = settings::StepRepeatingTimer(month, now, month);
+        EXPECT_EQ(std::tie(step.fire, step.dueMs, step.waitMs), std::tie(fire, due, wait)) << now;
+    }
+}
+
+TEST_F(Settings, TicksWaitWhileAPanelIsUpThenComeOncePerTimer) {
+    AddDrives(2);
+    settings::FireTimerForSelDevice(*this, 0);
+    settings::FireTimerForSelDevice(*this, 1);
+    duringAlert = [this] { clock.Advance(3 * 3600); };
+    platform::NSRunAlertPanel("Zentrova", "up", "OK");
+    EXPECT_TRUE(events.empty());
+    clock.RunPosted();
+    EXPECT_EQ(events, (Events{"poll 0", "select 1", "poll 1"}));
+
+    // A poll's own panel holds the other drive's tick until the poll ends.
+    events.clear();
+    duringAlert = [this] { clock.Advance(1); };
+    duringPoll = [this, shown = false]() mutable {
+        if (!std::exchange(shown, true)) {
+            platform::NSRunAlertPanel("WARNING", "fails", "");
+            events.push_back("panel closed");
+        }
+    };
+    clock.Advance(3600);
+    EXPECT_EQ(events, (Events{"select 0", "poll 0", "panel closed", "select 1", "poll 1"}));
+
+    // A timer stopped under the panel delivers nothing.
+    events.clear();
+    duringAlert = [this] {
+        clock.Advance(3600);
+        settings::StopTimerForDrive(0);
+        settings::StopTimerForDrive(1);
+    };
+    platform::NSRunAlertPanel("Zentrova", "up", "OK");
+    clock.RunPosted();
+    EXPECT_TRUE(events.empty());
+}
+
+// ---- the settings page
+
+TEST_F(Settings, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
+    const QString saved = "Zentrova settings updated successfully.", zero = "You have entered Zero",
+                  range = "The polling interval must be longer than zero and shorter than 68 years",
+                  login = "The settings were saved, but the start at log-in could not be changed",
+                  unsaved = "The settings could not be saved (";
+    const struct {
+        settings::PageInput input;
+        std::string entry; // from "DrvPoll" on; empty: the file is unchanged
+        Seconds timers;
+        QString alert;
+        const char* mirrors; // critical temperature, its check, log check, log selectable
+    } cases[] = {
+        // clang-format off
+        // Rejected before anything changes: the hourly timer keeps running.
+        {{true, "abc", "", true, "30", true, false}, "", {3600}, zero, "47 1 0 -1"},
+        {{true, "596524", "0", true, "30", true, false}, "", {3600}, range, "47 1 0 -1"},
+        {{true, "2", "90", true, "45", true, false}, "DrvPoll=True Temp=True LogEvent=True Hour=2 Min=90 Temperature=45", {12600}, saved, "45 1 1 1"},
+        {{false, "5", "5", false, "45", false, false}, "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50", {}, saved, "47 0 0 0"},
+        {{true, "0", "1", true, "abc", true, false}, "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=1 Temperature=0", {60}, saved, "0 1 1 1"},
+        {{true, "0", "30", true, "45", true, true}, "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=30 Temperature=45", {1800}, login, "45 1 1 1"},
+        {{true, "0", "30", true, "45", true, false}, "", {3600}, unsaved, "45 1 1 1"}, // the timer from the file as it is
+        // clang-format on
+    };
+    // A file size limit makes a write fail, whoever runs the test.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{}, small{64, 0};
+    ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &old), 0);
+    small.rlim_max = old.rlim_max;
+    for (const auto& c : cases) {
+        Fresh();
+        AddDrives(1);
+        settings::ReadAndSavePreviousSettings(*this);
+        mirrors.gnCriticaltemp[0] = 47;
+        // A log-in list we cannot read is left alone.
+        ASSERT_TRUE(c.alert != login || Append(settings::LoginWindowPath(), "not a list"));
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, c.alert == unsaved ? &small : &old), 0);
+        settings::ApplySettings(*this, c.input);
+        setrlimit(RLIMIT_FSIZE, &old);
+        ASSERT_EQ(alerts.size(), 1u) << c.entry;
+        EXPECT_TRUE(alerts[0].startsWith(c.alert)) << qPrintable(alerts[0]);
+        EXPECT_EQ(
+            std::tuple(Entry("disk0"), clock.Intervals(),
+                       QString::asprintf("%d %d %d %d", mirrors.gnCriticaltemp[0],
+                                         mirrors.gbCriticalTempEnable[0], mirrors.gbCheckLog[0],
+                                         logSelectable)),
+            std::tuple(c.entry.empty() ? Default(0) : "DrvModel=MODEL-0 DrvFwrev=FW0 " + c.entry,
+                       c.timers, QString(c.mirrors)));
+        EXPECT_TRUE(c.alert != login || ReadAll(settings::LoginWindowPath()) == "not a list");
+    }
+}
+
+// ---- the log-in item
+
+// Elements of the log-in list: another application's, ours hidden, ours.
+const QByteArray O = "<dict><key>Path</key><string>/Applications/Other.app</string></dict>";
+const QByteArray H = "<dict><key>Hide</key><true/><key>Path</key>"
+                     "<string>/Applications/Zentrova.app</string></dict>";
+const QByteArray Z = "<dict><key>Hide</key><false/><key>Path</key>"
+                     "<string>/Applications/Zentrova.app</string></dict>";
+
+// The root's keys, then the list as letters O, H, Z ("-" without a list).
+std::string LoginList() {
+    QString xml = QString::fromUtf8(ReadAll(settings::LoginWindowPath()));
+    xml.remove(QRegularExpression("\\s")).replace(O, "O").replace(H, "H").replace(Z, "Z");
+    QString out;
+    for (const auto& key : QRegularExpression("<key>(\\w)\\w*</key>").globalMatch(xml))
+        out += key.captured(1);
+    const auto list = QRegularExpression("<array>(\\w*)</array>").match(xml);
+    return (out + " " + (list.hasMatch() ? list.captured(1) : "-")).toStdString();
+}
+
+TEST_F(Settings, LoginItemAddsOnceAtTheEndRemovesOnlyEqualElementsAndMirrorsAutostart) {
+    const struct {
+        QByteArray elements; // null: no file
+        std::vector<bool> applies;
+        std::string list;
+    } cases[] = {
+        {Z + O + H, {true, true}, "AAY OHZ"}, {Z + O + Z + H, {false}, "AAY OH"},
+        {H + O, {true, false}, "AAY HO"},     {QByteArray(), {true}, "A Z"},
+        {QByteArray(), {false}, " -"},
+    };
+    for (const auto& c : cases) {
+        Fresh();
+        ASSERT_TRUE(
+            c.elements.isNull() ||
+            Append(settings::LoginWindowPath(),
+                   "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<plist version=\"1.0\"><dict>"
+                   "<key>A</key><string>first</string><key>"
+                   "AutoLaunchedApplicationDictionary</key><array>" +
+                       c.elements + "</array><key>Y</key><integer>7</integer></dict></plist>"));
+        for (bool on : c.applies)
+            ASSERT_EQ(settings::UpdateStartUpDictionary(on), "");
+        EXPECT_EQ(LoginList(), c.list);
+        EXPECT_EQ(QFile::exists(settings::AutostartEntryPath()), c.list.back() == 'Z') << c.list;
+    }
+}
+
+TEST_F(Settings, ApplyKeepsTheUserDefaultTheLoginListAndTheAutostartEntryInLine) {
+    EXPECT_FALSE(settings::CheckForStartUpFlagInList()); // absent reads as off
+    settings::SetInstalledMonitorCommand([] { return QString("/opt/my monitor/zentrova"); });
+    const QString neighbour = config.path() + "/autostart/other.desktop";
+    ASSERT_TRUE(QDir().mkpath(config.path() + "/autostart") && Append(neighbour, "x"));
+    AddDrives(1);
+    for (bool on : {true, false}) {
+        settings::ApplySettings(*this, {true, "1", "0", true, "50", true, on});
+        EXPECT_EQ(settings::SettingsForSelectedDrive(*this).startsUp, on);
+        EXPECT_EQ(LoginList(), on ? "A Z" : "A ");
+        const QByteArray entry = ReadAll(settings::AutostartEntryPath());
+        EXPECT_EQ(entry.contains("\nExec=\"/opt/my monitor/zentrova\"\n") &&
+                      entry.contains("\nPath=" + QDir::homePath().toUtf8() + "\n"),
+                  on);
+    }
+    EXPECT_EQ(ReadAll(neighbour), "x");
+    EXPECT_TRUE(ReadAll(config.path() + "/Zentrova/zentrova.conf").contains("RunAt_Startup=0"));
+}
