@@ -55,10 +55,8 @@ class FakeProcessLayer : public u::ProcessLayer {
         return u::procNotFound;
     }
     u::OSErr Gestalt(u::OSType selector, std::int32_t* response) override {
-        if (selector != u::FourCharCode("menu"))
-            return u::gestaltUndefSelectorErr;
-        *response = 2;
-        return u::noErr;
+        *response = 2; // the menu manager's Aqua layout bit
+        return selector == u::FourCharCode("menu") ? u::noErr : u::gestaltUndefSelectorErr;
     }
     u::OSErr SendQuitRequest(const u::ProcessSerialNumber& psn) override {
         quitSent.push_back(psn.lowLongOfPSN);

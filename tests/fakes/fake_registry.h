@@ -22,18 +22,16 @@ inline Page DataPage(const std::vector<EntrySpec>& entries) {
     Page page{};
     for (std::size_t i = 0; i < entries.size() && i < 40; ++i) {
         const EntrySpec& e = entries[i];
-        const std::uint8_t bytes[] = {e.id, 0, 0, e.value, e.worst, e.raw0};
-        std::copy(std::begin(bytes), std::end(bytes), page.begin() + 2 + 12 * i);
+        std::uint8_t* at = &page[2 + 12 * i];
+        at[0] = e.id, at[3] = e.value, at[4] = e.worst, at[5] = e.raw0;
     }
     return page;
 }
 
 inline Page ThresholdsPage(const std::vector<EntrySpec>& entries) {
     Page page{};
-    for (std::size_t i = 0; i < entries.size() && 2 + 12 * i + 12 <= page.size(); ++i) {
-        page[2 + 12 * i] = entries[i].id;
-        page[2 + 12 * i + 1] = entries[i].threshold;
-    }
+    for (std::size_t i = 0; i < entries.size() && i < 42; ++i)
+        page[2 + 12 * i] = entries[i].id, page[3 + 12 * i] = entries[i].threshold;
     return page;
 }
 

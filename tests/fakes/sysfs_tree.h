@@ -1,5 +1,5 @@
-// A scratch folder shaped like /sys/block and /dev, for the Linux registry and
-// the drive helper.
+// A scratch folder, removed with the test: shaped like /sys/block and /dev for
+// the Linux registry and the drive helper, or holding a test's files.
 #pragma once
 
 #include <cstdlib>
@@ -9,31 +9,31 @@
 
 namespace zentrova::testing {
 
+namespace fs = std::filesystem;
+
 class TempTree {
   public:
     TempTree() {
-        std::string pattern = std::filesystem::temp_directory_path() / "zentrova-sysfs-XXXXXX";
-        if (::mkdtemp(pattern.data()) != nullptr)
-            root_ = pattern;
+        std::string pattern = fs::temp_directory_path() / "zentrova-sysfs-XXXXXX";
+        root_ = ::mkdtemp(pattern.data()) != nullptr ? pattern : "/nonexistent";
     }
-    ~TempTree() { std::filesystem::remove_all(root_, ec_); }
-    const std::filesystem::path& root() const { return root_; }
+    ~TempTree() { fs::remove_all(root_, ec_); }
+    const fs::path& root() const { return root_; }
     std::string Block() const { return root_ / "block"; }
     std::string Dev() const { return root_ / "dev"; }
-    void Write(const std::filesystem::path& relative, const std::string& text) {
-        std::filesystem::create_directories((root_ / relative).parent_path(), ec_);
+    // Each makes the folders on the way.
+    void Dir(const fs::path& relative) { fs::create_directories(root_ / relative, ec_); }
+    void Write(const fs::path& relative, const std::string& text) {
+        Dir(relative.parent_path());
         std::ofstream(root_ / relative) << text;
     }
-    void Dir(const std::filesystem::path& relative) {
-        std::filesystem::create_directories(root_ / relative, ec_);
-    }
-    void Link(const std::filesystem::path& relative, const std::filesystem::path& target) {
-        std::filesystem::create_directories((root_ / relative).parent_path(), ec_);
-        std::filesystem::create_directory_symlink(target, root_ / relative, ec_);
+    void Link(const fs::path& relative, const fs::path& target) {
+        Dir(relative.parent_path());
+        fs::create_directory_symlink(target, root_ / relative, ec_);
     }
 
   private:
-    std::filesystem::path root_;
+    fs::path root_;
     std::error_code ec_;
 };
 

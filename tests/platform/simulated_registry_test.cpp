@@ -1,56 +1,60 @@
-#include "device/device.h"
 #include "platform/sim/simulated_registry.h"
+
+#include "fakes/sysfs_tree.h"
 
 #include <gtest/gtest.h>
 
 #include <array>
-#include <cstdlib>
-#include <filesystem>
 #include <fstream>
 #include <random>
 #include <sys/stat.h>
 
-using namespace zentrova::device;
-using zentrova::platform::SimulatedRegistry;
+using namespace zentrova::platform;
 using Page = std::array<std::uint8_t, 512>;
 
 namespace {
 
 class SimulatedDrives : public ::testing::Test {
   protected:
-    void SetUp() override { ResetDeviceGlobalsForTest(); }
-    void TearDown() override {
-        ResetDeviceGlobalsForTest();
-        std::filesystem::remove_all(dir_);
-    }
     std::string Write(const std::string& name, const std::string& text) {
-        std::ofstream(dir_ + name, std::ios::binary) << text;
-        return dir_ + name;
+        tree.Write(name, text);
+        return dir + name;
     }
-    // What the registry's drives and stderr come to, through detection.
-    std::vector<std::string> Detect(zentrova::platform::DeviceRegistry& registry) {
-        testing::internal::CaptureStderr();
-        SMARTDeviceDetection(registry);
-        EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-        std::vector<std::string> out;
-        for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            out.push_back(std::string(r->szDevFilePath) + "|" + r->szModelNum + "|" +
-                          r->szFirmwareRev + "|" + std::to_string(r->nSizeGB) + "|" +
-                          std::to_string(r->bSmartEnabled) + "|" + std::to_string(r->nTemperature));
-        EXPECT_EQ(dev.nDevCnt, static_cast<int>(out.size()));
-        return out;
-    }
-    std::string dir_ = [] {
-        std::string pattern = std::filesystem::temp_directory_path() / "zentrova-sim-XXXXXX";
-        return ::mkdtemp(pattern.data()) != nullptr ? pattern + "/" : std::string("/nonexistent/");
-    }();
+    zentrova::testing::TempTree tree;
+    const std::string dir = tree.root().string() + "/";
 };
+
+// The drives as "name|model|firmware|size|enable status" lines, "-" for what
+// is missing.
+std::string Describe(std::vector<BlockStorageService>& services) {
+    std::string out;
+    for (BlockStorageService& s : services)
+        out +=
+            s.bsdName.value_or("-") + "|" + s.deviceModel.value_or("-") + "|" +
+            s.deviceRevision.value_or("-") + "|" +
+            (s.sizeBytes ? std::to_string(*s.sizeBytes) : "-") + "|" +
+            (s.smartInterface ? std::to_string(s.smartInterface->SMARTEnableDisableOperations(true))
+                              : "-") +
+            "\n";
+    return out;
+}
 
 std::string Hex(const Page& page) {
     std::string out;
     for (std::uint8_t b : page)
         out += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
-    return out;
+    return out.erase(out.find_last_not_of('0') + 1);
+}
+
+// A poll: "data status,thresholds status|data|thresholds", the pages in
+// hexadecimal without trailing zeros; a failed read leaves the AAh they held.
+std::string Poll(BlockStorageService& service) {
+    Page data, thresholds;
+    data.fill(0xAA);
+    thresholds.fill(0xAA);
+    const int d = service.smartInterface->SMARTReadData(data.data());
+    const int t = service.smartInterface->SMARTReadDataThresholds(thresholds.data());
+    return std::to_string(d) + "," + std::to_string(t) + "|" + Hex(data) + "|" + Hex(thresholds);
 }
 
 // How many drives a file gives, and what was said about it.
@@ -61,20 +65,13 @@ std::pair<std::size_t, std::string> Load(const std::string& path) {
     return {count, testing::internal::GetCapturedStderr()};
 }
 
-// Data and thresholds pages of the selected drive's next poll.
-bool Poll(Page& data, Page& thresholds) {
-    data.fill(0xAA);
-    thresholds.fill(0xAA);
-    return GetSMARTAttributeAndThreshold(data.data(), thresholds.data()) == 1;
-}
-
 } // namespace
 
-TEST_F(SimulatedDrives, GoodFileThroughDetectionAndPolls) {
+TEST_F(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
     Page hexData{}, hexThresholds{};
     for (std::size_t i = 0; i < hexData.size(); ++i) {
         hexData[i] = static_cast<std::uint8_t>(i * 7);
-        hexThresholds[i] = static_cast<std::uint8_t>(255 - i);
+        hexThresholds[i] = static_cast<std::uint8_t>(i * 5 + 1);
     }
     SimulatedRegistry registry(Write("good.json", R"({"comment": "drives for the test", "drives": [
     {"bsdName": "sda", "sizeBytes": 250059350016, "model": "HD-EXAMPLE 80G", "firmware": "FW01",
@@ -90,86 +87,48 @@ TEST_F(SimulatedDrives, GoodFileThroughDetectionAndPolls) {
     {"bsdName": "sdd", "firmware": "ONLYFW", "readDataStatus": -3, "readThresholdsStatus": 4,
      "readings": [{"attributes": [{"id": 194, "value": 1, "worst": 1, "raw": [44], "threshold": 0}]}]},
     {"model": "NO NAME"}]})"));
-    // Without an interface or a name a drive is left out; a failing data read
-    // gives no temperature even though the reading has one.
-    ASSERT_EQ(Detect(registry),
-              (std::vector<std::string>{"/dev/sda|HD-EXAMPLE 80G|FW01|232|1|36",
-                                        "/dev/sdb|NO SIZE||0|0|0", "/dev/sdd||ONLYFW|0|1|0"}));
-    xDEV_INFO* const sda = dev.gpHeadDevInfo;
-    xDEV_INFO* const sdd = dev.gpCurrDevInfo;
-
-    // Detection's temperature read did not move the drive on: this is reading 1.
-    Page data{}, thresholds{}, expectedData{}, expectedThresholds{};
-    dev.gpSelDevInfo = sda;
-    ASSERT_TRUE(Poll(data, thresholds));
-    const std::uint8_t entries[] = {5,   0x34, 0x12, 100, 99, 1,  2, 3,  4, 5, 6, 0,
-                                    194, 0,    0,    64,  50, 36, 0, 20, 0, 0, 0, 0};
-    std::copy(std::begin(entries), std::end(entries), expectedData.begin() + 2);
-    expectedThresholds[2] = 5;
-    expectedThresholds[3] = 36;
-    expectedThresholds[14] = 194;
-    EXPECT_EQ(std::tie(data, thresholds), std::tie(expectedData, expectedThresholds));
-
-    // Data reads alone never move the drive on; the thresholds read does. The
-    // hexadecimal reading, the last, then repeats.
-    ASSERT_EQ(sda->ppSmartInterface->SMARTReadData(data.data()), 0);
-    ASSERT_TRUE(Poll(data, thresholds));
-    EXPECT_EQ(data[7], 40);
-    EXPECT_EQ(thresholds[3], 7);
-    for (int poll = 0; poll < 2; ++poll) {
-        ASSERT_TRUE(Poll(data, thresholds));
-        EXPECT_EQ(std::tie(data, thresholds), std::tie(hexData, hexThresholds));
-    }
-
-    // No readings: zero pages. Failing reads answer their status and leave
-    // the page as it was.
-    dev.gpSelDevInfo = sda->pNext;
-    ASSERT_TRUE(Poll(data, thresholds));
-    EXPECT_EQ(std::tie(data, thresholds), std::make_tuple(Page{}, Page{}));
-    dev.gpSelDevInfo = sdd;
-    EXPECT_FALSE(Poll(data, thresholds));
-    EXPECT_EQ(sdd->ppSmartInterface->SMARTReadData(data.data()), -3);
-    EXPECT_EQ(sdd->ppSmartInterface->SMARTReadDataThresholds(thresholds.data()), 4);
-    EXPECT_EQ(data[2] + thresholds[2], 2 * 0xAA);
-
+    auto drives = registry.BlockStorageServices();
+    ASSERT_EQ(Describe(drives), "sda|HD-EXAMPLE 80G|FW01|250059350016|0\nsdb|NO SIZE|-|-|5\n"
+                                "sdc|NO SMART|-|-|-\nsdd|-|ONLYFW|-|0\n-|NO NAME|-|-|0\n");
+    // Data reads alone never move a drive on; the thresholds read does. The
+    // last reading then repeats; no readings give zero pages.
+    Page page{};
+    ASSERT_EQ(drives[0].smartInterface->SMARTReadData(page.data()), 0);
+    EXPECT_EQ(Poll(drives[0]), "0,0|0000053412646301020304050600c20000403224"
+                               "0014|0000052400000000000000000000c2");
+    EXPECT_EQ(Poll(drives[0]), "0,0|0000c200003c3228|0000c207");
+    const std::string hexReading = "0,0|" + Hex(hexData) + "|" + Hex(hexThresholds);
+    EXPECT_EQ(Poll(drives[0]), hexReading);
+    EXPECT_EQ(Poll(drives[0]), hexReading);
+    EXPECT_EQ(Poll(drives[1]), "0,0||");
+    EXPECT_EQ(Poll(drives[3]), "-3,4|" + std::string(1024, 'a') + "|" + std::string(1024, 'a'));
     // Every call describes the drives afresh, from their first reading.
-    auto fresh = registry.BlockStorageServices();
-    ASSERT_EQ(fresh.size(), 5u);
-    ASSERT_EQ(fresh[0].smartInterface->SMARTReadData(data.data()), 0);
-    EXPECT_EQ(data[2], 5);
+    EXPECT_EQ(Poll(registry.BlockStorageServices()[0]).substr(0, 10), "0,0|000005");
 }
 
 TEST_F(SimulatedDrives, DemoDrivesChosenThroughTheEnvironment) {
     ASSERT_EQ(setenv("ZENTROVA_SIMULATED_DRIVES", ZENTROVA_DEMO_DRIVES, 1), 0);
-    auto registry = zentrova::platform::CreateSystemDeviceRegistry();
+    auto drives = CreateSystemDeviceRegistry()->BlockStorageServices();
     unsetenv("ZENTROVA_SIMULATED_DRIVES");
-    EXPECT_EQ(Detect(*registry),
-              (std::vector<std::string>{"/dev/sda|ZENTROVA DEMO HD 250G|ZD1.04|232|1|36",
-                                        "/dev/sdb|SAMSUNG SV1204H|RK100-1|111|1|41",
-                                        "/dev/sdc|ZENTROVA DEMO HD 80G|ZD0.97|74|1|38"}));
+    EXPECT_EQ(Describe(drives), "sda|ZENTROVA DEMO HD 250G|ZD1.04|250059350016|0\n"
+                                "sdb|SAMSUNG SV1204H|RK100-1|120034123776|0\n"
+                                "sdc|ZENTROVA DEMO HD 80G|ZD0.97|80026361856|0\n");
 }
-
-namespace {
-// The faults below sit on the second line unless a case says otherwise.
-std::string Drive(const std::string& body) {
-    return "{\"drives\": [{\n" + body + "}]}";
-}
-std::string Reading(const std::string& body) {
-    return "{\"drives\": [{\"readings\": [\n" + body + "]}]}";
-}
-std::string Attribute(const std::string& body) {
-    return "{\"drives\": [{\"readings\": [{\"attributes\": [\n" + body + "]}]}]}";
-}
-const std::string kAttribute = R"({"id": 5, "value": 100, "worst": 100, "threshold": 36})";
-} // namespace
 
 TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
-    std::string thirtyOne = kAttribute;
+    // A drive, a reading or an attribute (the first three keys filled in)
+    // whose fault sits on the file's second line unless a case says otherwise.
+    const auto drive = [](const std::string& body) { return "{\"drives\": [{\n" + body + "}]}"; };
+    const auto reading = [&](const std::string& body) {
+        return drive("\"readings\": [" + body + "]");
+    };
+    const auto attribute = [&](const std::string& more) {
+        return reading("{\"attributes\": [{\"id\": 5, \"value\": 1, \"worst\": 1" + more + "}]}");
+    };
+    std::string thirtyOne = R"({"id": 5, "value": 1, "worst": 1, "threshold": 0})";
     for (int i = 1; i < 31; ++i)
-        thirtyOne += ",\n" + kAttribute;
+        thirtyOne += ",\n" + thirtyOne.substr(0, 49);
     const std::string zeros(1024, '0');
-    std::string badDigit = zeros;
-    badDigit[10] = 'g';
     const struct {
         std::string text;
         int line;
@@ -177,7 +136,6 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
     } cases[] = {
         {"", 1, "not valid JSON"},
         {"{\n  \"drives\": [\n    {\"bsdName\": sda}\n  ]\n}", 3, "not valid JSON"},
-        {"{\n  \"drives\": [\n", 2, "not valid JSON"},
         {"\xEF\xBB\xBF{\"drives\":\n[{\"model\": 7}]}", 2, "drive 1: \"model\" must be a string"},
         {"[\n]", 1, "the file must hold an object with a \"drives\" list"},
         {"\n\n{ }", 3, "\"drives\" is missing"},
@@ -187,58 +145,48 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
          "nested more than 64 levels deep"},
         // Brackets and escapes in strings before the fault, and a key written
         // with an escape.
-        {"{\"drives\": [\n  {\"model\": \"a [{\\\"}\"},\n  {\"readings\": [{\"attributes\": [\n   "
-         " " +
-             kAttribute + ",\n    " + kAttribute +
-             ",\n    {\"\\u0069d\": 256, \"value\": 1, \"worst\": 1, \"threshold\": 0}]}]}]}",
-         6, "drive 2, reading 1, attribute 3: \"id\" must be an integer from 0 to 255"},
-        {Attribute(R"({"id": 5, "value": -1, "worst": 1, "threshold": 0})"), 2,
-         "attribute 1: \"value\" must be an integer from 0 to 255"},
-        {Attribute(R"({"id": 5.0, "value": 1, "worst": 1, "threshold": 0})"), 2,
-         "\"id\" must be an integer"},
-        {Attribute("{\"id\": 5,\n\"value\": 1}"), 2,
-         "reading 1, attribute 1: \"worst\" is missing"},
-        {Drive(R"("sizeBytes": 99999999999999999999)"), 2,
+        {R"({"drives": [
+{"model": "a [{\"}"},
+{"readings": [{"attributes": [
+{"\u0069d": 256, "value": 1, "worst": 1, "threshold": 0}]}]}]})",
+         4, "drive 2, reading 1, attribute 1: \"id\" must be an integer from 0 to 255"},
+        {attribute(", \"threshold\": -1"), 2, "\"threshold\" must be an integer from 0 to 255"},
+        {attribute(""), 2, "reading 1, attribute 1: \"threshold\" is missing"},
+        {drive(R"("sizeBytes": 99999999999999999999)"), 2,
          "\"sizeBytes\" must be an integer from 0 to 9223372036854775807"},
-        {Drive(R"("enableStatus": 2147483648)"), 2,
-         "\"enableStatus\" must be an integer from -2147483648 to 2147483647"},
-        {Drive(R"("smartInterface": "yes")"), 2, "\"smartInterface\" must be true or false"},
-        {Drive("\"readDataStatus\": 0,\n\"readDataStatuss\": 1"), 3,
+        {drive(R"("smartInterface": "yes")"), 2, "\"smartInterface\" must be true or false"},
+        {drive("\"readDataStatus\": 0,\n\"readDataStatuss\": 1"), 3,
          "drive 1: unknown key \"readDataStatuss\""},
-        {Drive("\"model\": \"A\",\n\"model\": 7"), 3, "\"model\" must be a string"},
-        {Attribute(kAttribute.substr(0, kAttribute.size() - 1) +
-                   ", \"raw\": [1, 2, 3, 4, 5, 6,\n7]}"),
-         3, "\"raw\" holds more than six bytes"},
-        {Attribute(kAttribute.substr(0, kAttribute.size() - 1) + ", \"raw\": [1,\n256]}"), 3,
-         "byte 2 of \"raw\" must be an integer from 0 to 255"},
-        {Attribute(thirtyOne), 32, "drive 1, reading 1: more than 30 attributes"},
-        {Reading(R"({"dataPage": "000102", "thresholdsPage": ""})"), 2,
-         "reading 1: \"dataPage\" must be a string of 1024 hexadecimal digits (512 bytes), not 6"},
-        {Reading("{\"thresholdsPage\": \"" + zeros + "\",\n\"dataPage\": \"" + badDigit + "\"}"), 3,
-         "character 11 is not a hexadecimal digit"},
-        {Reading("{\"dataPage\": \"" + zeros + "\"}"), 2, "\"thresholdsPage\" is missing"},
-        {Reading("{\"attributes\": [],\n\"dataPage\": \"\"}"), 3,
+        {attribute(", \"threshold\": 0, \"raw\": [1, 2, 3, 4, 5, 6,\n7]"), 3,
+         "\"raw\" holds more than six bytes"},
+        {reading("{\"attributes\": [" + thirtyOne + "]}"), 32,
+         "drive 1, reading 1: more than 30 attributes"},
+        {reading(R"({"dataPage": "000102", "thresholdsPage": ""})"), 2,
+         "\"dataPage\" must be a string of 1024 hexadecimal digits (512 bytes), not 6"},
+        {reading("{\"thresholdsPage\": \"" + zeros + "\",\n\"dataPage\": \"" +
+                 std::string(10, '0') + "g" + zeros.substr(11) + "\"}"),
+         3, "character 11 is not a hexadecimal digit"},
+        {reading("{\"dataPage\": \"" + zeros + "\"}"), 2, "\"thresholdsPage\" is missing"},
+        {reading("{\"attributes\": [],\n\"dataPage\": \"\"}"), 3,
          "either \"attributes\" or the two pages, not both"},
-        {Reading("{}"), 2, "a reading needs \"attributes\""},
+        {reading("{}"), 2, "a reading needs \"attributes\""},
     };
     for (const auto& c : cases) {
-        SCOPED_TRACE(c.message);
         const std::string path = Write("bad.json", c.text);
         const auto [count, err] = Load(path);
         EXPECT_EQ(count, 0u);
-        EXPECT_EQ(err.rfind("zentrova: " + path + ":" + std::to_string(c.line) + ": ", 0), 0u)
-            << err;
-        EXPECT_NE(err.find(c.message), std::string::npos) << err;
-        EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        const std::string head = "zentrova: " + path + ":" + std::to_string(c.line) + ": ";
+        EXPECT_TRUE(err.starts_with(head) && err.find(c.message) != std::string::npos &&
+                    err.find('\n') + 1 == err.size())
+            << c.message << err;
     }
 
     // Files that cannot be read name the reason instead of a line; a FIFO
     // nobody writes to must not block.
-    ASSERT_EQ(mkfifo((dir_ + "fifo").c_str(), 0600), 0);
-    for (const std::string& path : {dir_ + "absent.json", dir_, dir_ + "fifo"}) {
+    ASSERT_EQ(mkfifo((dir + "fifo").c_str(), 0600), 0);
+    for (const std::string& path : {dir + "absent.json", dir, dir + "fifo"}) {
         const auto [count, err] = Load(path);
-        EXPECT_EQ(count, 0u);
-        EXPECT_EQ(err.rfind("zentrova: " + path + ": cannot ", 0), 0u) << err;
+        EXPECT_TRUE(count == 0 && err.starts_with("zentrova: " + path + ": cannot ")) << err;
     }
 }
 
@@ -246,7 +194,6 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
 TEST_F(SimulatedDrives, DamagedDemoFilesNeverCrash) {
     std::ifstream in(ZENTROVA_DEMO_DRIVES, std::ios::binary);
     const std::string demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    ASSERT_FALSE(demo.empty());
     std::mt19937 random(20261206);
     for (int round = 0; round < 300; ++round) {
         std::string text = demo;
