@@ -2,18 +2,16 @@
 
 #include "platform/ui/alert_panel.h"
 #include "settings/login_item.h"
+#include "settings/settings_file.h"
 #include "smart/attribute_catalogue.h"
 
 #include <QFile>
 #include <QSet>
 #include <QSettings>
 
-#include <cerrno>
 #include <cstdio>
 #include <cstring>
-#include <fcntl.h>
 #include <optional>
-#include <unistd.h>
 #include <vector>
 
 namespace zentrova::metrics {
@@ -209,70 +207,15 @@ QByteArray RenderMetrics() {
     return out;
 }
 
-namespace {
-
-QString SystemError(const QByteArray& path, const char* what, int error) {
-    return QStringLiteral("%1 %2: %3")
-        .arg(QString::fromLatin1(what), QFile::decodeName(path),
-             QString::fromLocal8Bit(std::strerror(error)));
-}
-
-bool WriteAll(int fd, const QByteArray& bytes) {
-    const char* p = bytes.constData();
-    qsizetype left = bytes.size();
-    while (left > 0) {
-        const ssize_t n = ::write(fd, p, static_cast<std::size_t>(left));
-        if (n < 0 && errno == EINTR)
-            continue;
-        if (n < 0)
-            return false;
-        if (n == 0) {
-            errno = EIO;
-            return false;
-        }
-        p += n;
-        left -= n;
-    }
-    return true;
-}
-
-} // namespace
-
 bool WriteMetricsFile(const QString& directory, QString* error) {
-    const QByteArray content = RenderMetrics();
-    const QByteArray folder = QFile::encodeName(directory);
-    const QByteArray temp = folder + '/' + kMetricsTempName;
-    const QByteArray final = folder + '/' + kMetricsFileName;
-
-    const int fd = ::open(temp.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) {
-        if (error != nullptr)
-            *error = SystemError(temp, "cannot create", errno);
-        return false;
-    }
-    const char* what = nullptr;
-    int code = 0;
-    if (!WriteAll(fd, content)) {
-        code = errno;
-        what = "cannot write";
-    } else if (::fsync(fd) != 0) {
-        code = errno;
-        what = "cannot sync";
-    }
-    if (::close(fd) != 0 && what == nullptr) {
-        code = errno;
-        what = "cannot close";
-    }
-    // Only now does the file change under its name, whole, for any reader.
-    if (what == nullptr && ::rename(temp.constData(), final.constData()) != 0) {
-        code = errno;
-        what = "cannot rename";
-    }
-    if (what == nullptr)
+    // Only the rename changes the file under its name, whole, for any reader.
+    const QString failure = settings::WriteFileAtomically(
+        directory + QLatin1Char('/') + QLatin1String(kMetricsFileName), RenderMetrics(),
+        QLatin1String(kMetricsTempName));
+    if (failure.isEmpty())
         return true;
-    ::unlink(temp.constData());
     if (error != nullptr)
-        *error = SystemError(temp, what, code);
+        *error = failure;
     return false;
 }
 

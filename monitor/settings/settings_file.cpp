@@ -30,13 +30,23 @@ using PlistPtr = std::unique_ptr<void, PlistDeleter>;
 
 } // namespace
 
-QString WriteFileAtomically(const QString& path, const QByteArray& bytes) {
+QString WriteFileAtomically(const QString& path, const QByteArray& bytes,
+                            const QString& temporaryName) {
     const QFileInfo target(path);
     const QString folder = target.absolutePath();
-    QByteArray pattern = QFile::encodeName(folder + "/." + target.fileName() + ".XXXXXX");
-    const int fd = ::mkstemp(pattern.data());
-    if (fd < 0)
-        return SystemError("cannot create a temporary file in", folder, errno);
+    QByteArray pattern;
+    int fd = -1;
+    if (temporaryName.isEmpty()) {
+        pattern = QFile::encodeName(folder + "/." + target.fileName() + ".XXXXXX");
+        fd = ::mkstemp(pattern.data());
+        if (fd < 0)
+            return SystemError("cannot create a temporary file in", folder, errno);
+    } else {
+        pattern = QFile::encodeName(folder + '/' + temporaryName);
+        fd = ::open(pattern.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+        if (fd < 0)
+            return SystemError("cannot create", QFile::decodeName(pattern), errno);
+    }
     const QString temporary = QFile::decodeName(pattern);
     auto fail = [&](const char* what, int error) {
         ::close(fd);

@@ -13,8 +13,10 @@ namespace zentrova::settings {
 
 // Writes `bytes` to `path` so that a crash at any moment leaves either the old
 // file or the new one, whole. Answers an empty string on success, otherwise
-// what failed and why.
-QString WriteFileAtomically(const QString& path, const QByteArray& bytes);
+// what failed and why. The temporary file beside it gets a unique hidden name,
+// or `temporaryName` when a reader of the folder must know what to skip.
+QString WriteFileAtomically(const QString& path, const QByteArray& bytes,
+                            const QString& temporaryName = {});
 
 // The integer value of a text: optional leading white space, an optional
 // sign and decimal digits; 0 when it does not begin with a number. Values
