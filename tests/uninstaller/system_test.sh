@@ -15,7 +15,7 @@ missing=$(for tool in "${tools[@]}"; do command -v "$tool" >/dev/null || echo "$
 tmp=$(mktemp -d) root=$tmp/root pids=()
 trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$tmp"' EXIT
 fail() { echo "FAIL: $*"; exit 1; }
-uninstall() { ZENTROVA_TEST_ROOT=$root "$tests" --uninstall >"$tmp/panels"
+uninstall() { ZENTROVA_TEST_ROOT=$root timeout 60 "$tests" --uninstall >"$tmp/panels" || fail "the uninstaller did not end: $(cat "$tmp/panels")"
     grep -qx "panel: Uninstall process completed successfully" "$tmp/panels" || fail "no success: $(cat "$tmp/panels")"; }
 DESTDIR=$root ZENTROVA_SKIP_BUILD=1 BUILD_DIR=$build "$src/scripts/install.sh" >"$tmp/install.log"
 declare -A at
@@ -45,8 +45,8 @@ if [ "$mode" = destdir ]; then
 fi
 
 within() { for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done; return 1; } # seconds, condition...
-windows() { for w in $(xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do # of process $1
-    xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -qw "$1" && echo "$w"; done; }
+windows() { for w in $(timeout 5 xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do # of process $1
+    timeout 5 xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -qw "$1" && echo "$w"; done; }
 listed() { [ -n "$(windows "$1")" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
 start() { "$@" & pids+=($!); }
@@ -61,8 +61,10 @@ QT_QPA_PLATFORM=xcb ZENTROVA_SIMULATED_DRIVES="$src/share/demo-drives.json" star
 monitor=$!
 for kind in term desktop dock; do start xterm -e sleep 600; declare "$kind=$!"; done
 within 30 test -e "$root${at[data]}/SMARTLog0" || fail "the monitor made no data folder: $(cat "$tmp/monitor.log")"
-for pid in "$monitor" "$term" "$desktop" "$dock"; do within 30 listed "$pid" || fail "process $pid ($(ps -o args= -p $pid)) has no managed window"; done
+echo "monitor and xterms started"
+for pid in "$monitor" "$term" "$desktop" "$dock"; do within 20 listed "$pid" || fail "process $pid ($(ps -o args= -p $pid)) has no managed window"; done
 for kind in desktop dock; do xprop -id "$(windows "${!kind}")" -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "_NET_WM_WINDOW_TYPE_${kind^^}"; done
+echo "windows listed; uninstalling"
 uninstall
 for pid in "$monitor" "$term"; do within 15 gone "$pid" || fail "process $pid is still running"; done
 gone "$desktop" || gone "$dock" && fail "the desktop or the dock was asked to close"
