@@ -64,7 +64,6 @@ TEST(AtaPassThrough, CommandBlocksInBothForms) {
         {SmartReadData, ata::CdbForm::Twelve, "a1080ed001004fc200b00000"},
         {IdentifyDevice, ata::CdbForm::Sixteen, "85080e0000000100000000000000ec00"},
         {SmartEnableOperations, ata::CdbForm::Sixteen, "85062000d800000000004f00c200b000"},
-        {SmartDisableOperations, ata::CdbForm::Sixteen, "85062000d900000000004f00c200b000"},
         {SmartReadThresholds, ata::CdbForm::Sixteen, "85080e00d100010000004f00c200b000"},
     };
     for (const auto& [command, form, hex] : cases) {
