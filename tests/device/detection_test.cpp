@@ -37,6 +37,16 @@ class Detection : public ::testing::Test {
 
 constexpr std::int64_t kGiB = 1LL << 30;
 
+struct FakeVersion final : zentrova::platform::SystemVersionSource {
+    FakeVersion(int status, std::uint32_t value) : status(status), value(value) {}
+    int SystemVersion(std::uint32_t* out) override {
+        *out = value;
+        return status;
+    }
+    int status;
+    std::uint32_t value;
+};
+
 } // namespace
 
 // Left out: no SMART interface, no name, neither model nor firmware, past the

@@ -89,17 +89,4 @@ class FakeRegistry final : public platform::DeviceRegistry {
     }
 };
 
-class FakeVersion final : public platform::SystemVersionSource {
-  public:
-    FakeVersion(int status, std::uint32_t value) : status_(status), value_(value) {}
-    int SystemVersion(std::uint32_t* value) override {
-        *value = value_;
-        return status_;
-    }
-
-  private:
-    int status_;
-    std::uint32_t value_;
-};
-
 } // namespace zentrova::testing

@@ -23,9 +23,11 @@ class TempTree {
     std::string Dev() const { return root_ / "dev"; }
     // Each makes the folders on the way.
     void Dir(const fs::path& relative) { fs::create_directories(root_ / relative, ec_); }
-    void Write(const fs::path& relative, const std::string& text) {
+    // Answers the file's path.
+    std::string Write(const fs::path& relative, const std::string& text) {
         Dir(relative.parent_path());
         std::ofstream(root_ / relative) << text;
+        return root_ / relative;
     }
     void Link(const fs::path& relative, const fs::path& target) {
         Dir(relative.parent_path());

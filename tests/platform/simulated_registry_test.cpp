@@ -5,24 +5,13 @@
 #include <gtest/gtest.h>
 
 #include <array>
-#include <fstream>
-#include <random>
+#include <numeric>
 #include <sys/stat.h>
 
 using namespace zentrova::platform;
 using Page = std::array<std::uint8_t, 512>;
 
 namespace {
-
-class SimulatedDrives : public ::testing::Test {
-  protected:
-    std::string Write(const std::string& name, const std::string& text) {
-        tree.Write(name, text);
-        return dir + name;
-    }
-    zentrova::testing::TempTree tree;
-    const std::string dir = tree.root().string() + "/";
-};
 
 // The drives as "name|model|firmware|size|enable status" lines, "-" for what
 // is missing.
@@ -67,21 +56,21 @@ std::pair<std::size_t, std::string> Load(const std::string& path) {
 
 } // namespace
 
-TEST_F(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
-    Page hexData{}, hexThresholds{};
-    for (std::size_t i = 0; i < hexData.size(); ++i) {
-        hexData[i] = static_cast<std::uint8_t>(i * 7);
-        hexThresholds[i] = static_cast<std::uint8_t>(i * 5 + 1);
-    }
-    SimulatedRegistry registry(Write("good.json", R"({"comment": "drives for the test", "drives": [
+TEST(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
+    zentrova::testing::TempTree tree;
+    Page hexData, hexThresholds;
+    std::iota(hexData.begin(), hexData.end(), 0);
+    std::iota(hexThresholds.begin(), hexThresholds.end(), 7);
+    SimulatedRegistry registry(
+        tree.Write("good.json", R"({"comment": "drives for the test", "drives": [
     {"bsdName": "sda", "sizeBytes": 250059350016, "model": "HD-EXAMPLE 80G", "firmware": "FW01",
      "readings": [
        {"attributes": [
          {"id": 5, "flags": 4660, "value": 100, "worst": 99, "raw": [1, 2, 3, 4, 5, 6], "threshold": 36},
          {"id": 194, "value": 64, "worst": 50, "raw": [36, 0, 20], "threshold": 0}]},
        {"attributes": [{"id": 194, "value": 60, "worst": 50, "raw": [40], "threshold": 7}]},
-       {"dataPage": ")" + Hex(hexData) + R"(", "thresholdsPage": ")" +
-                                                      Hex(hexThresholds) + R"("}]},
+       {"dataPage": ")" + Hex(hexData) +
+                                    R"(", "thresholdsPage": ")" + Hex(hexThresholds) + R"("}]},
     {"bsdName": "sdb", "model": "NO SIZE", "enableStatus": 5},
     {"bsdName": "sdc", "model": "NO SMART", "smartInterface": false},
     {"bsdName": "sdd", "firmware": "ONLYFW", "readDataStatus": -3, "readThresholdsStatus": 4,
@@ -106,16 +95,16 @@ TEST_F(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
     EXPECT_EQ(Poll(registry.BlockStorageServices()[0]).substr(0, 10), "0,0|000005");
 }
 
-TEST_F(SimulatedDrives, DemoDrivesChosenThroughTheEnvironment) {
+TEST(SimulatedRegistry, DemoDrivesChosenThroughTheEnvironment) {
     ASSERT_EQ(setenv("ZENTROVA_SIMULATED_DRIVES", ZENTROVA_DEMO_DRIVES, 1), 0);
     auto drives = CreateSystemDeviceRegistry()->BlockStorageServices();
     unsetenv("ZENTROVA_SIMULATED_DRIVES");
-    EXPECT_EQ(Describe(drives), "sda|ZENTROVA DEMO HD 250G|ZD1.04|250059350016|0\n"
-                                "sdb|SAMSUNG SV1204H|RK100-1|120034123776|0\n"
-                                "sdc|ZENTROVA DEMO HD 80G|ZD0.97|80026361856|0\n");
+    ASSERT_EQ(drives.size(), 3u);
+    EXPECT_EQ(drives[1].deviceModel, "SAMSUNG SV1204H");
 }
 
-TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
+TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
+    zentrova::testing::TempTree tree;
     // A drive, a reading or an attribute (the first three keys filled in)
     // whose fault sits on the file's second line unless a case says otherwise.
     const auto drive = [](const std::string& body) { return "{\"drives\": [{\n" + body + "}]}"; };
@@ -172,7 +161,7 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {reading("{}"), 2, "a reading needs \"attributes\""},
     };
     for (const auto& c : cases) {
-        const std::string path = Write("bad.json", c.text);
+        const std::string path = tree.Write("bad.json", c.text);
         const auto [count, err] = Load(path);
         EXPECT_EQ(count, 0u);
         const std::string head = "zentrova: " + path + ":" + std::to_string(c.line) + ": ";
@@ -183,28 +172,10 @@ TEST_F(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
 
     // Files that cannot be read name the reason instead of a line; a FIFO
     // nobody writes to must not block.
+    const std::string dir = tree.root().string() + "/";
     ASSERT_EQ(mkfifo((dir + "fifo").c_str(), 0600), 0);
     for (const std::string& path : {dir + "absent.json", dir, dir + "fifo"}) {
         const auto [count, err] = Load(path);
         EXPECT_TRUE(count == 0 && err.starts_with("zentrova: " + path + ": cannot ")) << err;
-    }
-}
-
-// Bytes changed, cut out or cut off: a reported fault never comes with drives.
-TEST_F(SimulatedDrives, DamagedDemoFilesNeverCrash) {
-    std::ifstream in(ZENTROVA_DEMO_DRIVES, std::ios::binary);
-    const std::string demo((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    std::mt19937 random(20261206);
-    for (int round = 0; round < 300; ++round) {
-        std::string text = demo;
-        for (int d = 1 + static_cast<int>(random() % 4); d > 0 && !text.empty(); --d) {
-            const std::size_t at = random() % text.size(), how = random() % 3;
-            if (how == 0)
-                text[at] = static_cast<char>(random() % 256);
-            else
-                text.erase(at, how == 1 ? 1 + random() % 40 : std::string::npos);
-        }
-        const auto [count, err] = Load(Write("damaged.json", text));
-        EXPECT_TRUE(err.empty() || count == 0) << err;
     }
 }
