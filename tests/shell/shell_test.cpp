@@ -191,18 +191,12 @@ TEST_F(Shell, PollFillsBothTablesAndSelectionsRedisplayWithoutReading) {
     EXPECT_FALSE(controller->MainWindow()->isMinimized());
     EXPECT_EQ(controller->LogPageText(), Shown(ReadAll(LogPath(1))));
     EXPECT_GT(ReadAll(LogPath(1)).size(), kHeader.size());
-}
-
-TEST_F(Shell, EditsFromTheViewWriteOnlyTheProgramsOwnValues) {
-    AddDrives(2);
-    ASSERT_TRUE(Start());
-    smart::smart.gbAttrFailed = 1;
+    // Edits from the view write only the program's own values, on the chosen row.
     smart::smart.gnReadingTemp = 55;
-    controller->SetDrvFailed();
     QAbstractItemModel* model = Drives()->model();
-    for (auto [row, column] : {std::pair{0, 2}, {0, 3}, {1, 3}})
+    for (auto [row, column] : {std::pair{1, 2}, {0, 2}, {0, 3}})
         EXPECT_TRUE(model->setData(model->index(row, column), "typed", Qt::EditRole));
-    EXPECT_EQ(DriveRow(0) + DriveRow(1), "/dev/sda|1|55|Failed/dev/sdb|3|N/A|OK");
+    EXPECT_EQ(DriveRow(0) + DriveRow(1), "/dev/sda|1|40|OK/dev/sdb|3|55|Failed");
     EXPECT_EQ(Drives()->selectionModel()->selectedRows().size(), 1); // the reload keeps it
 }
 
@@ -232,26 +226,10 @@ TEST(StringTable, ParsesEntriesCommentsAndEscapesAndSkipsBrokenOnes) {
     EXPECT_EQ(shell::LocalizedString("IDS_NONE", "fallback", "Messages"), "fallback");
 }
 
-TEST_F(Shell, SettingsPageFollowsTheSelectionAndItsBoxesEnableTheirFields) {
+TEST_F(Shell, SettingsPageTicksApplyAndCarryOver) {
     AddDrives(3);
     ASSERT_TRUE(Start());
     EXPECT_EQ(Find<QSpinBox>("SetsTempStepper")->value(), 50);
-    Drives()->selectRow(2);
-    Find<QCheckBox>("SetsPollDrive")->click();
-    Find<QCheckBox>("SetsCriticalTemp")->click();
-    EXPECT_FALSE(Enabled("SetsMinStepper") || Enabled("SetsTempEdit"));
-    Find<QPushButton>("SetsApplysettings")->click();
-    Drives()->selectRow(0);
-    EXPECT_TRUE(Enabled("SetsHrEdit") && Enabled("SetsTempEdit"));
-    Drives()->selectRow(1); // no temperature, no check
-    EXPECT_FALSE(Enabled("SetsCriticalTemp") || Enabled("SetsTempEdit"));
-    Drives()->selectRow(2);
-    EXPECT_FALSE(Find<QCheckBox>("SetsPollDrive")->isChecked() || Enabled("SetsHrEdit"));
-}
-
-TEST_F(Shell, SettingsTicksPollTheirDrivesAndApplyReadsTheFields) {
-    AddDrives(3);
-    ASSERT_TRUE(Start());
     const int before = Reads(0) + Reads(1) + Reads(2);
     clock.Advance(3600); // drive 0 polled in place, then 1 and 2 selected and polled
     EXPECT_EQ(Drives()->selectionModel()->selectedRows().first().row(), 2);
@@ -268,20 +246,24 @@ TEST_F(Shell, SettingsTicksPollTheirDrivesAndApplyReadsTheFields) {
         EXPECT_EQ(Find<QLineEdit>("SetsHrEdit")->validator()->validate(typed, at),
                   QValidator::Invalid);
     }
-}
-
-// The carry-over runs before the first selection: the page that selection
-// loads may replace a foreign entry, and must not write the file before the
-// other drives' entries are in the store.
-TEST_F(Shell, SettingsCarriedOverBeforeTheFirstSelectionKeepEveryDrivesEntry) {
-    AddDrives(2);
-    ASSERT_TRUE(Start());
-    Drives()->selectRow(1);
-    Find<QLineEdit>("SetsHrEdit")->setText("2");
+    // The page follows the selection; its boxes enable their fields.
+    Drives()->selectRow(2);
+    Find<QCheckBox>("SetsPollDrive")->click();
+    Find<QCheckBox>("SetsCriticalTemp")->click();
+    EXPECT_FALSE(Enabled("SetsMinStepper") || Enabled("SetsTempEdit"));
     Find<QPushButton>("SetsApplysettings")->click();
-    registry.services[0].model = "OTHER MODEL"; // drive 0's entry is now foreign
+    Drives()->selectRow(0);
+    EXPECT_TRUE(Enabled("SetsHrEdit") && Enabled("SetsTempEdit"));
+    Drives()->selectRow(1); // no temperature, no check
+    EXPECT_FALSE(Enabled("SetsCriticalTemp") || Enabled("SetsTempEdit"));
+    Drives()->selectRow(2);
+    EXPECT_FALSE(Find<QCheckBox>("SetsPollDrive")->isChecked() || Enabled("SetsHrEdit"));
+    // The carry-over runs before the first selection: the page that selection
+    // loads may replace a foreign entry, and must not write the file before the
+    // other drives' entries are in the store.
+    registry.services[0].model = "OTHER MODEL";
     ASSERT_TRUE(Start());
     const settings::SettingsRead read = settings::ReadSettingsFile(dir.path() + "/Zentrodat");
-    ASSERT_TRUE(read.dict && read.dict->Find("disk1"));
-    EXPECT_EQ(read.dict->Find("disk1")->Value("Hour"), "2");
+    ASSERT_TRUE(read.dict && read.dict->Find("disk2"));
+    EXPECT_EQ(read.dict->Find("disk2")->Value("DrvPoll"), "False");
 }
