@@ -3,6 +3,7 @@
 
 #include "settings/timers.h"
 
+#include <algorithm>
 #include <functional>
 #include <map>
 #include <memory>
@@ -34,26 +35,23 @@ class ManualTimers final : public settings::TimerBackend {
     // first; then what was posted runs.
     void Advance(std::int64_t seconds) {
         const std::int64_t end = now + seconds;
-        for (;;) {
-            Timer* next = nullptr;
-            for (auto& [id, timer] : live)
-                next = timer.due <= end && (!next || timer.due < next->due) ? &timer : next;
-            if (next == nullptr)
-                break;
-            now = next->due;
-            next->due += next->interval;
-            std::function<void()> tick = next->tick; // the tick may stop its timer
-            tick();
+        const auto earlier = [](const auto& a, const auto& b) {
+            return a.second.due < b.second.due;
+        };
+        for (auto next = std::min_element(live.begin(), live.end(), earlier);
+             next != live.end() && next->second.due <= end;
+             next = std::min_element(live.begin(), live.end(), earlier)) {
+            now = next->second.due;
+            next->second.due += next->second.interval;
+            std::function<void()>{next->second.tick}(); // a copy: the tick may stop its timer
         }
         now = end;
         RunPosted();
     }
     void RunPosted() {
-        while (!posted.empty()) {
-            std::function<void()> task = std::move(posted.front());
-            posted.erase(posted.begin());
-            task();
-        }
+        for (std::size_t i = 0; i < posted.size(); ++i)
+            std::function<void()>{posted[i]}(); // a copy: the task may post more
+        posted.clear();
     }
     // The intervals of the running timers, oldest first.
     std::vector<std::int64_t> Intervals() const {

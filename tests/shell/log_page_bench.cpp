@@ -53,8 +53,6 @@ TEST_F(Shell, LogPageBench) {
     for (int row : {0, 1, 0}) // everything reached once, caches warm
         show(row);
     const double baseMB = ResidentMB();
-    std::printf("20 MB log: %lld entries, 200 MB log: %lld entries\n",
-                block.size() / kEntry.size() * 20, block.size() / kEntry.size() * 200);
     Report("20 MB log, selection to painted page", show(1), "ms", 100);
     show(0);
     const double whole = show(2);

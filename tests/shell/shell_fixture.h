@@ -13,7 +13,6 @@
 #include "settings/settings_state.h"
 #include "settings/store.h"
 #include "shell/log_page_view.h"
-#include "shell/string_table.h"
 #include "smart/event_log.h"
 
 #include <QtWidgets>
@@ -78,12 +77,11 @@ class Shell : public ::testing::Test {
 
     QTableView* Drives() const { return controller->DriveTable(); }
     QTableView* Attrs() const { return controller->AttrTable(); }
-    QVariant Look(QTableView* t, int r, int c, int role = Qt::DisplayRole) const {
-        return t->model()->index(r, c).data(role);
+    QString Cell(QTableView* t, int r, int c) const {
+        return t->model()->index(r, c).data().toString();
     }
-    QString Cell(QTableView* t, int r, int c) const { return Look(t, r, c).toString(); }
-    QColor Colour(QTableView* t, int r, int c) const {
-        return Look(t, r, c, Qt::ForegroundRole).value<QColor>();
+    QColor Colour(QTableView* t, int r, int c, int role = Qt::ForegroundRole) const {
+        return t->model()->index(r, c).data(role).value<QColor>();
     }
     QString DriveRow(int r) const {
         return QStringList{Cell(Drives(), r, 0), Cell(Drives(), r, 1), Cell(Drives(), r, 2),
