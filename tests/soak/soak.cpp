@@ -5,14 +5,11 @@
 // --max-growth-kb it fails when the growth between them is larger. Leaks and
 // memory errors are the sanitizers' to report.
 #include "AppController.h"
+#include "fakes/fake_registry.h"
 #include "fakes/manual_timers.h"
-#include "platform/sim/simulated_registry.h"
 #include "platform/ui/alert_panel.h"
 
 #include <QApplication>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
@@ -21,53 +18,32 @@
 #include <QTemporaryDir>
 
 #include <malloc.h>
+#include <numeric>
 #include <unistd.h>
 
 using namespace zentrova;
+using namespace zentrova::testing;
 
 namespace {
 
-class CountingController final : public AppController {
-  public:
-    using AppController::AppController;
-    void PollReadFinished(int drive, const std::uint8_t* data,
-                          const std::uint8_t* thresholds) override {
-        ++polls;
-        AppController::PollReadFinished(drive, data, thresholds);
-    }
-    int polls = 0;
-};
-
-QJsonObject Attribute(int id, int value, int raw, int threshold) {
-    return {{"id", id},
-            {"value", value},
-            {"worst", value},
-            {"raw", QJsonArray{raw & 255, raw >> 8}},
-            {"threshold", threshold}};
+// Drive d's next reading, which wanders: the temperature climbs past the
+// critical mark and back, the reallocation count grows, and the health value
+// sinks to its threshold (a failure) and recovers. A change every eighth read
+// keeps the logs, which the log page reads afresh on each change of drive, to
+// a few hundred lines.
+void Drift(FakeDriveState& drive, int d) {
+    const int q = drive.readDataCalls / 8, wave = (q * (d + 1)) % 40;
+    const auto temperature = std::uint8_t(30 + (wave < 20 ? wave : 40 - wave) + d);
+    const auto health = std::uint8_t(100 - (q * 7 + d * 13) % 70);
+    const std::vector<EntrySpec> entries{{5, health, health, std::uint8_t(q / 8), 36},
+                                         {9, 90, 90, std::uint8_t(q * 3 + d)},
+                                         {194, std::uint8_t(100 - temperature), 100, temperature}};
+    drive.data = DataPage(entries);
+    drive.thresholds = ThresholdsPage(entries);
 }
 
-// A few more readings than the drive's polls, which wander: the temperature
-// climbs past the critical mark and back, the reallocation count grows, and
-// the health value sinks to its threshold (a failure) and recovers. A change
-// every eighth reading keeps the logs, which the log page reads afresh on each
-// change of drive, to a few hundred lines.
-QJsonObject Drive(int d) {
-    QJsonArray readings;
-    for (int r = 0; r < 2600; ++r) {
-        const int q = r / 8, wave = (q * (d + 1)) % 40;
-        const int temperature = 30 + (wave < 20 ? wave : 40 - wave) + d;
-        readings.append(QJsonObject{
-            {"attributes", QJsonArray{Attribute(5, 100 - (q * 7 + d * 13) % 70, q / 8, 36),
-                                      Attribute(9, 90, q * 3 + d, 0),
-                                      Attribute(194, 100 - temperature, temperature, 0)}}});
-    }
-    return {{"bsdName", QString("sd%1").arg(QChar('a' + d))},
-            {"model", QString("SOAK DRIVE %1").arg(d)},
-            {"readings", readings}};
-}
-
-// What is in use: the heap's free memory (the drives file's parse left
-// plenty) goes back to the system first, or it would hide growth.
+// What is in use: the heap's free memory goes back to the system first, or
+// it would hide growth.
 long ResidentKb() {
     ::malloc_trim(0);
     QFile statm("/proc/self/statm");
@@ -90,17 +66,20 @@ int main(int argc, char** argv) {
         argc == 3 && argv[1] == QString("--max-growth-kb") ? std::atol(argv[2]) : -1;
     QTemporaryDir dir, config;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
-    QJsonArray drives;
-    for (int d = 0; d < 4; ++d)
-        drives.append(Drive(d));
-    QFile file(dir.filePath("drives.json"));
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(QJsonObject{{"drives", drives}}).toJson(QJsonDocument::Compact)) <
-            0 ||
-        !file.flush())
-        return Fail("cannot write the drives file");
+    FakeDriveState drives[4];
+    FakeRegistry registry;
+    for (int d = 0; d < 4; ++d) {
+        Drift(drives[d], d);
+        registry.services.push_back({true, "sd" + std::string(1, char('a' + d)),
+                                     80026361856LL * (d + 1), "SOAK DRIVE " + std::to_string(d),
+                                     "S0", &drives[d]});
+    }
+    auto reads = [&drives] {
+        return std::accumulate(std::begin(drives), std::end(drives), 0,
+                               [](int n, const FakeDriveState& d) { return n + d.readDataCalls; });
+    };
 
-    testing::ManualTimers clock;
+    ManualTimers clock;
     settings::SetTimerBackend(&clock);
     int panels = 0;
     platform::SetAlertHandler([&](const platform::AlertRequest&) {
@@ -111,13 +90,11 @@ int main(int argc, char** argv) {
     const QDateTime start(QDate(2026, 12, 7), QTime(1, 0));
     platform::SetClockHandler([&] { return start.addSecs(clock.now); });
     StartupEnvironment env;
-    env.makeRegistry = [&] {
-        return std::make_unique<platform::SimulatedRegistry>(file.fileName().toStdString());
-    };
+    env.makeRegistry = [&] { return std::make_unique<FakeRegistry>(registry); };
     env.splashWait = [](int) {};
     env.currentDirectory = dir.path();
     env.openUrl = [](const QUrl&) { return true; };
-    auto controller = std::make_unique<CountingController>(env);
+    auto controller = std::make_unique<AppController>(env);
     if (!controller->applicationWillFinishLaunching() || controller->FindNoOfDevices() != 4)
         return Fail("the monitor did not start with its drives");
     controller->Tab()->setCurrentIndex(2); // the log page
@@ -126,8 +103,9 @@ int main(int argc, char** argv) {
         window->findChild<QLineEdit*>(name)->setText(QString::number(value));
     };
 
+    const int readsBefore = reads();
     long rssAt1000 = -1;
-    for (int step = 0; controller->polls < 10000; ++step) {
+    for (int step = 0; reads() - readsBefore < 10000; ++step) {
         // Now and then one drive's settings: a one- to three-minute interval
         // and a critical temperature, applied.
         if (step % 97 == 0) {
@@ -137,18 +115,22 @@ int main(int argc, char** argv) {
             edit("SetsTempEdit", 45 + step % 10);
             window->findChild<QPushButton*>("SetsApplysettings")->click();
         }
+        for (int d = 0; d < 4; ++d)
+            Drift(drives[d], d);
         clock.Advance(60);
         app.processEvents();
         if (clock.live.empty())
             return Fail("no polling timer runs");
-        if (rssAt1000 < 0 && controller->polls >= 1000)
+        if (rssAt1000 < 0 && reads() - readsBefore >= 1000)
             rssAt1000 = ResidentKb();
     }
     const long rssAtEnd = ResidentKb();
-    std::printf("soak: %d polls, %d panels answered, log page at %lld lines\n", controller->polls,
-                panels, static_cast<long long>(controller->LogLines().LineCount()));
-    std::printf("soak: resident memory %ld kB after 1,000 polls, %ld kB after %d (growth %ld kB)\n",
-                rssAt1000, rssAtEnd, controller->polls, rssAtEnd - rssAt1000);
+    std::printf("soak: %d polls, %d panels answered, log page at %lld lines\n",
+                reads() - readsBefore, panels,
+                static_cast<long long>(controller->LogLines().LineCount()));
+    std::printf("soak: resident memory %ld kB after 1,000 polls, %ld kB after 10,000 (growth %ld "
+                "kB)\n",
+                rssAt1000, rssAtEnd, rssAtEnd - rssAt1000);
     controller.reset();
     settings::SetTimerBackend(nullptr);
     if (maxGrowthKb >= 0 && rssAtEnd - rssAt1000 > maxGrowthKb)
