@@ -192,28 +192,21 @@ TEST_F(Settings, AnUnreadableFileIsKeptAsideAndTheDrivesStartAsOnAFirstRun) {
     EXPECT_EQ(QDir(data.path()).entryList({"Zentroset.unreadable-*"}).size(), 2);
 }
 
-// Rewrites the settings file as fast as it can, every value the write's
-// generation padded to 2000 characters, and says so after each write.
-[[noreturn]] void WriteUntilKilled(const QString& folder, int progress) {
-    for (long generation = 0;; ++generation) {
-        for (int i = 0; i < 4; ++i) {
-            settings::DriveEntry entry;
-            entry.Set("Generation", QString::number(generation).leftJustified(2000, '.'));
-            settings::store.mutDict.Put(settings::DiskKey(i), entry);
-        }
-        if (!settings::SaveSettings(folder).isEmpty() || ::write(progress, "w", 1) != 1)
-            ::_exit(1);
-    }
-}
-
 // A writer killed at any moment leaves a whole file of one generation.
 TEST_F(Settings, KillNineNeverLeavesATornFile) {
     for (int round = 0; round < 40; ++round) {
         int pipe[2];
         ASSERT_EQ(::pipe(pipe), 0);
         const pid_t writer = ::fork();
-        if (writer == 0)
-            WriteUntilKilled(data.path(), pipe[1]);
+        // The writer: four entries of one generation, 2000 characters each,
+        // written as fast as it can, each write told.
+        for (long generation = 0; writer == 0; ++generation) {
+            const std::string entry =
+                "Generation=" + std::string(2000, char('a' + generation % 26));
+            Stored({entry, entry, entry, entry});
+            if (::write(pipe[1], "w", 1) != 1)
+                ::_exit(1);
+        }
         char done;
         for (int n = 0; n <= round % 8; ++n) // 1 to 8 whole writes, then anywhere
             ASSERT_EQ(::read(pipe[0], &done, 1), 1);
@@ -381,19 +374,25 @@ std::string LoginList() {
     return (out + " " + (list.hasMatch() ? list.captured(1) : "-")).toStdString();
 }
 
-TEST_F(Settings, LoginItemAddsOnceAtTheEndRemovesOnlyEqualElementsAndMirrorsAutostart) {
+// Apply puts our element at the end of the log-in list once, removes only
+// elements equal to ours, and mirrors it in an autostart entry beside others.
+TEST_F(Settings, ApplyAddsOurLoginItemOnceAtTheEndRemovesOnlyOursAndMirrorsAutostart) {
     const struct {
         QByteArray elements; // null: no file
         std::vector<bool> applies;
         std::string list;
     } cases[] = {
-        {Z + O + H, {true, true}, "AAY OHZ"},
-        {Z + O + Z + H, {false}, "AAY OH"},
-        {H + O, {true, false}, "AAY HO"},
-        {QByteArray(), {false}, " -"},
+        {Z + O + H, {true, true}, "AAY OHZ"}, {Z + O + Z + H, {false}, "AAY OH"},
+        {H + O, {true, false}, "AAY HO"},     {QByteArray(), {true}, "A Z"},
+        {QByteArray(), {true, false}, "A "},  {QByteArray(), {false}, " -"},
     };
+    const QString neighbour = config.path() + "/autostart/other.desktop";
     for (const auto& c : cases) {
         Fresh();
+        AddDrives(1);
+        EXPECT_FALSE(settings::CheckForStartUpFlagInList()); // absent reads as off
+        settings::SetInstalledMonitorCommand([] { return QString("/opt/my monitor/zentrova"); });
+        ASSERT_TRUE(QDir().mkpath(config.path() + "/autostart") && Append(neighbour, "x"));
         ASSERT_TRUE(
             c.elements.isNull() ||
             Append(settings::LoginWindowPath(),
@@ -402,26 +401,14 @@ TEST_F(Settings, LoginItemAddsOnceAtTheEndRemovesOnlyEqualElementsAndMirrorsAuto
                    "AutoLaunchedApplicationDictionary</key><array>" +
                        c.elements + "</array><key>Y</key><integer>7</integer></dict></plist>"));
         for (bool on : c.applies)
-            ASSERT_EQ(settings::UpdateStartUpDictionary(on), "");
-        EXPECT_EQ(LoginList(), c.list);
-        EXPECT_EQ(QFile::exists(settings::AutostartEntryPath()), c.list.back() == 'Z') << c.list;
-    }
-}
-
-TEST_F(Settings, ApplyKeepsTheUserDefaultTheLoginListAndTheAutostartEntryInLine) {
-    EXPECT_FALSE(settings::CheckForStartUpFlagInList()); // absent reads as off
-    settings::SetInstalledMonitorCommand([] { return QString("/opt/my monitor/zentrova"); });
-    const QString neighbour = config.path() + "/autostart/other.desktop";
-    ASSERT_TRUE(QDir().mkpath(config.path() + "/autostart") && Append(neighbour, "x"));
-    AddDrives(1);
-    for (bool on : {true, false}) {
-        settings::ApplySettings(*this, {true, "1", "0", true, "50", true, on});
-        EXPECT_EQ(std::pair(settings::SettingsForSelectedDrive(*this).startsUp, LoginList()),
-                  std::pair(on, std::string(on ? "A Z" : "A ")));
+            settings::ApplySettings(*this, {true, "1", "0", true, "50", true, on});
+        EXPECT_EQ(std::pair(LoginList(), settings::SettingsForSelectedDrive(*this).startsUp),
+                  std::pair(c.list, bool(c.applies.back())));
         const QByteArray entry = ReadAll(settings::AutostartEntryPath());
         EXPECT_EQ(entry.contains("\nExec=\"/opt/my monitor/zentrova\"\n") &&
                       entry.contains("\nPath=" + QDir::homePath().toUtf8() + "\n"),
-                  on);
+                  c.list.back() == 'Z')
+            << c.list;
+        EXPECT_EQ(ReadAll(neighbour), "x");
     }
-    EXPECT_EQ(ReadAll(neighbour), "x");
 }
