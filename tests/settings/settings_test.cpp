@@ -318,8 +318,6 @@ TEST_F(Settings, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
         {In{false, "5", "5", false, "45", false},
          "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50", Seconds{},
          "Zentrova", "47 0 0 0", ' '},
-        {In{true, "0", "1", true, "abc", true}, on + "0 Min=1 Temperature=0", Seconds{60},
-         "Zentrova", "0 1 1 1", ' '},
         {In{true, "0", "30", true, "45", true, true}, on + "0 Min=30 Temperature=45", Seconds{1800},
          "The settings were saved, but", "45 1 1 1", 'l'},
         // The timer from the file as it is.
