@@ -99,9 +99,6 @@ int main(int argc, char** argv) {
         return Fail("the monitor did not start with its drives");
     controller->Tab()->setCurrentIndex(2); // the log page
     QMainWindow* window = controller->MainWindow();
-    auto edit = [window](const char* name, int value) {
-        window->findChild<QLineEdit*>(name)->setText(QString::number(value));
-    };
 
     const int readsBefore = reads();
     long rssAt1000 = -1;
@@ -110,9 +107,9 @@ int main(int argc, char** argv) {
         // and a critical temperature, applied.
         if (step % 97 == 0) {
             controller->DriveTable()->selectRow(step % 4);
-            edit("SetsHrEdit", 0);
-            edit("SetsMinEdit", 1 + step % 3);
-            edit("SetsTempEdit", 45 + step % 10);
+            window->findChild<QLineEdit*>("SetsHrEdit")->setText("0");
+            window->findChild<QLineEdit*>("SetsMinEdit")->setText(QString::number(1 + step % 3));
+            window->findChild<QLineEdit*>("SetsTempEdit")->setText(QString::number(45 + step % 10));
             window->findChild<QPushButton*>("SetsApplysettings")->click();
         }
         for (int d = 0; d < 4; ++d)
