@@ -265,14 +265,18 @@ TEST_F(Settings, TicksWaitWhileAPanelIsUpThenComeOncePerTimer) {
     AddDrives(2);
     settings::FireTimerForSelDevice(*this, 0);
     settings::FireTimerForSelDevice(*this, 1);
-    duringAlert = [this] { clock.Advance(3 * 3600); };
+    duringAlert = [this] {
+        clock.Advance(3 * 3600);
+        settings::StopTimerForDrive(1); // a timer stopped under the panel delivers nothing
+    };
     platform::NSRunAlertPanel("Zentrova", "up", "OK");
     EXPECT_TRUE(events.empty());
     clock.RunPosted();
-    EXPECT_EQ(events, (Events{"poll 0", "select 1", "poll 1"}));
+    EXPECT_EQ(events, (Events{"poll 0"}));
 
     // A poll's own panel holds the other drive's tick until the poll ends.
     events.clear();
+    settings::FireTimerForSelDevice(*this, 1);
     duringAlert = [this] { clock.Advance(1); };
     duringPoll = [this, shown = false]() mutable {
         if (!std::exchange(shown, true)) {
@@ -281,18 +285,7 @@ TEST_F(Settings, TicksWaitWhileAPanelIsUpThenComeOncePerTimer) {
         }
     };
     clock.Advance(3600);
-    EXPECT_EQ(events, (Events{"select 0", "poll 0", "panel closed", "select 1", "poll 1"}));
-
-    // A timer stopped under the panel delivers nothing.
-    events.clear();
-    duringAlert = [this] {
-        clock.Advance(3600);
-        settings::StopTimerForDrive(0);
-        settings::StopTimerForDrive(1);
-    };
-    platform::NSRunAlertPanel("Zentrova", "up", "OK");
-    clock.RunPosted();
-    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(events, (Events{"poll 0", "panel closed", "select 1", "poll 1"}));
 }
 
 // ---- the settings page
