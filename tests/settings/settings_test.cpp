@@ -141,15 +141,11 @@ TEST_F(Settings, CarryOverGoesByPositionAndDropsWhatIsGone) {
         int critical0;
         std::string last; // the highest index now
     } cases[] = {
-        {2, kept + " X=x", kept, {1800, 3600}, 450, Default(1)}, // one drive fewer
+        {2, kept + " X=x", kept, Seconds{1800, 3600}, 450, Default(1)}, // one drive fewer
         // No DrvPoll: the keys after it stay behind; "StartUp" is dropped.
-        {3,
-         "DrvModel=M DrvFwrev=F Temp=True Temperature=abc",
-         "DrvModel=M DrvFwrev=F",
-         {3600, 3600},
-         1,
-         Default(2)},
-        {4, Default(0), Default(0), {3600, 3600, 3600}, 501, ""}, // one drive added
+        {3, "DrvModel=M DrvFwrev=F Temp=True Temperature=abc", "DrvModel=M DrvFwrev=F",
+         Seconds{3600, 3600}, 1, Default(2)},
+        {4, Default(0), Default(0), Seconds{3600, 3600, 3600}, 501, ""}, // one drive added
     };
     for (const auto& c : cases) {
         Fresh();
