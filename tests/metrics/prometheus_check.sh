@@ -15,21 +15,27 @@ ZENTROVA_METRICS_SAMPLE=$work/textfile "$tests" --gtest_filter="*DemoDrives*" >"
 promtool check metrics <"$file" || fail "promtool check metrics rejects $file"
 promtool check rules "$rules" || fail "promtool check rules rejects $rules"
 promtool test rules "$rules_test" || fail "the example rules do not fire as their tests expect"
-# On a free port of the system's choosing, which it names in its log.
-prometheus-node-exporter --web.listen-address=127.0.0.1:0 --collector.disable-defaults --collector.textfile \
-    --collector.textfile.directory="$work/textfile" >"$work/exporter.log" 2>&1 &
-trap "kill $!" EXIT
-python3 - "$work/exporter.log" "$file" <<'EOF' || { cat "$work/exporter.log"; fail "node_exporter does not serve the file's samples"; }
-import re, sys, time, urllib.request
-for _ in range(200):  # at most 20 seconds until it listens
-    port = re.search(r'msg="Listening on" address=127\.0\.0\.1:(\d+)', open(sys.argv[1]).read())
-    time.sleep(0 if port else 0.1)
-served = urllib.request.urlopen("http://127.0.0.1:%s/metrics" % port[1], timeout=10).read().decode()
+python3 - "$file" "$work/textfile" <<'EOF' || fail "node_exporter does not serve the file's samples"
+import re, subprocess, sys, urllib.request
 def samples(text):  # (name, labels, value) of every sample
     found = (re.match(r'([a-zA-Z_:][\w:]*)(?:\{(.*)\})? (\S+)$', line) for line in text.splitlines())
     return {(m[1], frozenset(re.findall(r'([a-zA-Z_]\w*)="((?:[^"\\]|\\.)*)"', m[2] or "")), float(m[3]))
             for m in found if m}
-ours, got = samples(open(sys.argv[2], encoding="utf-8").read()), samples(served)
+# On a free port of the system's choosing, which it names in its log (echoed here).
+with subprocess.Popen(["prometheus-node-exporter", "--web.listen-address=127.0.0.1:0",
+                       "--collector.disable-defaults", "--collector.textfile",
+                       "--collector.textfile.directory=" + sys.argv[2]],
+                      stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True) as exporter:
+    try:
+        for line in exporter.stderr:  # until it listens, or ends
+            print(line, end="")
+            port = re.search(r'msg="Listening on" address=127\.0\.0\.1:(\d+)', line)
+            if port:
+                break
+        served = urllib.request.urlopen("http://127.0.0.1:%s/metrics" % port[1], timeout=10).read()
+    finally:
+        exporter.kill()
+ours, got = samples(open(sys.argv[1], encoding="utf-8").read()), samples(served.decode())
 errors = [s for s in got if s[0] == "node_textfile_scrape_error" and s[2] != 0]
 print(len(ours), "samples in the file,", len(ours & got), "served; missing:", sorted(ours - got, key=str)[:5], errors)
 sys.exit(1 if ours - got or errors or not ours else 0)

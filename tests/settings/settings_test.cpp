@@ -19,6 +19,8 @@
 
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 using namespace zentrova;
 using namespace zentrova::testing;
@@ -122,69 +124,64 @@ std::string Default(int i, const char* startUp = "") {
            " DrvPoll=True Temp=True " + startUp + "LogEvent=True Hour=1 Min=0 Temperature=50";
 }
 
-// ---- the store
-
-TEST_F(Settings, FirstRunWritesDefaultEntriesAndStartsHourlyTimers) {
-    AddDrives(2);
-    settings::ReadAndSavePreviousSettings(*this);
-    EXPECT_EQ(std::pair(Entry("disk0"), Entry("disk1")), std::pair(Default(0), Default(1)));
-    EXPECT_EQ(clock.Intervals(), (Seconds{3600, 3600}));
-    EXPECT_EQ(mirrors.gnCriticaltemp[1] * 10 + mirrors.gbCriticalTempEnable[1], 501);
-    // A real XML property list whose every value is a string.
-    EXPECT_TRUE(ReadAll(FilePath()).contains("<key>Hour</key>\n\t\t<string>1</string>"));
+// The critical temperature of drive i times ten, plus its check.
+int Critical(int i) {
+    return mirrors.gnCriticaltemp[i] * 10 + mirrors.gbCriticalTempEnable[i];
 }
 
+// ---- the store
+
 TEST_F(Settings, CarryOverGoesByPositionAndDropsWhatIsGone) {
+    const std::string kept = "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 "
+                             "Min=30 Temperature=45";
     const struct {
         int drivesNow;
         std::string stored0, carried0;
         Seconds timers;
-        int critical0, enable0;
+        int critical0;
         std::string last; // the highest index now
     } cases[] = {
-        // clang-format off
-        {2, "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 Temperature=45 X=x", // one drive fewer
-         "DrvModel=M DrvFwrev=F DrvPoll=True Temp=False LogEvent=False Hour=0 Min=30 Temperature=45", {1800, 3600}, 45, 0, Default(1)},
-        {3, "DrvModel=M DrvFwrev=F Temp=True Temperature=abc", "DrvModel=M DrvFwrev=F", {3600, 3600}, 0, 1, Default(2)}, // no DrvPoll, "StartUp" dropped
-        {4, Default(0), Default(0), {3600, 3600, 3600}, 50, 1, ""}, // one drive added
-        // clang-format on
+        {2, kept + " X=x", kept, Seconds{1800, 3600}, 450, Default(1)}, // one drive fewer
+        // No DrvPoll: the keys after it stay behind; "StartUp" is dropped.
+        {3, "DrvModel=M DrvFwrev=F Temp=True Temperature=abc", "DrvModel=M DrvFwrev=F",
+         Seconds{3600, 3600}, 1, Default(2)},
+        {4, Default(0), Default(0), Seconds{3600, 3600, 3600}, 501, ""}, // one drive added
     };
     for (const auto& c : cases) {
         Fresh();
         Stored({c.stored0, Default(1, "StartUp=True "), Default(2, "StartUp=True ")});
         AddDrives(c.drivesNow);
         settings::ReadAndSavePreviousSettings(*this);
-        EXPECT_EQ(std::tuple(Entry("disk0"), clock.Intervals(), int(mirrors.gnCriticaltemp[0]),
-                             int(mirrors.gbCriticalTempEnable[0]),
+        EXPECT_EQ(std::tuple(Entry("disk0"), clock.Intervals(), Critical(0),
                              Entry(settings::DiskKey(c.drivesNow - 1)),
                              Entry(settings::DiskKey(c.drivesNow))),
-                  std::tuple(c.carried0, c.timers, c.critical0, c.enable0, c.last, "<none>"));
+                  std::tuple(c.carried0, c.timers, c.critical0, c.last, "<none>"));
     }
 }
 
-TEST_F(Settings, AForeignEntryBecomesTheDefaultOnThePageAndStartUpGoesAtTheNextStart) {
+TEST_F(Settings, AForeignEntryBecomesTheDefaultWithStartUpOnThePage) {
     Stored({"DrvModel=OTHER DrvFwrev=FW0 DrvPoll=True Temp=False Hour=2"});
     AddDrives(1);
     settings::ReadAndSavePreviousSettings(*this);
     const settings::PageValues page = settings::SettingsForSelectedDrive(*this);
     EXPECT_TRUE(page.poll && page.criticalTemp && page.logEvent && page.hours == 1);
     // The timer of the stored entry runs until Apply or the next start.
-    EXPECT_EQ(std::tuple(Entry("disk0"), int(mirrors.gbCriticalTempEnable[0]), clock.Intervals()),
-              std::tuple(Default(0, "StartUp=True "), 1, Seconds{7200}));
-    settings::ResetSettingsForTest();
-    settings::ReadAndSavePreviousSettings(*this);
-    EXPECT_EQ(Entry("disk0"), Default(0));
+    EXPECT_EQ(std::tuple(Entry("disk0"), Critical(0), clock.Intervals()),
+              std::tuple(Default(0, "StartUp=True "), 501, Seconds{7200}));
 }
 
 TEST_F(Settings, AnUnreadableFileIsKeptAsideAndTheDrivesStartAsOnAFirstRun) {
-    AddDrives(1);
+    AddDrives(2);
     ASSERT_TRUE(Append(FilePath(), "<plist><dict><key>disk0</key>"));
     settings::ReadAndSavePreviousSettings(*this);
     const QStringList aside = QDir(data.path()).entryList({"Zentroset.unreadable-*"});
     ASSERT_EQ(aside.size() * 10 + qsizetype(alerts.size()), 11);
     EXPECT_EQ(ReadAll(data.path() + "/" + aside[0]), "<plist><dict><key>disk0</key>");
-    EXPECT_TRUE(alerts[0].contains(FilePath()) && alerts[0].contains(aside[0]));
-    EXPECT_EQ(std::pair(Entry("disk0"), clock.Intervals()), std::pair(Default(0), Seconds{3600}));
+    EXPECT_TRUE(alerts[0].contains(aside[0])) << qPrintable(alerts[0]);
+    EXPECT_EQ(std::tuple(Entry("disk1"), clock.Intervals(), Critical(1)),
+              std::tuple(Default(1), Seconds{3600, 3600}, 501));
+    // A real XML property list whose every value is a string.
+    EXPECT_TRUE(ReadAll(FilePath()).contains("<key>Hour</key>\n\t\t<string>1</string>"));
     // Spoilt again while running: the next write keeps it too.
     ASSERT_TRUE(QFile::remove(FilePath()) && Append(FilePath(), "again"));
     ASSERT_EQ(settings::UpdateDictionaryWithDefaultSettings(*this), "");
@@ -194,15 +191,25 @@ TEST_F(Settings, AnUnreadableFileIsKeptAsideAndTheDrivesStartAsOnAFirstRun) {
 // A writer killed at any moment leaves a whole file of one generation.
 TEST_F(Settings, KillNineNeverLeavesATornFile) {
     for (int round = 0; round < 40; ++round) {
-        FILE* out =
-            ::popen(qPrintable("exec '" ZENTROVA_TORTURE_WRITER "' '" + data.path() + "'"), "r");
-        char line[32];
-        ASSERT_TRUE(out && std::fgets(line, sizeof line, out));
-        const pid_t writer = std::atoi(line);
+        int pipe[2];
+        ASSERT_EQ(::pipe(pipe), 0);
+        const pid_t writer = ::fork();
+        // The writer: four entries of one generation, 2000 characters each,
+        // written as fast as it can, each write told.
+        for (long generation = 0; writer == 0; ++generation) {
+            const std::string entry =
+                "Generation=" + std::string(2000, char('a' + generation % 26));
+            Stored({entry, entry, entry, entry});
+            if (::write(pipe[1], "w", 1) != 1)
+                ::_exit(1);
+        }
+        char done;
         for (int n = 0; n <= round % 8; ++n) // 1 to 8 whole writes, then anywhere
-            ASSERT_NE(std::fgets(line, sizeof line, out), nullptr);
+            ASSERT_EQ(::read(pipe[0], &done, 1), 1);
         ASSERT_EQ(::kill(writer, SIGKILL), 0);
-        ::pclose(out);
+        ::waitpid(writer, nullptr, 0);
+        ::close(pipe[0]);
+        ::close(pipe[1]);
         const auto dict = settings::ParseSettings(ReadAll(FilePath()));
         ASSERT_TRUE(dict && dict->entries.size() == 4) << "round " << round;
         for (const auto& [key, entry] : dict->entries)
@@ -217,12 +224,10 @@ TEST_F(Settings, KillNineNeverLeavesATornFile) {
 
 TEST_F(Settings, IntervalComesFromHourAndMinAndIsNeverZeroNegativeOrBeyond32Bits) {
     const std::pair<std::string, Seconds> cases[] = {
-        // clang-format off
-        {"DrvPoll=True Hour=0 Min=30", {1800}}, {"DrvPoll=True Hour=2 Min=90", {12600}},
-        {"DrvPoll=True Hour=+1abc Min=x", {3600}}, {"DrvPoll=False Hour=1 Min=0", {}}, {"Hour=1 Min=0", {}},
-        {"DrvPoll=True Hour=0 Min=0", {}}, {"DrvPoll=True Hour=-1 Min=30", {}},
-        {"DrvPoll=True Hour=596524 Min=0", {}}, {"DrvPoll=True Hour=596523 Min=0", {2147482800}},
-        // clang-format on
+        {"DrvPoll=True Hour=2 Min=90", {12600}}, {"DrvPoll=True Hour=+1abc Min=x", {3600}},
+        {"DrvPoll=False Hour=1 Min=0", {}},      {"Hour=1 Min=0", {}},
+        {"DrvPoll=True Hour=0 Min=0", {}},       {"DrvPoll=True Hour=-1 Min=30", {}},
+        {"DrvPoll=True Hour=596524 Min=0", {}},  {"DrvPoll=True Hour=596523 Min=0", {2147482800}},
     };
     for (const auto& [entry, seconds] : cases) {
         Fresh();
@@ -256,14 +261,18 @@ TEST_F(Settings, TicksWaitWhileAPanelIsUpThenComeOncePerTimer) {
     AddDrives(2);
     settings::FireTimerForSelDevice(*this, 0);
     settings::FireTimerForSelDevice(*this, 1);
-    duringAlert = [this] { clock.Advance(3 * 3600); };
+    duringAlert = [this] {
+        clock.Advance(3 * 3600);
+        settings::StopTimerForDrive(1); // a timer stopped under the panel delivers nothing
+    };
     platform::NSRunAlertPanel("Zentrova", "up", "OK");
     EXPECT_TRUE(events.empty());
     clock.RunPosted();
-    EXPECT_EQ(events, (Events{"poll 0", "select 1", "poll 1"}));
+    EXPECT_EQ(events, (Events{"poll 0"}));
 
     // A poll's own panel holds the other drive's tick until the poll ends.
     events.clear();
+    settings::FireTimerForSelDevice(*this, 1);
     duringAlert = [this] { clock.Advance(1); };
     duringPoll = [this, shown = false]() mutable {
         if (!std::exchange(shown, true)) {
@@ -272,44 +281,37 @@ TEST_F(Settings, TicksWaitWhileAPanelIsUpThenComeOncePerTimer) {
         }
     };
     clock.Advance(3600);
-    EXPECT_EQ(events, (Events{"select 0", "poll 0", "panel closed", "select 1", "poll 1"}));
-
-    // A timer stopped under the panel delivers nothing.
-    events.clear();
-    duringAlert = [this] {
-        clock.Advance(3600);
-        settings::StopTimerForDrive(0);
-        settings::StopTimerForDrive(1);
-    };
-    platform::NSRunAlertPanel("Zentrova", "up", "OK");
-    clock.RunPosted();
-    EXPECT_TRUE(events.empty());
+    EXPECT_EQ(events, (Events{"poll 0", "panel closed", "select 1", "poll 1"}));
 }
 
 // ---- the settings page
 
 TEST_F(Settings, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
-    const QString saved = "Zentrova settings updated successfully.", zero = "You have entered Zero",
-                  range = "The polling interval must be longer than zero and shorter than 68 years",
-                  login = "The settings were saved, but the start at log-in could not be changed",
-                  unsaved = "The settings could not be saved (";
+    using In = settings::PageInput;
+    const std::string on = "DrvPoll=True Temp=True LogEvent=True Hour=";
     const struct {
         settings::PageInput input;
         std::string entry; // from "DrvPoll" on; empty: the file is unchanged
         Seconds timers;
-        QString alert;
+        const char* alert;   // how it begins
         const char* mirrors; // critical temperature, its check, log check, log selectable
+        char trouble;        // 'l': an unreadable log-in list, 'w': writes fail
     } cases[] = {
-        // clang-format off
         // Rejected before anything changes: the hourly timer keeps running.
-        {{true, "abc", "", true, "30", true, false}, "", {3600}, zero, "47 1 0 -1"},
-        {{true, "596524", "0", true, "30", true, false}, "", {3600}, range, "47 1 0 -1"},
-        {{true, "2", "90", true, "45", true, false}, "DrvPoll=True Temp=True LogEvent=True Hour=2 Min=90 Temperature=45", {12600}, saved, "45 1 1 1"},
-        {{false, "5", "5", false, "45", false, false}, "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50", {}, saved, "47 0 0 0"},
-        {{true, "0", "1", true, "abc", true, false}, "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=1 Temperature=0", {60}, saved, "0 1 1 1"},
-        {{true, "0", "30", true, "45", true, true}, "DrvPoll=True Temp=True LogEvent=True Hour=0 Min=30 Temperature=45", {1800}, login, "45 1 1 1"},
-        {{true, "0", "30", true, "45", true, false}, "", {3600}, unsaved, "45 1 1 1"}, // the timer from the file as it is
-        // clang-format on
+        {In{true, "abc", "", true, "30", true}, "", Seconds{3600}, "You have entered Zero",
+         "47 1 0 -1", ' '},
+        {In{true, "596524", "0", true, "30", true}, "", Seconds{3600}, "The polling interval",
+         "47 1 0 -1", ' '},
+        {In{true, "2", "90", true, "45", true}, on + "2 Min=90 Temperature=45", Seconds{12600},
+         "Zentrova", "45 1 1 1", ' '},
+        {In{false, "5", "5", false, "45", false},
+         "DrvPoll=False Temp=False LogEvent=False Hour=1 Min=0 Temperature=50", Seconds{},
+         "Zentrova", "47 0 0 0", ' '},
+        {In{true, "0", "30", true, "45", true, true}, on + "0 Min=30 Temperature=45", Seconds{1800},
+         "The settings were saved, but", "45 1 1 1", 'l'},
+        // The timer from the file as it is.
+        {In{true, "0", "30", true, "45", true}, "", Seconds{3600},
+         "The settings could not be saved (", "45 1 1 1", 'w'},
     };
     // A file size limit makes a write fail, whoever runs the test.
     std::signal(SIGXFSZ, SIG_IGN);
@@ -322,8 +324,8 @@ TEST_F(Settings, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
         settings::ReadAndSavePreviousSettings(*this);
         mirrors.gnCriticaltemp[0] = 47;
         // A log-in list we cannot read is left alone.
-        ASSERT_TRUE(c.alert != login || Append(settings::LoginWindowPath(), "not a list"));
-        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, c.alert == unsaved ? &small : &old), 0);
+        ASSERT_TRUE(c.trouble != 'l' || Append(settings::LoginWindowPath(), "not a list"));
+        ASSERT_EQ(setrlimit(RLIMIT_FSIZE, c.trouble == 'w' ? &small : &old), 0);
         settings::ApplySettings(*this, c.input);
         setrlimit(RLIMIT_FSIZE, &old);
         ASSERT_EQ(alerts.size(), 1u) << c.entry;
@@ -335,7 +337,7 @@ TEST_F(Settings, ApplyValidatesStoresSetsTheMirrorsAndRestartsTheTimer) {
                                          logSelectable)),
             std::tuple(c.entry.empty() ? Default(0) : "DrvModel=MODEL-0 DrvFwrev=FW0 " + c.entry,
                        c.timers, QString(c.mirrors)));
-        EXPECT_TRUE(c.alert != login || ReadAll(settings::LoginWindowPath()) == "not a list");
+        EXPECT_TRUE(c.trouble != 'l' || ReadAll(settings::LoginWindowPath()) == "not a list");
     }
 }
 
@@ -359,7 +361,9 @@ std::string LoginList() {
     return (out + " " + (list.hasMatch() ? list.captured(1) : "-")).toStdString();
 }
 
-TEST_F(Settings, LoginItemAddsOnceAtTheEndRemovesOnlyEqualElementsAndMirrorsAutostart) {
+// Apply puts our element at the end of the log-in list once, removes only
+// elements equal to ours, and mirrors it in an autostart entry beside others.
+TEST_F(Settings, ApplyAddsOurLoginItemOnceAtTheEndRemovesOnlyOursAndMirrorsAutostart) {
     const struct {
         QByteArray elements; // null: no file
         std::vector<bool> applies;
@@ -367,10 +371,15 @@ TEST_F(Settings, LoginItemAddsOnceAtTheEndRemovesOnlyEqualElementsAndMirrorsAuto
     } cases[] = {
         {Z + O + H, {true, true}, "AAY OHZ"}, {Z + O + Z + H, {false}, "AAY OH"},
         {H + O, {true, false}, "AAY HO"},     {QByteArray(), {true}, "A Z"},
-        {QByteArray(), {false}, " -"},
+        {QByteArray(), {true, false}, "A "},  {QByteArray(), {false}, " -"},
     };
+    const QString neighbour = config.path() + "/autostart/other.desktop";
     for (const auto& c : cases) {
         Fresh();
+        AddDrives(1);
+        EXPECT_FALSE(settings::CheckForStartUpFlagInList()); // absent reads as off
+        settings::SetInstalledMonitorCommand([] { return QString("/opt/my monitor/zentrova"); });
+        ASSERT_TRUE(QDir().mkpath(config.path() + "/autostart") && Append(neighbour, "x"));
         ASSERT_TRUE(
             c.elements.isNull() ||
             Append(settings::LoginWindowPath(),
@@ -379,27 +388,14 @@ TEST_F(Settings, LoginItemAddsOnceAtTheEndRemovesOnlyEqualElementsAndMirrorsAuto
                    "AutoLaunchedApplicationDictionary</key><array>" +
                        c.elements + "</array><key>Y</key><integer>7</integer></dict></plist>"));
         for (bool on : c.applies)
-            ASSERT_EQ(settings::UpdateStartUpDictionary(on), "");
-        EXPECT_EQ(LoginList(), c.list);
-        EXPECT_EQ(QFile::exists(settings::AutostartEntryPath()), c.list.back() == 'Z') << c.list;
-    }
-}
-
-TEST_F(Settings, ApplyKeepsTheUserDefaultTheLoginListAndTheAutostartEntryInLine) {
-    EXPECT_FALSE(settings::CheckForStartUpFlagInList()); // absent reads as off
-    settings::SetInstalledMonitorCommand([] { return QString("/opt/my monitor/zentrova"); });
-    const QString neighbour = config.path() + "/autostart/other.desktop";
-    ASSERT_TRUE(QDir().mkpath(config.path() + "/autostart") && Append(neighbour, "x"));
-    AddDrives(1);
-    for (bool on : {true, false}) {
-        settings::ApplySettings(*this, {true, "1", "0", true, "50", true, on});
-        EXPECT_EQ(settings::SettingsForSelectedDrive(*this).startsUp, on);
-        EXPECT_EQ(LoginList(), on ? "A Z" : "A ");
+            settings::ApplySettings(*this, {true, "1", "0", true, "50", true, on});
+        EXPECT_EQ(std::pair(LoginList(), settings::SettingsForSelectedDrive(*this).startsUp),
+                  std::pair(c.list, bool(c.applies.back())));
         const QByteArray entry = ReadAll(settings::AutostartEntryPath());
         EXPECT_EQ(entry.contains("\nExec=\"/opt/my monitor/zentrova\"\n") &&
                       entry.contains("\nPath=" + QDir::homePath().toUtf8() + "\n"),
-                  on);
+                  c.list.back() == 'Z')
+            << c.list;
+        EXPECT_EQ(ReadAll(neighbour), "x");
     }
-    EXPECT_EQ(ReadAll(neighbour), "x");
-    EXPECT_TRUE(ReadAll(config.path() + "/Zentrova/zentrova.conf").contains("RunAt_Startup=0"));
 }

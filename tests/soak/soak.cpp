@@ -5,15 +5,11 @@
 // --max-growth-kb it fails when the growth between them is larger. Leaks and
 // memory errors are the sanitizers' to report.
 #include "AppController.h"
+#include "fakes/fake_registry.h"
 #include "fakes/manual_timers.h"
-#include "platform/sim/simulated_registry.h"
 #include "platform/ui/alert_panel.h"
 
 #include <QApplication>
-#include <QFile>
-#include <QJsonArray>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QLineEdit>
 #include <QMainWindow>
 #include <QPushButton>
@@ -21,76 +17,43 @@
 #include <QTableView>
 #include <QTemporaryDir>
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <malloc.h>
+#include <unistd.h>
 
 using namespace zentrova;
+using namespace zentrova::testing;
 
 namespace {
 
-constexpr int kDrives = 4;
-constexpr int kPolls = 10000;
-constexpr int kReadings = 2600; // a few more than each drive's polls
-
-class CountingController final : public AppController {
-  public:
-    using AppController::AppController;
-    void PollReadFinished(int drive, const std::uint8_t* data,
-                          const std::uint8_t* thresholds) override {
-        ++polls;
-        AppController::PollReadFinished(drive, data, thresholds);
-    }
-    int polls = 0;
-};
-
-// Readings that wander: the temperature climbs past the critical mark and
-// back, the reallocation count grows, and the health value sinks to its
-// threshold (a failure) and recovers. Drive 3 reads raw pages, all zero
-// thresholds but one.
-QJsonObject Drive(int d) {
-    QJsonArray readings;
-    for (int r = 0; r < kReadings; ++r) {
-        // A change every eighth reading keeps the logs, which the log page
-        // reads afresh on each change of drive, to a few hundred lines.
-        const int q = r / 8;
-        const int wave = (q * (d + 1)) % 40;
-        const int temperature = 30 + (wave < 20 ? wave : 40 - wave) + d;
-        auto attribute = [](int id, int value, int raw, int threshold) {
-            return QJsonObject{{"id", id},
-                               {"flags", 51},
-                               {"value", value},
-                               {"worst", value},
-                               {"raw", QJsonArray{raw & 255, raw >> 8}},
-                               {"threshold", threshold}};
-        };
-        readings.append(QJsonObject{
-            {"attributes", QJsonArray{attribute(5, 100 - (q * 7 + d * 13) % 70, q / 8, 36),
-                                      attribute(9, 90, q * 3 + d, 0),
-                                      attribute(194, 100 - temperature, temperature, 0)}}});
-    }
-    return QJsonObject{{"bsdName", QString("sd%1").arg(QChar('a' + d))},
-                       {"sizeBytes", 80026361856LL * (d + 1)},
-                       {"model", QString("SOAK DRIVE %1").arg(d)},
-                       {"firmware", "S0"},
-                       {"readings", readings}};
+// Drive d's next reading, which wanders: the temperature climbs past the
+// critical mark and back, the reallocation count grows, and the health value
+// sinks to its threshold (a failure) and recovers. A change every eighth read
+// keeps the logs, which the log page reads afresh on each change of drive, to
+// a few hundred lines.
+void Drift(FakeDriveState& drive, int d) {
+    const int q = drive.readDataCalls / 8, wave = (q * (d + 1)) % 40;
+    const auto temperature = std::uint8_t(30 + (wave < 20 ? wave : 40 - wave) + d);
+    const auto health = std::uint8_t(100 - (q * 7 + d * 13) % 70);
+    const std::vector<EntrySpec> entries{{5, health, health, std::uint8_t(q / 8), 36},
+                                         {9, 90, 90, std::uint8_t(q * 3 + d)},
+                                         {194, std::uint8_t(100 - temperature), 100, temperature}};
+    drive.data = DataPage(entries);
+    drive.thresholds = ThresholdsPage(entries);
 }
 
-// What is in use: the heap's free memory (the drives file's parse left
-// plenty) goes back to the system first, or it would hide growth.
+// What is in use: the heap's free memory goes back to the system first, or
+// it would hide growth.
 long ResidentKb() {
     ::malloc_trim(0);
-    std::FILE* status = std::fopen("/proc/self/status", "r");
-    if (status == nullptr)
-        return -1;
-    char line[256];
-    long kb = -1;
-    while (kb < 0 && std::fgets(line, sizeof line, status) != nullptr)
-        if (std::strncmp(line, "VmRSS:", 6) == 0)
-            kb = std::atol(line + 6);
-    std::fclose(status);
-    return kb;
+    QFile statm("/proc/self/statm");
+    const QList<QByteArray> pages =
+        statm.open(QIODevice::ReadOnly) ? statm.readAll().split(' ') : QList<QByteArray>();
+    return pages.value(1, "-1").toLong() * (::sysconf(_SC_PAGESIZE) / 1024);
+}
+
+int Fail(const char* what) {
+    std::fprintf(stderr, "soak: %s\n", what);
+    return 1;
 }
 
 } // namespace
@@ -99,25 +62,19 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const long maxGrowthKb =
-        argc == 3 && std::strcmp(argv[1], "--max-growth-kb") == 0 ? std::atol(argv[2]) : -1;
+        argc == 3 && argv[1] == QString("--max-growth-kb") ? std::atol(argv[2]) : -1;
     QTemporaryDir dir, config;
-    if (!dir.isValid() || !config.isValid())
-        return std::fprintf(stderr, "soak: no scratch folder\n"), 1;
     qputenv("XDG_CONFIG_HOME", config.path().toUtf8());
+    FakeDriveState drives[4];
+    FakeRegistry registry;
+    for (int d = 0; d < 4; ++d) {
+        Drift(drives[d], d);
+        registry.services.push_back({true, "sd" + std::string(1, char('a' + d)),
+                                     80026361856LL * (d + 1), "SOAK DRIVE " + std::to_string(d),
+                                     "S0", &drives[d]});
+    }
 
-    QJsonArray drives;
-    for (int d = 0; d < kDrives; ++d)
-        drives.append(Drive(d));
-    const QString drivesFile = dir.path() + "/drives.json";
-    QFile file(drivesFile);
-    if (!file.open(QIODevice::WriteOnly) ||
-        file.write(QJsonDocument(QJsonObject{{"drives", drives}}).toJson(QJsonDocument::Compact)) <
-            0 ||
-        !file.flush())
-        return std::fprintf(stderr, "soak: cannot write %s\n", qPrintable(drivesFile)), 1;
-    file.close();
-
-    testing::ManualTimers clock;
+    ManualTimers clock;
     settings::SetTimerBackend(&clock);
     int panels = 0;
     platform::SetAlertHandler([&](const platform::AlertRequest&) {
@@ -127,26 +84,26 @@ int main(int argc, char** argv) {
     platform::SetBeepHandler([] {});
     const QDateTime start(QDate(2026, 12, 7), QTime(1, 0));
     platform::SetClockHandler([&] { return start.addSecs(clock.now); });
-
     StartupEnvironment env;
-    env.makeRegistry = [&] {
-        return std::make_unique<platform::SimulatedRegistry>(drivesFile.toStdString());
-    };
+    env.makeRegistry = [&] { return std::make_unique<FakeRegistry>(registry); };
     env.splashWait = [](int) {};
     env.currentDirectory = dir.path();
     env.openUrl = [](const QUrl&) { return true; };
-    auto controller = std::make_unique<CountingController>(env);
-    if (!controller->applicationWillFinishLaunching() || controller->FindNoOfDevices() != kDrives)
-        return std::fprintf(stderr, "soak: the monitor did not start with its drives\n"), 1;
+    auto controller = std::make_unique<AppController>(env);
+    if (!controller->applicationWillFinishLaunching() || controller->FindNoOfDevices() != 4)
+        return Fail("the monitor did not start with its drives");
     controller->Tab()->setCurrentIndex(2); // the log page
     QMainWindow* window = controller->MainWindow();
 
+    for (FakeDriveState& drive : drives)
+        drive.readDataCalls = 0; // a poll is a read from here on
     long rssAt1000 = -1;
-    for (int step = 0; controller->polls < kPolls; ++step) {
-        // Now and then the settings page of one drive: a one- to three-minute
-        // interval and a critical temperature, applied.
+    int polls = 0;
+    for (int step = 0; polls < 10000; ++step) {
+        // Now and then one drive's settings: a one- to three-minute interval
+        // and a critical temperature, applied.
         if (step % 97 == 0) {
-            controller->DriveTable()->selectRow(step % kDrives);
+            controller->DriveTable()->selectRow(step % 4);
             window->findChild<QLineEdit*>("SetsHrEdit")->setText("0");
             window->findChild<QLineEdit*>("SetsMinEdit")->setText(QString::number(1 + step % 3));
             window->findChild<QLineEdit*>("SetsTempEdit")->setText(QString::number(45 + step % 10));
@@ -155,20 +112,23 @@ int main(int argc, char** argv) {
         clock.Advance(60);
         app.processEvents();
         if (clock.live.empty())
-            return std::fprintf(stderr, "soak: no polling timer runs\n"), 1;
-        if (rssAt1000 < 0 && controller->polls >= 1000)
+            return Fail("no polling timer runs");
+        polls = 0;
+        for (int d = 0; d < 4; ++d) {
+            polls += drives[d].readDataCalls;
+            Drift(drives[d], d);
+        }
+        if (rssAt1000 < 0 && polls >= 1000)
             rssAt1000 = ResidentKb();
     }
     const long rssAtEnd = ResidentKb();
-    std::printf("soak: %d polls, %d panels answered, log page at %lld lines\n", controller->polls,
-                panels, static_cast<long long>(controller->LogLines().LineCount()));
-    std::printf("soak: resident memory %ld kB after 1,000 polls, %ld kB after %d (growth %ld kB)\n",
-                rssAt1000, rssAtEnd, controller->polls, rssAtEnd - rssAt1000);
+    std::printf("soak: %d polls, %d panels answered, log page at %lld lines\n", polls, panels,
+                static_cast<long long>(controller->LogLines().LineCount()));
+    std::printf("soak: resident memory %ld kB after 1,000 polls, %ld kB after 10,000 (+%ld kB)\n",
+                rssAt1000, rssAtEnd, rssAtEnd - rssAt1000);
     controller.reset();
     settings::SetTimerBackend(nullptr);
-    if (maxGrowthKb >= 0 && rssAtEnd - rssAt1000 > maxGrowthKb) {
-        std::fprintf(stderr, "soak: memory grew by more than %ld kB\n", maxGrowthKb);
-        return 1;
-    }
+    if (maxGrowthKb >= 0 && rssAtEnd - rssAt1000 > maxGrowthKb)
+        return Fail("memory grew by more than the limit");
     return 0;
 }
