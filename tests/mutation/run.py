@@ -12,40 +12,24 @@
 #
 # Refuses a tree with uncommitted changes, and restores the file of the
 # planted fault on any exit, interrupts included.
-import argparse, os, pathlib, shlex, shutil, signal, subprocess, sys, tempfile, time
+import argparse, os, pathlib, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 
 HERE = pathlib.Path(__file__).resolve().parent
 TOP = HERE.parent.parent
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 LIMIT = 1800  # seconds for one build or one test run; a hang counts as a failure
+# "@@ number file :: ctest arguments", a line saying what goes wrong, then the
+# original text between <<< and ===, its replacement between === and >>>.
+FAULT = re.compile(r"^@@ (\d+) (.+?) :: (.*)\n(.*)\n<<<\n((?:.*\n)*?)===\n((?:.*\n)*?)>>>$", re.M)
 
 
 def parse(path):
     """{number: (file, ctest arguments, description, original text, replacement)}"""
-    faults, fault, part = {}, None, None
-    for line in path.read_text(encoding="utf-8").splitlines():
-        if part is not None:
-            if line in ("===", ">>>"):
-                if (part, line) not in ((4, "==="), (5, ">>>")):
-                    sys.exit(f"{path}: fault {fault[0]}: misplaced {line}")
-                part = 5 if line == "===" else None
-            else:
-                fault[part].append(line)
-        elif line.startswith("@@ "):
-            head, _, ctest = line[3:].partition(" :: ")
-            number, _, file = head.strip().partition(" ")
-            fault = [int(number), file.strip(), ctest.strip(), "", [], []]
-            if fault[0] in faults:
-                sys.exit(f"{path}: fault {number} appears twice")
-            faults[fault[0]] = fault
-        elif line == "<<<" and fault is not None:
-            part = 4
-        elif fault is not None and not fault[3] and line and not line.startswith("#"):
-            fault[3] = line
-    if part is not None:
-        sys.exit(f"{path}: fault {fault[0]} is not closed with >>>")
-    return {n: (f[1], f[2], f[3], "".join(l + "\n" for l in f[4]), "".join(l + "\n" for l in f[5]))
-            for n, f in faults.items()}
+    text = path.read_text(encoding="utf-8")
+    faults = {int(m[1]): m.groups()[1:] for m in FAULT.finditer(text)}
+    if len(faults) != len(re.findall(r"^@@ ", text, re.M)):
+        sys.exit(f"{path}: a fault is malformed or its number appears twice")
+    return faults
 
 
 def run(command, log):
@@ -62,18 +46,10 @@ def run(command, log):
                 child.wait()
 
 
-def read(path):
-    with open(path, encoding="utf-8", newline="") as f:
-        return f.read()
-
-
-def write(path, text):
-    with open(path, "w", encoding="utf-8", newline="") as f:
-        f.write(text)
-
-
-def interrupted(signum, frame):
-    raise KeyboardInterrupt
+def access(path, text=None):
+    """The file's text, or, given `text`, the file rewritten with it (line ends kept as they are)."""
+    with open(path, "r" if text is None else "w", encoding="utf-8", newline="") as f:
+        return f.read() if text is None else f.write(text)
 
 
 def main():
@@ -113,7 +89,7 @@ def main():
         if args.only and n not in args.only:
             continue
         t0, path = time.time(), TOP / file
-        original = read(path) if path.exists() else ""
+        original = access(path) if path.exists() else ""
         # Whole lines only: the text must start at a line's start.
         found = ("\n" + original).count("\n" + old) if old else 0
         if found != 1:
@@ -122,7 +98,7 @@ def main():
             continue
         total += 1
         try:
-            write(path, ("\n" + original).replace("\n" + old, "\n" + new, 1)[1:])
+            access(path, ("\n" + original).replace("\n" + old, "\n" + new, 1)[1:])
             if not build_tree(f"{n}.build"):
                 verdict = "BUILD"
             elif run_tests(f"{n}.tests", selection):
@@ -136,7 +112,7 @@ def main():
             # A fresh time stamp, so that the next build compiles the original;
             # a second interrupt waits until the file is whole again.
             signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
-            write(path, original)
+            access(path, original)
             signal.pthread_sigmask(signal.SIG_UNBLOCK, SIGNALS)
         print(f"{n:2} {verdict:7} {what} ({file}; {time.time() - t0:.0f}s)", flush=True)
     # Leave the build tree matching the sources.
@@ -148,8 +124,8 @@ def main():
 
 
 if __name__ == "__main__":
-    for sig in SIGNALS:
-        signal.signal(sig, interrupted)
+    for sig in SIGNALS:  # each one ends the run as an interrupt does
+        signal.signal(sig, signal.default_int_handler)
     try:
         main()
     except KeyboardInterrupt:
