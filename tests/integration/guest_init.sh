@@ -11,8 +11,7 @@ printf 'ZT boot\nZT kernel %s\n' "$(uname -r)"
 # CPU features the emulated one lacks) without the boot being wrong.
 insert() {
     while read -r kind m; do
-        if [ "$kind" = soft ]; then insmod "/lib/modules/$m" 2>/dev/null
-        else insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"; fi
+        insmod "/lib/modules/$m" || [ "$kind" = soft ] || echo "ZT insmod-failed $m"
     done <"$1"
 }
 

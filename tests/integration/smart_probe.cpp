@@ -5,9 +5,7 @@
 //   smart_probe              as root: all of it, reading the disks directly
 //   smart_probe user         as uid and gid 1000, through the drive helper,
 //                            up to the deletion, which needs root
-//   smart_probe grant HELPER gives the helper its file capabilities, or, where
-//                            the initramfs keeps no extended attributes, makes
-//                            it set-user-ID root (for this test only)
+//   smart_probe grant HELPER gives the helper its file capabilities
 //
 // Every result is one "ZT " line on standard output (the serial console),
 // compared line by line on the host. Diagnostics go to stderr.
@@ -32,11 +30,10 @@ using Page = std::array<std::uint8_t, kSmartPageSize>;
 
 namespace {
 
+// The count, then every record of the list: a list out of step with its
+// count shows as a line too many or too few.
 void PrintList(const char* tag) {
-    int count = 0;
-    for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-        ++count;
-    std::printf("ZT %s count=%d nDevCnt=%d\n", tag, count, dev.nDevCnt);
+    std::printf("ZT %s nDevCnt=%d\n", tag, dev.nDevCnt);
     for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
         std::printf("ZT %s %d path=%s model=%s fw=%s size=%d smart=%d temp=%d\n", tag, r->nDevIndex,
                     r->szDevFilePath, r->szModelNum, r->szFirmwareRev, r->nSizeGB, r->bSmartEnabled,
@@ -44,7 +41,6 @@ void PrintList(const char* tag) {
 }
 
 // Both pages of one drive, through the selected-drive interface the poll uses.
-// The emulated disks have no attribute 194; its meaning still depends on the model.
 void ReadPages(xDEV_INFO* r) {
     dev.gpSelDevInfo = r;
     Page data{}, thresholds{};
@@ -60,8 +56,6 @@ void ReadPages(xDEV_INFO* r) {
                         r->nDevIndex, e.attributeId, e.current, e.worst, limits[i].attributeId,
                         limits[i].ThresholdValue,
                         lookupdrive(r->szModelNum, r->szFirmwareRev, e.attributeId));
-    std::printf("ZT option %d id=194 option=%d\n", r->nDevIndex,
-                lookupdrive(r->szModelNum, r->szFirmwareRev, 194));
 }
 
 // Deletes the disk of `r` from the kernel while the record keeps its open
@@ -92,9 +86,8 @@ int Grant(const char* helper) {
     caps.data[0].permitted = (1u << CAP_SYS_RAWIO) | (1u << CAP_DAC_READ_SEARCH);
     if (setxattr(helper, "security.capability", &caps, sizeof caps, 0) == 0)
         return 0;
-    std::fprintf(stderr, "smart_probe: setxattr %s: %s; set-user-ID root instead\n", helper,
-                 std::strerror(errno));
-    return chown(helper, 0, 0) == 0 && chmod(helper, 04755) == 0 ? 0 : 1;
+    std::fprintf(stderr, "smart_probe: setxattr %s: %s\n", helper, std::strerror(errno));
+    return 1;
 }
 
 } // namespace
