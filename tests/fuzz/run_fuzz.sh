@@ -12,9 +12,8 @@ corpus="$work/corpus"
 cxx=$(command -v clang++-14 || command -v clang++) ||
     { echo "SKIPPED: no clang++ (Debian packages clang and libclang-rt-14-dev)"; exit 77; }
 mkdir -p "$work" "$corpus"
-printf '%s\n' '#include <cstddef>' '#include <cstdint>' \
-    'extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t*, std::size_t) { return 0; }' >"$work/probe.cpp"
-if ! "$cxx" -fsanitize=fuzzer,address,undefined "$work/probe.cpp" -o "$work/probe" >"$work/probe.log" 2>&1; then
+if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+    "$cxx" -fsanitize=fuzzer,address,undefined -x c++ - -o "$work/probe" >"$work/probe.log" 2>&1; then
     echo "SKIPPED: $cxx cannot link libFuzzer (Debian package libclang-rt-14-dev):"
     cat "$work/probe.log"
     exit 77

@@ -26,7 +26,9 @@ FAULT = re.compile(r"^@@ (\d+) (.+?) :: (.*)\n(.*)\n<<<\n((?:.*\n)*?)===\n((?:.*
 def parse(path):
     """{number: (file, ctest arguments, description, original text, replacement)}"""
     text = path.read_text(encoding="utf-8")
-    faults = {int(m[1]): m.groups()[1:] for m in FAULT.finditer(text)}
+    # The texts as bytes, so that a file is put back exactly as it was.
+    faults = {int(m[1]): (m[2], m[3], m[4], m[5].encode(), m[6].encode())
+              for m in FAULT.finditer(text)}
     if len(faults) != len(re.findall(r"^@@ ", text, re.M)):
         sys.exit(f"{path}: a fault is malformed or its number appears twice")
     return faults
@@ -44,12 +46,6 @@ def run(command, log):
             if child.poll() is None:
                 os.killpg(child.pid, signal.SIGKILL)
                 child.wait()
-
-
-def access(path, text=None):
-    """The file's text, or, given `text`, the file rewritten with it (line ends kept as they are)."""
-    with open(path, "r" if text is None else "w", encoding="utf-8", newline="") as f:
-        return f.read() if text is None else f.write(text)
 
 
 def main():
@@ -84,21 +80,20 @@ def main():
         sys.exit(f"run.py: the unchanged tree does not build; see {logs}/clean-build.log")
     if not run_tests("clean-tests.log", ""):
         sys.exit(f"run.py: tests fail on the unchanged tree; see {logs}/clean-tests.log")
-    caught = total = stale = 0
+    caught = total = 0
     for n, (file, selection, what, old, new) in sorted(faults.items()):
         if args.only and n not in args.only:
             continue
         t0, path = time.time(), TOP / file
-        original = access(path) if path.exists() else ""
+        original = path.read_bytes() if path.exists() else b""
         # Whole lines only: the text must start at a line's start.
-        found = ("\n" + original).count("\n" + old) if old else 0
+        found = (b"\n" + original).count(b"\n" + old) if old else 0
         if found != 1:
-            print(f"{n:2} STALE   {file}: original text found {found} times", flush=True)
-            stale += 1
+            print(f"{n:2} STALE   {file}: original text found {found} times; mend it", flush=True)
             continue
         total += 1
         try:
-            access(path, ("\n" + original).replace("\n" + old, "\n" + new, 1)[1:])
+            path.write_bytes((b"\n" + original).replace(b"\n" + old, b"\n" + new, 1)[1:])
             if not build_tree(f"{n}.build"):
                 verdict = "BUILD"
             elif run_tests(f"{n}.tests", selection):
@@ -112,14 +107,12 @@ def main():
             # A fresh time stamp, so that the next build compiles the original;
             # a second interrupt waits until the file is whole again.
             signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
-            access(path, original)
+            path.write_bytes(original)
             signal.pthread_sigmask(signal.SIG_UNBLOCK, SIGNALS)
         print(f"{n:2} {verdict:7} {what} ({file}; {time.time() - t0:.0f}s)", flush=True)
     # Leave the build tree matching the sources.
     if not build_tree("final-build.log"):
         print(f"run.py: the final rebuild failed; see {logs}", file=sys.stderr)
-    if stale:
-        print(f"{stale} fault(s) STALE: mend their original text in {HERE / 'faults.txt'}")
     print(f"caught {caught} of {total} in {time.time() - start:.0f} s; logs in {logs}")
 
 
