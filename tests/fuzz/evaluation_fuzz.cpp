@@ -3,13 +3,11 @@
 // when the attribute table's columns fall out of step, the verdict disagrees
 // with the rows or the event log does not read back as the file holds it;
 // the sanitizers catch the rest.
-#include "device/device.h"
 #include "fakes/fake_registry.h"
 #include "platform/ui/alert_panel.h"
 #include "settings/settings_state.h"
 #include "smart/event_log.h"
 #include "smart/log_lines.h"
-#include "smart/poll_cycle.h"
 #include "smart/quiet_host.h"
 
 #include <QTemporaryDir>

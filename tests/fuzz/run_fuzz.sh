@@ -12,7 +12,7 @@ corpus="$work/corpus"
 cxx=$(command -v clang++-14 || command -v clang++) ||
     { echo "SKIPPED: no clang++ (Debian packages clang and libclang-rt-14-dev)"; exit 77; }
 mkdir -p "$work" "$corpus"
-if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, unsigned long) { return 0; }' |
+if ! echo 'extern "C" int LLVMFuzzerTestOneInput(const char*, long) { return 0; }' |
     "$cxx" -fsanitize=fuzzer,address,undefined -x c++ - -o "$work/probe" >"$work/probe.log" 2>&1; then
     echo "SKIPPED: $cxx cannot link libFuzzer (Debian package libclang-rt-14-dev):"
     cat "$work/probe.log"

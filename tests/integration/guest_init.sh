@@ -51,12 +51,10 @@ probe() {
     ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe $2
     echo "ZT exit status=$?"
 }
-if [ -e /libexec/zentrova-ata ]; then
-    /bin/smart_probe grant /libexec/zentrova-ata
-    probe user user
-    rm -f /libexec/zentrova-ata
-    probe nohelper user
-fi
+/bin/smart_probe grant /libexec/zentrova-ata
+probe user user
+rm -f /libexec/zentrova-ata
+probe nohelper user
 probe root
 sync
 poweroff -f

@@ -8,10 +8,10 @@
 #       the newest linux-image-6.*-amd64 apt offers ("newest") with apt-get
 #       download, and unpacks the kernel and its storage stack into CACHE_DIR
 #       (once per package).
-#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED [HELPER]
+#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER
 #       Boots that kernel with the probe and checks its lines against EXPECTED.
-#       With HELPER (zentrova-ata) the probe also runs as an ordinary user,
-#       through the helper and without it (expected_console_nohelper.txt).
+#       The probe also runs as an ordinary user, through HELPER (zentrova-ata)
+#       and without it (expected_console_nohelper.txt).
 #
 # Exit status: 0 passed, 1 failed, 77 skipped ("SKIPPED: reason"): a machine
 # without QEMU or the kernel package skips, it never passes without booting.
@@ -176,11 +176,10 @@ install_modules() {
 
 build_initramfs() {
     local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 root="$2/root"
-    rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules} || fail "cannot create $root"
+    rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
     cp "$BUSYBOX" "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
-        cp "$init" "$root/init" && chmod 755 "$root/init" || fail "cannot fill $root"
-    [ -z "$helper" ] || { mkdir -p "$root/libexec" && cp "$helper" "$root/libexec/zentrova-ata"; } ||
-        fail "cannot add the drive helper to $root"
+        cp "$helper" "$root/libexec/zentrova-ata" && cp "$init" "$root/init" && chmod 755 "$root/init" ||
+        fail "cannot fill $root"
     load_index "$kernel/modules"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     install_modules "$kernel/modules" "$root" virtio.modules "${VIRTIO_DRIVERS[@]}" || fail "virtio modules"
@@ -207,7 +206,7 @@ preflight() {
     [ -f "$cache/fetch-skipped" ] && skip "$(cat "$cache/fetch-skipped")"
     kernel_ready "$cache" || skip "no kernel in $cache/kernel: the fetch step did not run"
     [ -x "$probe" ] && file_is_static "$probe" || fail "probe $probe missing or not static"
-    [ -z "$helper" ] || file_is_static "$helper" || fail "drive helper $helper is not statically linked"
+    file_is_static "$helper" || fail "drive helper $helper is not statically linked"
 }
 
 # Boots the machine once: its console in $work/console.log, the "ZT " lines in
@@ -258,7 +257,6 @@ run() {
     build_initramfs "$cache/kernel" "$work" "$probe" "${BASH_SOURCE[0]%/*}/guest_init.sh" "$helper"
     boot_guest "$cache" "$work"
     check_run "$work" root "$expected"
-    [ -n "$helper" ] || return 0
     # An ordinary user through the helper sees what root sees directly, up to
     # the disk removal only root may do; without the helper, the explanation.
     grep -v -E '^ZT (removed|redetect)' "$expected" >"$work/user.expected"
@@ -271,6 +269,6 @@ fetch/3)
     [[ $3 =~ ^(default|newest)$ ]] || fail "usage: $0 fetch CACHE_DIR default|newest"
     mkdir -p "$2" && rm -f "$2/fetch-skipped" || fail "cannot create $2"
     SKIP_NOTE="$2/fetch-skipped" && fetch "$2" "$3" ;;
-run/5 | run/6) run "$2" "$3" "$4" "$5" "${6:-}" ;;
-*) fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED [HELPER]" ;;
+run/6) run "$2" "$3" "$4" "$5" "$6" ;;
+*) fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER" ;;
 esac
