@@ -7,12 +7,9 @@ export PATH=/bin
 mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs /dev
 printf 'ZT boot\nZT kernel %s\n' "$(uname -r)"
 
-# Lines of "hard|soft file": a soft dependency may fail to load (a variant for
-# CPU features the emulated one lacks) without the boot being wrong.
+# A stage's modules, in their load order.
 insert() {
-    while read -r kind m; do
-        insmod "/lib/modules/$m" || [ "$kind" = soft ] || echo "ZT insmod-failed $m"
-    done <"$1"
+    while read -r m; do insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"; done <"$1"
 }
 
 # Disks appear asynchronously after their driver is inserted; wait up to 30 s.

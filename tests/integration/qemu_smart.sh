@@ -23,10 +23,10 @@ SKIP_NOTE=
 skip() { echo "SKIPPED: $*"; [ -n "$SKIP_NOTE" ] && echo "$*" >"$SKIP_NOTE"; exit 77; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-# The drivers of each stage; their dependencies, hard and soft, are read from
-# the kernel package, so a kernel that builds one in or splits one needs no change.
+# The drivers of each stage; their dependencies are read from the kernel
+# package, so a kernel that builds one in or splits one needs no change.
 readonly ATA_DRIVERS=(ahci sd_mod) VIRTIO_DRIVERS=(virtio_pci virtio_blk virtio_scsi)
-readonly UNPACKED=('./boot/vmlinuz-*' './lib/modules/*/modules.builtin'{,.modinfo}
+readonly UNPACKED=('./boot/vmlinuz-*' './lib/modules/*/modules.builtin'
     './lib/modules/*/kernel/'{drivers/{ata,scsi,block,virtio},lib,crypto,arch/x86/crypto,block}'/*')
 
 # ---------------------------------------------------------------- fetch
@@ -93,84 +93,58 @@ fetch() {
 
 # ---------------------------------------------------------------- initramfs
 
-# One line per module, from its .modinfo section or modules.builtin(.modinfo):
-#   name|path (or "builtin")|depends|softdep|aliases
-# with '_' for '-' in names, as the kernel does. Device aliases (with a ':')
-# never answer a soft dependency and are left out.
+# One line per module, from its .modinfo section or modules.builtin:
+#   name|path (or "builtin")|depends
+# with '_' for '-' in names, as the kernel does.
 index_modules() {
     local dir=$1 file
     (cd "$dir" && find kernel -name '*.ko' -o -name '*.ko.xz') | LC_ALL=C sort | while read -r file; do
         xz -dcf "$dir/$file" | tr '\0' '\n' | awk -v path="$file" '
             /^name=/ { name = substr($0, 6) }
             /^depends=/ { deps = substr($0, 9) }
-            /^softdep=/ { soft = soft " " substr($0, 9) }
-            /^alias=[^:]*$/ { aliases = aliases " " substr($0, 7) }
             END {
                 if (name == "") { name = path; sub(/^.*\//, "", name); sub(/\.ko(\.xz)?$/, "", name) }
                 gsub(/-/, "_", name)
-                printf "%s|%s|%s|%s|%s\n", name, path, deps, soft, aliases
+                printf "%s|%s|%s\n", name, path, deps
             }' || return 1
     done
-    sed -n 's|^.*/\([^/]*\)\.ko$|\1|p' "$dir/modules.builtin" | tr - _ | while read -r file; do
-        printf '%s|builtin|||%s\n' "$file" "$(tr '\0' '\n' <"$dir/modules.builtin.modinfo" 2>/dev/null |
-            sed -n "s/^$file\.alias=\([^:]*\)$/\1/p" | tr '\n' ' ')"
-    done
+    sed -n 's|^.*/\([^/]*\)\.ko$|\1|p' "$dir/modules.builtin" | tr - _ | sed 's/$/|builtin|/'
 }
 
-declare -A MOD_PATH=() MOD_DEPS=() MOD_SOFT=() ALIAS_OF=() ADDED=()
+declare -A MOD_PATH=() MOD_DEPS=() ADDED=()
 ORDER=()
+# (An index of an older fetch has two more fields: soft dependencies and aliases.)
 load_index() {
-    local name path deps soft aliases a
-    while IFS='|' read -r name path deps soft aliases; do
-        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ } MOD_SOFT[$name]=$soft
-        for a in $aliases; do ALIAS_OF[$a]="${ALIAS_OF[$a]:-} $name"; done
+    local name path deps
+    while IFS='|' read -r name path deps _; do
+        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
     done <"$1/index"
 }
 
-# A module by name, or every module offering it as an alias (soft
-# dependencies name crypto algorithms).
-resolve() { local key=${1//-/_}; [ -n "${MOD_PATH[$key]:-}" ] && echo "$key" || echo "${ALIAS_OF[$1]:-}"; }
-
-# Adds the soft dependencies of a module listed after "pre:" or "post:".
-add_soft() {
-    local when=pre dep
-    for dep in ${MOD_SOFT[$1]}; do
-        case $dep in pre: | post:) when=${dep%:} ;; *) [ "$when" = "$2" ] && add_module "$dep" soft ;; esac
-    done
-}
-
-# Appends a module to ORDER after what it needs: its "pre:" soft dependencies,
-# its hard ones, itself, then its "post:" ones. A soft one may be missing or
-# fail to load (a CPU-specific variant) without failing the boot; what a soft
-# one needs is soft too. Built-in modules are already there.
+# Appends a module to ORDER after the modules it needs. Built-in modules are
+# already there.
 add_module() {
-    local kind=$2 found mod dep
-    found=$(resolve "$1")
-    [ -n "$found" ] || [ "$kind" = soft ] || fail "module $1 is neither in the kernel package nor built in"
-    for mod in $found; do
-        # One needed for real by now promotes an entry taken as soft.
-        [ -n "${ADDED[$mod]:-}" ] && { [ "$kind" = soft ] || ADDED[$mod]=hard; continue; }
-        ADDED[$mod]=$kind
-        [ "${MOD_PATH[$mod]}" = builtin ] && continue
-        add_soft "$mod" pre
-        for dep in ${MOD_DEPS[$mod]}; do add_module "$dep" "$kind"; done
-        ORDER+=("$mod")
-        add_soft "$mod" post
-    done
+    local name=${1//-/_} dep
+    [ -n "${MOD_PATH[$name]:-}" ] || fail "module $1 is neither in the kernel package nor built in"
+    [ -z "${ADDED[$name]:-}" ] || return 0
+    ADDED[$name]=1
+    [ "${MOD_PATH[$name]}" = builtin ] && return 0
+    for dep in ${MOD_DEPS[$name]}; do add_module "$dep"; done
+    ORDER+=("$name")
 }
 
-# Writes a stage's modules, uncompressed, and their "hard|soft file" load
-# order to the rootfs; modules of an earlier stage are not inserted twice.
+# Writes a stage's modules, uncompressed, and their load order to the rootfs;
+# modules of an earlier stage are not inserted twice.
 install_modules() {
     local dir=$1 root=$2 list=$3 m base
     shift 3
     ORDER=()
-    for m in "$@"; do add_module "$m" hard; done
+    for m in "$@"; do add_module "$m"; done
     : >"$root/$list"
     for m in "${ORDER[@]}"; do
         base=$(basename "${MOD_PATH[$m]}" .xz)
         xz -dcf "$dir/${MOD_PATH[$m]}" >"$root/lib/modules/$base" || return 1
-        echo "${ADDED[$m]} $base" >>"$root/$list"
+        echo "$base" >>"$root/$list"
     done
 }
 
