@@ -136,16 +136,12 @@ add_module() {
 # Writes a stage's modules, uncompressed, and their load order to the rootfs;
 # modules of an earlier stage are not inserted twice.
 install_modules() {
-    local dir=$1 root=$2 list=$3 m base
-    shift 3
+    local dir=$1 root=$2 list=$3 m
     ORDER=()
-    for m in "$@"; do add_module "$m"; done
-    : >"$root/$list"
+    for m in "${@:4}"; do add_module "$m"; done
     for m in "${ORDER[@]}"; do
-        base=$(basename "${MOD_PATH[$m]}" .xz)
-        xz -dcf "$dir/${MOD_PATH[$m]}" >"$root/lib/modules/$base" || return 1
-        echo "$base" >>"$root/$list"
-    done
+        xz -dcf "$dir/${MOD_PATH[$m]}" >"$root/lib/modules/$m.ko" && echo "$m.ko" || return 1
+    done >"$root/$list"
 }
 
 build_initramfs() {
