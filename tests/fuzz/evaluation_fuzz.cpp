@@ -58,11 +58,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     FuzzedDataProvider in(bytes, size); // short input: the rest stays zero
     testing::FakeDriveState state;
-    testing::Page data{}, thresholds{}, previous{};
+    testing::Page data{};
     std::uint8_t cfg[8] = {};
     in.ConsumeData(data.data(), data.size());
-    in.ConsumeData(thresholds.data(), thresholds.size());
-    in.ConsumeData(previous.data(), previous.size());
+    in.ConsumeData(state.thresholds.data(), state.thresholds.size());
+    in.ConsumeData(state.data.data(), state.data.size()); // the previous reading
     in.ConsumeData(cfg, sizeof cfg);
     device::ResetDeviceGlobalsForTest();
     smart::ResetSmartGlobalsForTest();
@@ -89,8 +89,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
 
     // Two polls: the previous page, then the new one, read well or not, and a
     // redisplay.
-    state.data = previous;
-    state.thresholds = thresholds;
     smart::PollSelDriveForSMARTAndFillAttributeTable(host);
     state.data = data;
     state.readDataStatus = cfg[7] & 1;

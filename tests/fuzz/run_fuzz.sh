@@ -6,8 +6,7 @@
 # Usage: run_fuzz.sh SOURCE_DIR WORK_DIR [RUNS [SECONDS [FUZZER]]]
 set -euo pipefail
 src=$1 work=$2 runs=${3:-1000000} seconds=${4:-20} fuzzer=${5:-evaluation_fuzz}
-corpus="$work/corpus"
-[ "$fuzzer" = evaluation_fuzz ] || corpus="$work/corpus-$fuzzer"
+corpus="$work/corpus${5:+-$fuzzer}" # the evaluation's, named by default, in "corpus"
 
 cxx=$(command -v clang++-14 || command -v clang++) ||
     { echo "SKIPPED: no clang++ (Debian packages clang and libclang-rt-14-dev)"; exit 77; }

@@ -8,9 +8,7 @@ mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs 
 printf 'ZT boot\nZT kernel %s\n' "$(uname -r)"
 
 # A stage's modules, in their load order.
-insert() {
-    while read -r m; do insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"; done <"$1"
-}
+insert() { while read -r m; do insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"; done <"$1"; }
 
 # Disks appear asynchronously after their driver is inserted; wait up to 30 s.
 wait_for() {

@@ -103,7 +103,6 @@ index_modules() {
             /^name=/ { name = substr($0, 6) }
             /^depends=/ { deps = substr($0, 9) }
             END {
-                if (name == "") { name = path; sub(/^.*\//, "", name); sub(/\.ko(\.xz)?$/, "", name) }
                 gsub(/-/, "_", name)
                 printf "%s|%s|%s\n", name, path, deps
             }' || return 1

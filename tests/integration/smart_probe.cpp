@@ -21,7 +21,6 @@
 #include <fstream>
 #include <grp.h>
 #include <linux/capability.h>
-#include <sys/stat.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -41,11 +40,15 @@ void PrintList(const char* tag) {
 }
 
 // Both pages of one drive, through the selected-drive interface the poll uses.
-void ReadPages(xDEV_INFO* r) {
+// The thresholds page starts filled with 0x5a, which a failed read must leave.
+void ReadPages(xDEV_INFO* r, const char* tag = "read") {
     dev.gpSelDevInfo = r;
     Page data{}, thresholds{};
+    thresholds.fill(0x5a);
     const int ok = GetSMARTAttributeAndThreshold(data.data(), thresholds.data());
-    std::printf("ZT read %d status=%d\n", r->nDevIndex, ok);
+    std::printf(
+        "ZT %s %d status=%d thresholds-untouched=%d\n", tag, r->nDevIndex, ok,
+        std::all_of(thresholds.begin(), thresholds.end(), [](auto b) { return b == 0x5a; }));
     if (ok != 1)
         return;
     const auto* entries = AttributeEntries(data.data());
@@ -59,22 +62,14 @@ void ReadPages(xDEV_INFO* r) {
 }
 
 // Deletes the disk of `r` from the kernel while the record keeps its open
-// handle; every command through that handle must then fail, and a failed
-// read must leave the thresholds page untouched.
+// handle; every command through that handle must then fail.
 void ReadRemovedDisk(xDEV_INFO* r) {
     const std::string name = std::string(r->szDevFilePath).substr(std::strlen("/dev/"));
     std::ofstream remove("/sys/block/" + name + "/device/delete");
     remove << "1" << std::flush;
-    struct stat st {};
     std::printf("ZT removed %d name=%s deleted=%d gone=%d\n", r->nDevIndex, name.c_str(),
-                remove.good(), stat(("/sys/block/" + name).c_str(), &st) != 0);
-    dev.gpSelDevInfo = r;
-    Page data{}, thresholds{};
-    thresholds.fill(0x5a);
-    const int ok = GetSMARTAttributeAndThreshold(data.data(), thresholds.data());
-    std::printf(
-        "ZT removed-read status=%d thresholds-untouched=%d\n", ok,
-        std::all_of(thresholds.begin(), thresholds.end(), [](auto b) { return b == 0x5a; }));
+                remove.good(), access(("/sys/block/" + name).c_str(), F_OK) != 0);
+    ReadPages(r, "removed-read");
     std::printf("ZT removed-enable status=%d\n", EnableSMARTForTheDrive(r->ppSmartInterface.get()));
     std::printf("ZT removed-temp value=%u\n", GetHDDTemperature(r));
 }
@@ -97,8 +92,7 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "grant" && argc == 3)
         return Grant(argv[2]);
-    const gid_t group = 1000;
-    if (mode == "user" && (setgroups(1, &group) != 0 || setresgid(1000, 1000, 1000) != 0 ||
+    if (mode == "user" && (setgroups(0, nullptr) != 0 || setresgid(1000, 1000, 1000) != 0 ||
                            setresuid(1000, 1000, 1000) != 0)) {
         std::fprintf(stderr, "smart_probe: cannot become uid 1000: %s\n", std::strerror(errno));
         return 1;
