@@ -13,11 +13,8 @@ insert() { while read -r m; do insmod "/lib/modules/$m" || echo "ZT insmod-faile
 # Disks appear asynchronously after their driver is inserted; wait up to 30 s.
 wait_for() {
     for name in "$@"; do
-        n=0
-        until [ -e "/sys/block/$name" ] && [ -e "/dev/$name" ]; do
-            [ $((n += 1)) -gt 300 ] && echo "ZT missing-disk $name" && break
-            sleep 0.1
-        done
+        timeout 30 sh -c "until [ -e /sys/block/$name ] && [ -e /dev/$name ]; do sleep 0.1; done" ||
+            echo "ZT missing-disk $name"
     done
 }
 

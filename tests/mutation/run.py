@@ -23,17 +23,6 @@ LIMIT = 1800  # seconds for one build or one test run; a hang counts as a failur
 FAULT = re.compile(r"^@@ (\d+) (.+?) :: (.*)\n(.*)\n<<<\n((?:.*\n)*?)===\n((?:.*\n)*?)>>>$", re.M)
 
 
-def parse(path):
-    """{number: (file, ctest arguments, description, original text, replacement)}"""
-    text = path.read_text(encoding="utf-8")
-    # The texts as bytes, so that a file is put back exactly as it was.
-    faults = {int(m[1]): (m[2], m[3], m[4], m[5].encode(), m[6].encode())
-              for m in FAULT.finditer(text)}
-    if len(faults) != len(re.findall(r"^@@ ", text, re.M)):
-        sys.exit(f"{path}: a fault is malformed or its number appears twice")
-    return faults
-
-
 def run(command, log):
     # A process group of its own, so that a timeout or an interrupt ends all of it.
     with open(log, "w") as out:
@@ -58,7 +47,13 @@ def main():
     os.chdir(TOP)
     if subprocess.run(["git", "diff", "--quiet", "HEAD", "--"]).returncode != 0:
         sys.exit("run.py: the work tree has uncommitted changes; commit or stash them first")
-    faults = parse(HERE / "faults.txt")
+    # {number: (file, ctest arguments, description, original text, replacement)},
+    # the texts as bytes, so that a file is put back exactly as it was.
+    text = (HERE / "faults.txt").read_text(encoding="utf-8")
+    faults = {int(m[1]): (m[2], m[3], m[4], m[5].encode(), m[6].encode())
+              for m in FAULT.finditer(text)}
+    if len(faults) != len(re.findall(r"^@@ ", text, re.M)):
+        sys.exit("run.py: a fault in faults.txt is malformed or its number appears twice")
     logs = pathlib.Path(tempfile.mkdtemp(prefix="mutation."))
     if not (build / "CMakeCache.txt").exists():
         launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
