@@ -48,5 +48,4 @@ probe user user
 rm -f /libexec/zentrova-ata
 probe nohelper user
 probe root
-sync
 poweroff -f

@@ -18,9 +18,8 @@
 set -uo pipefail
 
 readonly BOOT_LIMIT_SECONDS=${ZENTROVA_QEMU_LIMIT:-90}
-# Where a skip of the fetch step leaves its reason for the boot step to name.
-SKIP_NOTE=
-skip() { echo "SKIPPED: $*"; [ -n "$SKIP_NOTE" ] && echo "$*" >"$SKIP_NOTE"; exit 77; }
+# A skip of the fetch step leaves its reason in $SKIP_NOTE for the boot step to name.
+skip() { echo "SKIPPED: $*"; [ -n "${SKIP_NOTE:-}" ] && echo "$*" >"$SKIP_NOTE"; exit 77; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
 # The drivers of each stage; their dependencies are read from the kernel
@@ -69,7 +68,6 @@ fetch() {
     [ -n "$cached" ] && { [ -z "$pkg" ] || [ "$pkg" = "$cached" ]; } &&
         { echo "qemu_smart: $cached cached in $cache/kernel"; return 0; }
     [ -n "$pkg" ] || skip "apt names no $role kernel package (apt-cache missing, or run apt-get update as root)"
-    for tool in apt-get dpkg-deb; do command -v $tool >/dev/null || skip "$tool is not available to fetch $pkg"; done
     mkdir -p "$cache/deb" && rm -f "$cache"/deb/*.deb || fail "cannot create $cache/deb"
     # A stale package list names versions the mirror no longer has.
     download "$cache/deb" "$pkg" || { apt_update_once && pkg=$(kernel_package "$role") &&
@@ -152,7 +150,6 @@ build_initramfs() {
     load_index "$kernel/modules"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     install_modules "$kernel/modules" "$root" virtio.modules "${VIRTIO_DRIVERS[@]}" || fail "virtio modules"
-    echo "qemu_smart: modules: $(cat "$root/ata.modules" "$root/virtio.modules" | tr '\n' ' ')"
     (cd "$root" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc -R 0:0 --quiet |
         gzip -1 >"$work/initrd.gz.tmp") && mv "$work/initrd.gz.tmp" "$work/initrd.gz" || fail "cannot pack the initramfs"
 }
@@ -183,7 +180,6 @@ preflight() {
 # 3 x 2^30 bytes, so that the size in whole 2^30-byte units truncates (1 and 2).
 boot_guest() {
     local cache=$1 work=$2 start=$SECONDS rc booted
-    rm -f "$work"/*.img
     truncate -s 1073741824 "$work/ahci0.img" && truncate -s $((3 * 1073741824 - 512)) "$work/ahci1.img" &&
         truncate -s 64M "$work/virtio.img" "$work/scsi.img" || fail "cannot create the disk images in $work"
     timeout --kill-after=5 "$BOOT_LIMIT_SECONDS" qemu-system-x86_64 \
@@ -222,7 +218,6 @@ check_run() {
 run() {
     local cache=$1 work=$2 probe=$3 expected=$4 helper=$5
     preflight "$cache" "$probe" "$expected" "$helper"
-    mkdir -p "$work" || fail "cannot create $work"
     build_initramfs "$cache/kernel" "$work" "$probe" "${BASH_SOURCE[0]%/*}/guest_init.sh" "$helper"
     boot_guest "$cache" "$work"
     check_run "$work" root "$expected"

@@ -14,8 +14,7 @@
 # planted fault on any exit, interrupts included.
 import argparse, os, pathlib, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 
-HERE = pathlib.Path(__file__).resolve().parent
-TOP = HERE.parent.parent
+TOP = pathlib.Path(__file__).resolve().parents[2]
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 LIMIT = 1800  # seconds for one build or one test run; a hang counts as a failure
 # "@@ number file :: ctest arguments", a line saying what goes wrong, then the
@@ -49,7 +48,7 @@ def main():
         sys.exit("run.py: the work tree has uncommitted changes; commit or stash them first")
     # {number: (file, ctest arguments, description, original text, replacement)},
     # the texts as bytes, so that a file is put back exactly as it was.
-    text = (HERE / "faults.txt").read_text(encoding="utf-8")
+    text = (TOP / "tests/mutation/faults.txt").read_text(encoding="utf-8")
     faults = {int(m[1]): (m[2], m[3], m[4], m[5].encode(), m[6].encode())
               for m in FAULT.finditer(text)}
     if len(faults) != len(re.findall(r"^@@ ", text, re.M)):
