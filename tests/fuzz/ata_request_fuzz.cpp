@@ -3,9 +3,7 @@
 // one. Every answer the loop writes must be a frame the monitor accepts.
 #include "platform/linux/ata_helper_protocol.h"
 
-#include <cstddef>
-#include <cstdint>
-#include <cstring>
+#include <fuzzer/FuzzedDataProvider.h>
 
 using namespace zentrova::platform;
 
@@ -30,23 +28,17 @@ class CannedDisks final : public DiskAccess {
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     CannedDisks disks;
-    std::size_t pos = 0;
-    helper::Serve(
-        [&](std::uint8_t* out, std::size_t n) {
-            if (size - pos < n)
-                return false;
-            std::memcpy(out, data + pos, n);
-            pos += n;
-            return true;
-        },
-        [&](const std::uint8_t* bytes, std::size_t n) {
-            const auto header = helper::ParseHeader(bytes);
-            if (n < helper::kHeaderSize || !header || header->length != n - helper::kHeaderSize ||
-                header->length > helper::kMaxAnswerPayload)
-                __builtin_trap();
-            return true;
-        },
-        disks);
+    FuzzedDataProvider in(data, size);
+    helper::Serve([&](std::uint8_t* out, std::size_t n) { return in.ConsumeData(out, n) == n; },
+                  [&](const std::uint8_t* bytes, std::size_t n) {
+                      const auto header = helper::ParseHeader(bytes);
+                      if (n < helper::kHeaderSize || !header ||
+                          header->length != n - helper::kHeaderSize ||
+                          header->length > helper::kMaxAnswerPayload)
+                          __builtin_trap();
+                      return true;
+                  },
+                  disks);
 
     // The same bytes as an answer payload the monitor might be sent.
     if (size > 0) {

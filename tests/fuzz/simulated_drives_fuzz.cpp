@@ -2,21 +2,20 @@
 // or drives whose pages read back any number of times.
 #include "platform/sim/simulated_registry.h"
 
+#include <unistd.h>
+
 #include <cstdint>
-#include <cstdio>
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 using namespace zentrova::platform;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    static const std::string path = [] {
-        const char* tmp = std::getenv("TMPDIR");
-        return std::string(tmp ? tmp : "/tmp") + "/zentrova-drives-fuzz-" +
-               std::to_string(::getpid()) + ".json";
-    }();
-    std::FILE* file = std::fopen(path.c_str(), "wb");
-    if (file == nullptr || std::fwrite(data, 1, size, file) != size || std::fclose(file) != 0)
+    static const std::string path = std::string(std::getenv("TMPDIR") ?: "/tmp") +
+                                    "/zentrova-drives-fuzz-" + std::to_string(getpid()) + ".json";
+    std::ofstream file(path, std::ios::binary);
+    if (!file.write(reinterpret_cast<const char*>(data), std::streamsize(size)).flush())
         std::abort();
     for (BlockStorageService& service : SimulatedRegistry(path).BlockStorageServices()) {
         if (!service.smartInterface)

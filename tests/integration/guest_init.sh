@@ -7,23 +7,14 @@ export PATH=/bin
 mount -t proc proc /proc; mount -t sysfs sysfs /sys; mount -t devtmpfs devtmpfs /dev
 printf 'ZT boot\nZT kernel %s\n' "$(uname -r)"
 
-# Lines of "hard|soft file": a soft dependency may fail to load (a variant for
-# CPU features the emulated one lacks) without the boot being wrong.
-insert() {
-    while read -r kind m; do
-        if [ "$kind" = soft ]; then insmod "/lib/modules/$m" 2>/dev/null
-        else insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"; fi
-    done <"$1"
-}
+# A stage's modules, in their load order.
+insert() { while read -r m; do insmod "/lib/modules/$m" || echo "ZT insmod-failed $m"; done <"$1"; }
 
 # Disks appear asynchronously after their driver is inserted; wait up to 30 s.
 wait_for() {
     for name in "$@"; do
-        n=0
-        until [ -e "/sys/block/$name" ] && [ -e "/dev/$name" ]; do
-            [ $((n += 1)) -gt 300 ] && echo "ZT missing-disk $name" && break
-            sleep 0.1
-        done
+        timeout 30 sh -c "until [ -e /sys/block/$name ] && [ -e /dev/$name ]; do sleep 0.1; done" ||
+            echo "ZT missing-disk $name"
     done
 }
 
@@ -52,12 +43,9 @@ probe() {
     ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe $2
     echo "ZT exit status=$?"
 }
-if [ -e /libexec/zentrova-ata ]; then
-    /bin/smart_probe grant /libexec/zentrova-ata
-    probe user user
-    rm -f /libexec/zentrova-ata
-    probe nohelper user
-fi
+/bin/smart_probe grant /libexec/zentrova-ata
+probe user user
+rm -f /libexec/zentrova-ata
+probe nohelper user
 probe root
-sync
 poweroff -f

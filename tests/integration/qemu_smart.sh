@@ -8,25 +8,24 @@
 #       the newest linux-image-6.*-amd64 apt offers ("newest") with apt-get
 #       download, and unpacks the kernel and its storage stack into CACHE_DIR
 #       (once per package).
-#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED [HELPER]
+#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER
 #       Boots that kernel with the probe and checks its lines against EXPECTED.
-#       With HELPER (zentrova-ata) the probe also runs as an ordinary user,
-#       through the helper and without it (expected_console_nohelper.txt).
+#       The probe also runs as an ordinary user, through HELPER (zentrova-ata)
+#       and without it (expected_console_nohelper.txt).
 #
 # Exit status: 0 passed, 1 failed, 77 skipped ("SKIPPED: reason"): a machine
 # without QEMU or the kernel package skips, it never passes without booting.
 set -uo pipefail
 
 readonly BOOT_LIMIT_SECONDS=${ZENTROVA_QEMU_LIMIT:-90}
-# Where a skip of the fetch step leaves its reason for the boot step to name.
-SKIP_NOTE=
-skip() { echo "SKIPPED: $*"; [ -n "$SKIP_NOTE" ] && echo "$*" >"$SKIP_NOTE"; exit 77; }
+# A skip of the fetch step leaves its reason in $SKIP_NOTE for the boot step to name.
+skip() { echo "SKIPPED: $*"; [ -n "${SKIP_NOTE:-}" ] && echo "$*" >"$SKIP_NOTE"; exit 77; }
 fail() { echo "FAILED: $*" >&2; exit 1; }
 
-# The drivers of each stage; their dependencies, hard and soft, are read from
-# the kernel package, so a kernel that builds one in or splits one needs no change.
+# The drivers of each stage; their dependencies are read from the kernel
+# package, so a kernel that builds one in or splits one needs no change.
 readonly ATA_DRIVERS=(ahci sd_mod) VIRTIO_DRIVERS=(virtio_pci virtio_blk virtio_scsi)
-readonly UNPACKED=('./boot/vmlinuz-*' './lib/modules/*/modules.builtin'{,.modinfo}
+readonly UNPACKED=('./boot/vmlinuz-*' './lib/modules/*/modules.builtin'
     './lib/modules/*/kernel/'{drivers/{ata,scsi,block,virtio},lib,crypto,arch/x86/crypto,block}'/*')
 
 # ---------------------------------------------------------------- fetch
@@ -69,7 +68,6 @@ fetch() {
     [ -n "$cached" ] && { [ -z "$pkg" ] || [ "$pkg" = "$cached" ]; } &&
         { echo "qemu_smart: $cached cached in $cache/kernel"; return 0; }
     [ -n "$pkg" ] || skip "apt names no $role kernel package (apt-cache missing, or run apt-get update as root)"
-    for tool in apt-get dpkg-deb; do command -v $tool >/dev/null || skip "$tool is not available to fetch $pkg"; done
     mkdir -p "$cache/deb" && rm -f "$cache"/deb/*.deb || fail "cannot create $cache/deb"
     # A stale package list names versions the mirror no longer has.
     download "$cache/deb" "$pkg" || { apt_update_once && pkg=$(kernel_package "$role") &&
@@ -93,105 +91,65 @@ fetch() {
 
 # ---------------------------------------------------------------- initramfs
 
-# One line per module, from its .modinfo section or modules.builtin(.modinfo):
-#   name|path (or "builtin")|depends|softdep|aliases
-# with '_' for '-' in names, as the kernel does. Device aliases (with a ':')
-# never answer a soft dependency and are left out.
+# One line per module, from its .modinfo section or modules.builtin:
+#   name|path (or "builtin")|depends
+# with '_' for '-' in names, as the kernel does.
 index_modules() {
     local dir=$1 file
     (cd "$dir" && find kernel -name '*.ko' -o -name '*.ko.xz') | LC_ALL=C sort | while read -r file; do
-        case $file in *.xz) xz -dc "$dir/$file" ;; *) cat "$dir/$file" ;; esac | tr '\0' '\n' | awk -v path="$file" '
+        xz -dcf "$dir/$file" | tr '\0' '\n' | awk -v path="$file" '
             /^name=/ { name = substr($0, 6) }
             /^depends=/ { deps = substr($0, 9) }
-            /^softdep=/ { soft = soft " " substr($0, 9) }
-            /^alias=[^:]*$/ { aliases = aliases " " substr($0, 7) }
             END {
-                if (name == "") { name = path; sub(/^.*\//, "", name); sub(/\.ko(\.xz)?$/, "", name) }
                 gsub(/-/, "_", name)
-                printf "%s|%s|%s|%s|%s\n", name, path, deps, soft, aliases
+                printf "%s|%s|%s\n", name, path, deps
             }' || return 1
     done
-    sed -n 's|^.*/\([^/]*\)\.ko$|\1|p' "$dir/modules.builtin" | tr - _ | while read -r file; do
-        printf '%s|builtin|||%s\n' "$file" "$(tr '\0' '\n' <"$dir/modules.builtin.modinfo" 2>/dev/null |
-            sed -n "s/^$file\.alias=\([^:]*\)$/\1/p" | tr '\n' ' ')"
-    done
+    sed -n 's|^.*/\([^/]*\)\.ko$|\1|p' "$dir/modules.builtin" | tr - _ | sed 's/$/|builtin|/'
 }
 
-declare -A MOD_PATH=() MOD_DEPS=() MOD_SOFT=() ALIAS_OF=() ADDED=()
+declare -A MOD_PATH=() MOD_DEPS=() ADDED=()
 ORDER=()
+# (An index of an older fetch has two more fields: soft dependencies and aliases.)
 load_index() {
-    local name path deps soft aliases a
-    while IFS='|' read -r name path deps soft aliases; do
-        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ } MOD_SOFT[$name]=$soft
-        for a in $aliases; do ALIAS_OF[$a]="${ALIAS_OF[$a]:-} $name"; done
+    local name path deps
+    while IFS='|' read -r name path deps _; do
+        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
     done <"$1/index"
 }
 
-# A module by name, or every module offering it as an alias (soft
-# dependencies name crypto algorithms).
-resolve() { local key=${1//-/_}; [ -n "${MOD_PATH[$key]:-}" ] && echo "$key" || echo "${ALIAS_OF[$1]:-}"; }
-
-# Adds the soft dependencies of a module listed after "pre:" or "post:".
-add_soft() {
-    local when=pre dep
-    for dep in ${MOD_SOFT[$1]}; do
-        case $dep in pre: | post:) when=${dep%:} ;; *) [ "$when" = "$2" ] && add_module "$dep" soft ;; esac
-    done
-}
-
-# Appends a module to ORDER after what it needs: its "pre:" soft dependencies,
-# its hard ones, itself, then its "post:" ones. A soft one may be missing or
-# fail to load (a CPU-specific variant) without failing the boot; what a soft
-# one needs is soft too. Built-in modules are already there.
+# Appends a module to ORDER after the modules it needs. Built-in modules are
+# already there.
 add_module() {
-    local name=$1 kind=$2 found mod dep
-    found=$(resolve "$name")
-    if [ -z "$found" ]; then
-        [ "$kind" = soft ] && return 0
-        fail "module $name is neither in the kernel package nor built in"
-    fi
-    for mod in $found; do
-        if [ -n "${ADDED[$mod]:-}" ]; then
-            # Needed for real by now: promote an entry taken as soft.
-            [ "$kind" = hard ] && ADDED[$mod]=hard
-            continue
-        fi
-        ADDED[$mod]=$kind
-        [ "${MOD_PATH[$mod]}" = builtin ] && continue
-        add_soft "$mod" pre
-        for dep in ${MOD_DEPS[$mod]}; do add_module "$dep" "$kind"; done
-        ORDER+=("$mod")
-        add_soft "$mod" post
-    done
+    local name=${1//-/_} dep
+    [ -n "${MOD_PATH[$name]:-}" ] || fail "module $1 is neither in the kernel package nor built in"
+    [ -z "${ADDED[$name]:-}" ] || return 0
+    ADDED[$name]=1
+    [ "${MOD_PATH[$name]}" = builtin ] && return 0
+    for dep in ${MOD_DEPS[$name]}; do add_module "$dep"; done
+    ORDER+=("$name")
 }
 
-# Writes a stage's modules, uncompressed, and their "hard|soft file" load
-# order to the rootfs; modules of an earlier stage are not inserted twice.
+# Writes a stage's modules, uncompressed, and their load order to the rootfs;
+# modules of an earlier stage are not inserted twice.
 install_modules() {
-    local dir=$1 root=$2 list=$3 m file base
-    shift 3
+    local dir=$1 root=$2 list=$3 m
     ORDER=()
-    for m in "$@"; do add_module "$m" hard; done
-    : >"$root/$list"
+    for m in "${@:4}"; do add_module "$m"; done
     for m in "${ORDER[@]}"; do
-        file="$dir/${MOD_PATH[$m]}" base=$(basename "${MOD_PATH[$m]}" .xz)
-        case $file in *.xz) xz -dc "$file" >"$root/lib/modules/$base" ;; *) cp "$file" "$root/lib/modules/$base" ;; esac ||
-            return 1
-        echo "${ADDED[$m]} $base" >>"$root/$list"
-    done
+        xz -dcf "$dir/${MOD_PATH[$m]}" >"$root/lib/modules/$m.ko" && echo "$m.ko" || return 1
+    done >"$root/$list"
 }
 
 build_initramfs() {
-    local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 root="$2/root" note
-    rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules} || fail "cannot create $root"
+    local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 root="$2/root"
+    rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
     cp "$BUSYBOX" "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
-        cp "$init" "$root/init" && chmod 755 "$root/init" || fail "cannot fill $root"
-    [ -z "$helper" ] || { mkdir -p "$root/libexec" && cp "$helper" "$root/libexec/zentrova-ata"; } ||
-        fail "cannot add the drive helper to $root"
+        cp "$helper" "$root/libexec/zentrova-ata" && cp "$init" "$root/init" && chmod 755 "$root/init" ||
+        fail "cannot fill $root"
     load_index "$kernel/modules"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     install_modules "$kernel/modules" "$root" virtio.modules "${VIRTIO_DRIVERS[@]}" || fail "virtio modules"
-    echo "qemu_smart: modules: $(cat "$root/ata.modules" "$root/virtio.modules" | tr '\n' ' ')"
     (cd "$root" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc -R 0:0 --quiet |
         gzip -1 >"$work/initrd.gz.tmp") && mv "$work/initrd.gz.tmp" "$work/initrd.gz" || fail "cannot pack the initramfs"
 }
@@ -213,10 +171,8 @@ preflight() {
     # A kernel left from an earlier fetch is not the one this fetch was after.
     [ -f "$cache/fetch-skipped" ] && skip "$(cat "$cache/fetch-skipped")"
     kernel_ready "$cache" || skip "no kernel in $cache/kernel: the fetch step did not run"
-    [ -x "$probe" ] || fail "probe program $probe missing"
-    file_is_static "$probe" || fail "probe program $probe is not statically linked"
-    [ -f "$expected" ] || fail "expected results $expected missing"
-    [ -z "$helper" ] || file_is_static "$helper" || fail "drive helper $helper is not statically linked"
+    [ -x "$probe" ] && file_is_static "$probe" || fail "probe $probe missing or not static"
+    file_is_static "$helper" || fail "drive helper $helper is not statically linked"
 }
 
 # Boots the machine once: its console in $work/console.log, the "ZT " lines in
@@ -224,7 +180,6 @@ preflight() {
 # 3 x 2^30 bytes, so that the size in whole 2^30-byte units truncates (1 and 2).
 boot_guest() {
     local cache=$1 work=$2 start=$SECONDS rc booted
-    rm -f "$work"/*.img
     truncate -s 1073741824 "$work/ahci0.img" && truncate -s $((3 * 1073741824 - 512)) "$work/ahci1.img" &&
         truncate -s 64M "$work/virtio.img" "$work/scsi.img" || fail "cannot create the disk images in $work"
     timeout --kill-after=5 "$BOOT_LIMIT_SECONDS" qemu-system-x86_64 \
@@ -263,11 +218,9 @@ check_run() {
 run() {
     local cache=$1 work=$2 probe=$3 expected=$4 helper=$5
     preflight "$cache" "$probe" "$expected" "$helper"
-    mkdir -p "$work" || fail "cannot create $work"
     build_initramfs "$cache/kernel" "$work" "$probe" "${BASH_SOURCE[0]%/*}/guest_init.sh" "$helper"
     boot_guest "$cache" "$work"
     check_run "$work" root "$expected"
-    [ -n "$helper" ] || return 0
     # An ordinary user through the helper sees what root sees directly, up to
     # the disk removal only root may do; without the helper, the explanation.
     grep -v -E '^ZT (removed|redetect)' "$expected" >"$work/user.expected"
@@ -280,6 +233,6 @@ fetch/3)
     [[ $3 =~ ^(default|newest)$ ]] || fail "usage: $0 fetch CACHE_DIR default|newest"
     mkdir -p "$2" && rm -f "$2/fetch-skipped" || fail "cannot create $2"
     SKIP_NOTE="$2/fetch-skipped" && fetch "$2" "$3" ;;
-run/5 | run/6) run "$2" "$3" "$4" "$5" "${6:-}" ;;
-*) fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED [HELPER]" ;;
+run/6) run "$2" "$3" "$4" "$5" "$6" ;;
+*) fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER" ;;
 esac

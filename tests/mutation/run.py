@@ -12,40 +12,14 @@
 #
 # Refuses a tree with uncommitted changes, and restores the file of the
 # planted fault on any exit, interrupts included.
-import argparse, os, pathlib, shlex, shutil, signal, subprocess, sys, tempfile, time
+import argparse, os, pathlib, re, shlex, shutil, signal, subprocess, sys, tempfile, time
 
-HERE = pathlib.Path(__file__).resolve().parent
-TOP = HERE.parent.parent
+TOP = pathlib.Path(__file__).resolve().parents[2]
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
 LIMIT = 1800  # seconds for one build or one test run; a hang counts as a failure
-
-
-def parse(path):
-    """{number: (file, ctest arguments, description, original text, replacement)}"""
-    faults, fault, part = {}, None, None
-    for line in path.read_text(encoding="utf-8").splitlines():
-        if part is not None:
-            if line in ("===", ">>>"):
-                if (part, line) not in ((4, "==="), (5, ">>>")):
-                    sys.exit(f"{path}: fault {fault[0]}: misplaced {line}")
-                part = 5 if line == "===" else None
-            else:
-                fault[part].append(line)
-        elif line.startswith("@@ "):
-            head, _, ctest = line[3:].partition(" :: ")
-            number, _, file = head.strip().partition(" ")
-            fault = [int(number), file.strip(), ctest.strip(), "", [], []]
-            if fault[0] in faults:
-                sys.exit(f"{path}: fault {number} appears twice")
-            faults[fault[0]] = fault
-        elif line == "<<<" and fault is not None:
-            part = 4
-        elif fault is not None and not fault[3] and line and not line.startswith("#"):
-            fault[3] = line
-    if part is not None:
-        sys.exit(f"{path}: fault {fault[0]} is not closed with >>>")
-    return {n: (f[1], f[2], f[3], "".join(l + "\n" for l in f[4]), "".join(l + "\n" for l in f[5]))
-            for n, f in faults.items()}
+# "@@ number file :: ctest arguments", a line saying what goes wrong, then the
+# original text between <<< and ===, its replacement between === and >>>.
+FAULT = re.compile(r"^@@ (\d+) (.+?) :: (.*)\n(.*)\n<<<\n((?:.*\n)*?)===\n((?:.*\n)*?)>>>$", re.M)
 
 
 def run(command, log):
@@ -62,20 +36,6 @@ def run(command, log):
                 child.wait()
 
 
-def read(path):
-    with open(path, encoding="utf-8", newline="") as f:
-        return f.read()
-
-
-def write(path, text):
-    with open(path, "w", encoding="utf-8", newline="") as f:
-        f.write(text)
-
-
-def interrupted(signum, frame):
-    raise KeyboardInterrupt
-
-
 def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--build-dir", type=pathlib.Path, default=TOP / "build")
@@ -86,7 +46,13 @@ def main():
     os.chdir(TOP)
     if subprocess.run(["git", "diff", "--quiet", "HEAD", "--"]).returncode != 0:
         sys.exit("run.py: the work tree has uncommitted changes; commit or stash them first")
-    faults = parse(HERE / "faults.txt")
+    # {number: (file, ctest arguments, description, original text, replacement)},
+    # the texts as bytes, so that a file is put back exactly as it was.
+    text = (TOP / "tests/mutation/faults.txt").read_text(encoding="utf-8")
+    faults = {int(m[1]): (m[2], m[3], m[4], m[5].encode(), m[6].encode())
+              for m in FAULT.finditer(text)}
+    if len(faults) != len(re.findall(r"^@@ ", text, re.M)):
+        sys.exit("run.py: a fault in faults.txt is malformed or its number appears twice")
     logs = pathlib.Path(tempfile.mkdtemp(prefix="mutation."))
     if not (build / "CMakeCache.txt").exists():
         launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
@@ -108,21 +74,20 @@ def main():
         sys.exit(f"run.py: the unchanged tree does not build; see {logs}/clean-build.log")
     if not run_tests("clean-tests.log", ""):
         sys.exit(f"run.py: tests fail on the unchanged tree; see {logs}/clean-tests.log")
-    caught = total = stale = 0
+    caught = total = 0
     for n, (file, selection, what, old, new) in sorted(faults.items()):
         if args.only and n not in args.only:
             continue
         t0, path = time.time(), TOP / file
-        original = read(path) if path.exists() else ""
+        original = path.read_bytes() if path.exists() else b""
         # Whole lines only: the text must start at a line's start.
-        found = ("\n" + original).count("\n" + old) if old else 0
+        found = (b"\n" + original).count(b"\n" + old) if old else 0
         if found != 1:
-            print(f"{n:2} STALE   {file}: original text found {found} times", flush=True)
-            stale += 1
+            print(f"{n:2} STALE   {file}: original text found {found} times; mend it", flush=True)
             continue
         total += 1
         try:
-            write(path, ("\n" + original).replace("\n" + old, "\n" + new, 1)[1:])
+            path.write_bytes((b"\n" + original).replace(b"\n" + old, b"\n" + new, 1)[1:])
             if not build_tree(f"{n}.build"):
                 verdict = "BUILD"
             elif run_tests(f"{n}.tests", selection):
@@ -136,20 +101,18 @@ def main():
             # A fresh time stamp, so that the next build compiles the original;
             # a second interrupt waits until the file is whole again.
             signal.pthread_sigmask(signal.SIG_BLOCK, SIGNALS)
-            write(path, original)
+            path.write_bytes(original)
             signal.pthread_sigmask(signal.SIG_UNBLOCK, SIGNALS)
         print(f"{n:2} {verdict:7} {what} ({file}; {time.time() - t0:.0f}s)", flush=True)
     # Leave the build tree matching the sources.
     if not build_tree("final-build.log"):
         print(f"run.py: the final rebuild failed; see {logs}", file=sys.stderr)
-    if stale:
-        print(f"{stale} fault(s) STALE: mend their original text in {HERE / 'faults.txt'}")
     print(f"caught {caught} of {total} in {time.time() - start:.0f} s; logs in {logs}")
 
 
 if __name__ == "__main__":
-    for sig in SIGNALS:
-        signal.signal(sig, interrupted)
+    for sig in SIGNALS:  # each one ends the run as an interrupt does
+        signal.signal(sig, signal.default_int_handler)
     try:
         main()
     except KeyboardInterrupt:
