@@ -29,7 +29,7 @@ const QString kNotInstalled =
 struct FakeProcess {
     std::uint32_t pid;
     u::OSType signature;
-    u::OSType type = u::FourCharCode("APPL");
+    u::OSType type = Code("APPL");
     bool infoFails = false;
 };
 
@@ -71,7 +71,7 @@ class FakeProcessLayer : public u::ProcessLayer {
     }
     u::OSErr Gestalt(u::OSType selector, std::int32_t* response) override {
         *response = 2; // the menu manager's Aqua layout bit
-        return selector == u::FourCharCode("menu") ? u::noErr : u::gestaltUndefSelectorErr;
+        return selector == Code("menu") ? u::noErr : u::gestaltUndefSelectorErr;
     }
     u::OSErr SendQuitRequest(const u::ProcessSerialNumber& psn) override {
         quitSent.push_back(psn.lowLongOfPSN);
@@ -97,22 +97,22 @@ class Uninstall : public ::testing::Test {
         unsetenv("PKEXEC_UID");
         setenv("SUDO_UID", "1000", 1);
         processes.processes = {{1, Code("ZNUI")}, {7, Code("ZNTR")}};
-        zentrova::uninstaller::SetProcessLayer(&processes);
+        u::SetProcessLayer(&processes);
         layout::SetAlertHandler([this](const layout::AlertRequest& r) {
             panels.push_back(r.title + '|' + r.message + '|' + r.defaultButton + r.alternateButton +
                              r.otherButton);
             return answer;
         });
         layout::SetBeepHandler([this] { ++beeps; });
-        for (const std::string& path : layout::SystemIntegrationPaths())
-            Write(path);
-        for (const std::string& path :
-             {layout::ReceiptPath(), layout::MonitorProgramPath(),
-              home + "/Desktop/Zentrova/Zentrova.desktop", home + "/Zentrodat/SMARTLog0"})
+        auto paths = layout::SystemIntegrationPaths();
+        paths.insert(paths.end(),
+                     {layout::ReceiptPath(), layout::MonitorProgramPath(),
+                      home + "/Desktop/Zentrova/Zentrova.desktop", home + "/Zentrodat/SMARTLog0"});
+        for (const std::string& path : paths)
             Write(path);
     }
     void TearDown() override {
-        zentrova::uninstaller::SetProcessLayer(nullptr);
+        u::SetProcessLayer(nullptr);
         layout::ResetInstallLayoutForTest();
     }
     void Run() {
@@ -207,7 +207,7 @@ TEST_F(Uninstall, KillBrevantAsksAllButItselfTheFirstDesktopAndTheDock) {
                            {6, Code("ZNTR")},
                            {8, Code("ZNTR"), Code("APPL"), true},
                            {9, Code("????")}};
-    zentrova::uninstaller::KillBrevant(true);
+    u::KillBrevant(true);
     EXPECT_EQ(processes.quitSent, (std::vector<std::uint32_t>{5, 6, 9}));
 }
 
