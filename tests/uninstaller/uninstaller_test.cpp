@@ -116,13 +116,12 @@ class Uninstall : public ::testing::Test {
         layout::ResetInstallLayoutForTest();
     }
     void Run() {
-        UninstallEnvironment environment;
-        environment.wait = [this](int) {
+        const auto wait = [this](int) {
             pausedAt.push_back(controller->ProgressIndicator()->value());
             duringPause ? duringPause() : void();
         };
-        environment.terminate = [this] { ++terminated; };
-        controller = std::make_unique<AppController>(environment);
+        controller =
+            std::make_unique<AppController>(UninstallEnvironment{wait, [this] { ++terminated; }});
         controller->applicationWillBecomeActive();
     }
     static bool Exists(const std::string& path) { return QFileInfo::exists(path.c_str()); }
@@ -226,8 +225,7 @@ int main(int argc, char* argv[]) {
         std::printf("panel: %s\n", qPrintable(request.message));
         return std::fflush(stdout), layout::NSAlertDefaultReturn;
     });
-    UninstallEnvironment environment;
-    environment.pauseMilliseconds = 200;
-    AppController(environment).applicationWillBecomeActive();
+    AppController({.wait = {}, .terminate = {}, .pauseMilliseconds = 200})
+        .applicationWillBecomeActive();
     return 0;
 }
