@@ -30,8 +30,6 @@ readonly UNPACKED=('./boot/vmlinuz-*' './lib/modules/*/modules.builtin'
 
 # ---------------------------------------------------------------- fetch
 
-kernel_ready() { [ -f "$1/kernel/.complete" ]; }
-
 meta_target() { apt-cache depends "$@" 2>/dev/null | sed -n 's/^ *Depends: \(linux-image-[0-9][^ ]*-amd64\)$/\1/p'; }
 
 # The kernel image package of a role, named directly or through a series'
@@ -57,7 +55,7 @@ download() { (cd "$1" && timeout 240 apt-get download -q -o APT::Sandbox::User=r
 
 fetch() {
     local cache=$1 role=$2 cached= pkg= deb vmlinuz tmp="$1/kernel.tmp.$$"
-    kernel_ready "$cache" && cached=$(cat "$cache/kernel/package" 2>/dev/null)
+    [ -f "$cache/kernel/.complete" ] && cached=$(cat "$cache/kernel/package" 2>/dev/null)
     if command -v apt-cache >/dev/null; then
         # Package lists never fetched, or too old to know the package.
         pkg=$(kernel_package "$role")
@@ -110,13 +108,6 @@ index_modules() {
 
 declare -A MOD_PATH=() MOD_DEPS=() ADDED=()
 ORDER=()
-# (An index of an older fetch has two more fields: soft dependencies and aliases.)
-load_index() {
-    local name path deps
-    while IFS='|' read -r name path deps _; do
-        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
-    done <"$1/index"
-}
 
 # Appends a module to ORDER after the modules it needs. Built-in modules are
 # already there.
@@ -142,12 +133,15 @@ install_modules() {
 }
 
 build_initramfs() {
-    local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 root="$2/root"
+    local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 root="$2/root" name path deps
     rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
-    cp "$BUSYBOX" "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
+    cp /bin/busybox "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
         cp "$helper" "$root/libexec/zentrova-ata" && cp "$init" "$root/init" && chmod 755 "$root/init" ||
         fail "cannot fill $root"
-    load_index "$kernel/modules"
+    # (An index of an older fetch has two more fields: soft dependencies and aliases.)
+    while IFS='|' read -r name path deps _; do
+        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
+    done <"$kernel/modules/index"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     install_modules "$kernel/modules" "$root" virtio.modules "${VIRTIO_DRIVERS[@]}" || fail "virtio modules"
     (cd "$root" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc -R 0:0 --quiet |
@@ -165,12 +159,11 @@ preflight() {
     local cache=$1 probe=$2 expected=$3 helper=$4
     command -v qemu-system-x86_64 >/dev/null || skip "qemu-system-x86_64 not found (Debian package qemu-system-x86)"
     command -v readelf >/dev/null || skip "readelf not found (Debian package binutils)"
-    BUSYBOX=/bin/busybox
-    [ -x "$BUSYBOX" ] && file_is_static "$BUSYBOX" || skip "no statically linked busybox (Debian package busybox-static)"
+    [ -x /bin/busybox ] && file_is_static /bin/busybox || skip "no statically linked busybox (Debian package busybox-static)"
     command -v cpio >/dev/null || skip "cpio not found (Debian package cpio)"
     # A kernel left from an earlier fetch is not the one this fetch was after.
     [ -f "$cache/fetch-skipped" ] && skip "$(cat "$cache/fetch-skipped")"
-    kernel_ready "$cache" || skip "no kernel in $cache/kernel: the fetch step did not run"
+    [ -f "$cache/kernel/.complete" ] || skip "no kernel in $cache/kernel: the fetch step did not run"
     [ -x "$probe" ] && file_is_static "$probe" || fail "probe $probe missing or not static"
     file_is_static "$helper" || fail "drive helper $helper is not statically linked"
 }

@@ -12,7 +12,7 @@
 #
 # Refuses a tree with uncommitted changes, and restores the file of the
 # planted fault on any exit, interrupts included.
-import argparse, os, pathlib, re, shlex, shutil, signal, subprocess, sys, tempfile, time
+import argparse, os, pathlib, re, shlex, signal, subprocess, sys, tempfile, time
 
 TOP = pathlib.Path(__file__).resolve().parents[2]
 SIGNALS = (signal.SIGINT, signal.SIGTERM, signal.SIGHUP)
@@ -55,10 +55,7 @@ def main():
         sys.exit("run.py: a fault in faults.txt is malformed or its number appears twice")
     logs = pathlib.Path(tempfile.mkdtemp(prefix="mutation."))
     if not (build / "CMakeCache.txt").exists():
-        launcher = ["-DCMAKE_CXX_COMPILER_LAUNCHER=ccache"] if shutil.which("ccache") else []
-        if not run(["cmake", "-S", TOP, "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo",
-                    "-DZENTROVA_WERROR=ON", *launcher], logs / "configure.log"):
-            sys.exit(f"run.py: configure failed; see {logs}/configure.log")
+        sys.exit(f"run.py: configure {build} first (cmake --preset default)")
 
     def build_tree(log):
         return run(["cmake", "--build", build, "-j", str(args.jobs)], logs / log)

@@ -61,10 +61,8 @@ QT_QPA_PLATFORM=xcb ZENTROVA_SIMULATED_DRIVES="$src/share/demo-drives.json" star
 monitor=$!
 for kind in term desktop dock; do start xterm -e sleep 600; declare "$kind=$!"; done
 within 30 test -e "$root${at[data]}/SMARTLog0" || fail "the monitor made no data folder: $(cat "$tmp/monitor.log")"
-echo "monitor and xterms started"
 for pid in "$monitor" "$term" "$desktop" "$dock"; do within 20 listed "$pid" || fail "process $pid ($(ps -o args= -p $pid)) has no managed window"; done
 for kind in desktop dock; do xprop -id "$(windows "${!kind}")" -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "_NET_WM_WINDOW_TYPE_${kind^^}"; done
-echo "windows listed; uninstalling"
 uninstall
 for pid in "$monitor" "$term"; do within 15 gone "$pid" || fail "process $pid is still running"; done
 gone "$desktop" || gone "$dock" && fail "the desktop or the dock was asked to close"

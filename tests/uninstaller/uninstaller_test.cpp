@@ -3,7 +3,7 @@
 // --uninstall", it is the flow for the system tests: the installation under
 // ZENTROVA_TEST_ROOT, "Yes" to every panel, each printed, short pauses.
 #include "AppController.h"
-#include "fakes/fake_processes.h"
+#include "processes.h"
 
 #include "platform/install_layout.h"
 #include "platform/ui/alert_panel.h"
@@ -15,13 +15,69 @@
 #include <map>
 
 namespace layout = zentrova::platform;
-using zentrova::testing::FakeProcessLayer;
-constexpr auto Code = &zentrova::uninstaller::FourCharCode;
+namespace u = zentrova::uninstaller;
+constexpr auto Code = &u::FourCharCode;
 // Each panel as "title|message|buttons".
 const QString kConfirm = "Uninistall Zentrova|Are you sure you want to uninstall Zentrova ?|YesNo";
 const QString kSuccess = "Uninstall Zentrova|Uninstall process completed successfully|Ok";
 const QString kNotInstalled =
     "Uninstall Zentrova|Uninstall is not required since Zentrova is not installed|Ok";
+
+// A running-process list for the uninstaller's walk: each process with its
+// signature and type, the uninstaller's own entry, and every quit request
+// recorded instead of sent.
+struct FakeProcess {
+    std::uint32_t pid;
+    u::OSType signature;
+    u::OSType type = Code("APPL");
+    bool infoFails = false;
+};
+
+class FakeProcessLayer : public u::ProcessLayer {
+  public:
+    std::vector<FakeProcess> processes;
+    std::uint32_t self = 1;
+    std::vector<std::uint32_t> quitSent;
+
+    u::OSErr GetCurrentProcess(u::ProcessSerialNumber* psn) override {
+        *psn = {0, self};
+        return u::noErr;
+    }
+    u::OSErr GetNextProcess(u::ProcessSerialNumber* psn) override {
+        // {0, 0} starts the walk; otherwise the process after psn's.
+        const auto at = std::find_if(processes.begin(), processes.end(), [&](const FakeProcess& p) {
+            return p.pid == psn->lowLongOfPSN;
+        });
+        const std::size_t next = psn->lowLongOfPSN == 0 ? 0 : at - processes.begin() + 1;
+        if (next >= processes.size())
+            return u::procNotFound;
+        *psn = {0, processes[next].pid};
+        return u::noErr;
+    }
+    u::OSErr SameProcess(const u::ProcessSerialNumber& a, const u::ProcessSerialNumber& b,
+                         bool* result) override {
+        *result = a.lowLongOfPSN == b.lowLongOfPSN && a.highLongOfPSN == b.highLongOfPSN;
+        return u::noErr;
+    }
+    u::OSErr GetProcessInformation(const u::ProcessSerialNumber& psn,
+                                   u::ProcessInfoRec* info) override {
+        for (const FakeProcess& p : processes)
+            if (p.pid == psn.lowLongOfPSN && !p.infoFails) {
+                info->processSignature = p.signature;
+                info->processType = p.type;
+                return u::noErr;
+            }
+        return u::procNotFound;
+    }
+    u::OSErr Gestalt(u::OSType selector, std::int32_t* response) override {
+        *response = 2; // the menu manager's Aqua layout bit
+        return selector == Code("menu") ? u::noErr : u::gestaltUndefSelectorErr;
+    }
+    u::OSErr SendQuitRequest(const u::ProcessSerialNumber& psn) override {
+        quitSent.push_back(psn.lowLongOfPSN);
+        return u::noErr;
+    }
+};
 
 template <typename K> auto Lookup(std::map<K, std::string> table) {
     return [table](const K& key) {
@@ -41,32 +97,31 @@ class Uninstall : public ::testing::Test {
         unsetenv("PKEXEC_UID");
         setenv("SUDO_UID", "1000", 1);
         processes.processes = {{1, Code("ZNUI")}, {7, Code("ZNTR")}};
-        zentrova::uninstaller::SetProcessLayer(&processes);
+        u::SetProcessLayer(&processes);
         layout::SetAlertHandler([this](const layout::AlertRequest& r) {
             panels.push_back(r.title + '|' + r.message + '|' + r.defaultButton + r.alternateButton +
                              r.otherButton);
             return answer;
         });
         layout::SetBeepHandler([this] { ++beeps; });
-        for (const std::string& path : layout::SystemIntegrationPaths())
-            Write(path);
-        for (const std::string& path :
-             {layout::ReceiptPath(), layout::MonitorProgramPath(),
-              home + "/Desktop/Zentrova/Zentrova.desktop", home + "/Zentrodat/SMARTLog0"})
+        auto paths = layout::SystemIntegrationPaths();
+        paths.insert(paths.end(),
+                     {layout::ReceiptPath(), layout::MonitorProgramPath(),
+                      home + "/Desktop/Zentrova/Zentrova.desktop", home + "/Zentrodat/SMARTLog0"});
+        for (const std::string& path : paths)
             Write(path);
     }
     void TearDown() override {
-        zentrova::uninstaller::SetProcessLayer(nullptr);
+        u::SetProcessLayer(nullptr);
         layout::ResetInstallLayoutForTest();
     }
     void Run() {
-        UninstallEnvironment environment;
-        environment.wait = [this](int) {
+        const auto wait = [this](int) {
             pausedAt.push_back(controller->ProgressIndicator()->value());
             duringPause ? duringPause() : void();
         };
-        environment.terminate = [this] { ++terminated; };
-        controller = std::make_unique<AppController>(environment);
+        controller =
+            std::make_unique<AppController>(UninstallEnvironment{wait, [this] { ++terminated; }});
         controller->applicationWillBecomeActive();
     }
     static bool Exists(const std::string& path) { return QFileInfo::exists(path.c_str()); }
@@ -151,7 +206,7 @@ TEST_F(Uninstall, KillBrevantAsksAllButItselfTheFirstDesktopAndTheDock) {
                            {6, Code("ZNTR")},
                            {8, Code("ZNTR"), Code("APPL"), true},
                            {9, Code("????")}};
-    zentrova::uninstaller::KillBrevant(true);
+    u::KillBrevant(true);
     EXPECT_EQ(processes.quitSent, (std::vector<std::uint32_t>{5, 6, 9}));
 }
 
@@ -170,8 +225,7 @@ int main(int argc, char* argv[]) {
         std::printf("panel: %s\n", qPrintable(request.message));
         return std::fflush(stdout), layout::NSAlertDefaultReturn;
     });
-    UninstallEnvironment environment;
-    environment.pauseMilliseconds = 200;
-    AppController(environment).applicationWillBecomeActive();
+    AppController({.wait = {}, .terminate = {}, .pauseMilliseconds = 200})
+        .applicationWillBecomeActive();
     return 0;
 }
