@@ -1,8 +1,5 @@
-#include "AppController.h"
 #include "device/device.h"
 #include "fakes/fake_registry.h"
-
-#include <QApplication>
 
 #include <gtest/gtest.h>
 
@@ -11,8 +8,7 @@ using namespace zentrova::testing;
 
 namespace {
 
-class Detection : public ::testing::Test {
-  protected:
+struct Detection : ::testing::Test {
     void SetUp() override { ResetDeviceGlobalsForTest(); }
     void TearDown() override { ResetDeviceGlobalsForTest(); }
     // The records as "path|model|firmware|size|smart", checking their links.
@@ -36,16 +32,6 @@ class Detection : public ::testing::Test {
 };
 
 constexpr std::int64_t kGiB = 1LL << 30;
-
-struct FakeVersion final : zentrova::platform::SystemVersionSource {
-    FakeVersion(int status, std::uint32_t value) : status(status), value(value) {}
-    int SystemVersion(std::uint32_t* out) override {
-        *out = value;
-        return status;
-    }
-    int status;
-    std::uint32_t value;
-};
 
 } // namespace
 
@@ -77,37 +63,4 @@ TEST_F(Detection, QualifyingRules) {
     EXPECT_EQ(b.enableCalls, 0) << "drives left out get no command";
     EXPECT_EQ(dev.leftOutDisks,
               std::vector<std::string>{"sdf: Zentrova watches only the first four drives."});
-}
-
-TEST_F(Detection, ControllerLookups) {
-    // The controller loads its windows, which need an application object.
-    qputenv("QT_QPA_PLATFORM", "offscreen");
-    static int argc = 1;
-    static char name[] = "device_tests";
-    static char* argv[] = {name, nullptr};
-    QApplication app(argc, argv);
-    AppController controller;
-    EXPECT_EQ(controller.GetCurrentDevice(0), nullptr);
-    registry.services = {{.bsdName = "sda", .model = "M", .drive = &a},
-                         {.bsdName = "sdb", .model = "M", .drive = &b}};
-    Detect();
-    EXPECT_EQ(controller.FindNoOfDevices(), 2);
-    // Past either end: the last record.
-    for (auto [index, found] : {std::pair{0, 0}, {1, 1}, {7, 1}, {-1, 1}})
-        EXPECT_EQ(controller.GetCurrentDevice(index)->nDevIndex, found) << index;
-}
-
-TEST(RunningOS, VersionMapsToCodeLetter) {
-    const std::tuple<int, std::uint32_t, char> cases[] = {
-        {0, 0x1030, 'R'}, {0, 0x102F, 'Q'}, {0, 0x1020, 'Q'}, {0, 0x101F, 'P'},
-        {0, 0x1010, 'P'}, {0, 0x100F, 'S'}, {-5, 0x1039, 0}};
-    for (const auto& [status, value, letter] : cases) {
-        ResetDeviceGlobalsForTest();
-        FakeVersion version(status, value);
-        FindCurrentRunningOS(version);
-        EXPECT_EQ(dev.gbRunningOS, letter) << std::hex << value;
-    }
-    ResetDeviceGlobalsForTest();
-    FindCurrentRunningOS();
-    EXPECT_EQ(dev.gbRunningOS, 'R') << "this platform draws alternating rows";
 }

@@ -6,8 +6,6 @@
 
 #include <array>
 #include <cstring>
-#include <string>
-#include <vector>
 
 namespace zentrova::testing {
 
@@ -42,8 +40,7 @@ struct FakeDriveState {
     std::uint8_t failureFill = 0; // what a failed read leaves in the caller's page, unless 0
 };
 
-class FakeSmart final : public platform::AtaSmartInterface {
-  public:
+struct FakeSmart final : platform::AtaSmartInterface {
     explicit FakeSmart(FakeDriveState* state) : s_(state) {}
     int SMARTEnableDisableOperations(bool) override {
         return Count(nullptr, s_->data, s_->enableStatus, s_->enableCalls);
@@ -54,8 +51,6 @@ class FakeSmart final : public platform::AtaSmartInterface {
     int SMARTReadDataThresholds(std::uint8_t* page) override {
         return Count(page, s_->thresholds, s_->readThresholdsStatus, s_->readThresholdsCalls);
     }
-
-  private:
     int Count(std::uint8_t* out, const Page& page, int status, int& calls) {
         ++calls;
         if (out != nullptr && status == 0)
@@ -75,8 +70,7 @@ struct FakeService {
     FakeDriveState* drive = nullptr; // required when smart is true
 };
 
-class FakeRegistry final : public platform::DeviceRegistry {
-  public:
+struct FakeRegistry final : platform::DeviceRegistry {
     std::vector<FakeService> services;
     std::vector<std::string> leftOut;
     std::vector<std::string> LeftOutDisks() const override { return leftOut; }

@@ -19,8 +19,6 @@ class TempTree {
     }
     ~TempTree() { fs::remove_all(root_, ec_); }
     const fs::path& root() const { return root_; }
-    std::string Block() const { return root_ / "block"; }
-    std::string Dev() const { return root_ / "dev"; }
     // Each makes the folders on the way.
     void Dir(const fs::path& relative) { fs::create_directories(root_ / relative, ec_); }
     // Answers the file's path.

@@ -1,6 +1,5 @@
 // The Linux road to the disks: the registry's screening, the drive helper's
 // protocol and process, and the choice of road with what it tells the user.
-#include "platform/linux/ata_helper_protocol.h"
 #include "platform/linux/helper_client.h"
 #include "platform/linux/linux_registry.h"
 #include "platform/sim/simulated_disk_access.h"
@@ -10,7 +9,6 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
-#include <cstring>
 #include <fstream>
 #include <linux/capability.h>
 #include <sstream>
@@ -25,15 +23,11 @@ namespace {
 // an error as minus its code.
 std::vector<int> Converse(const Bytes& input) {
     SimulatedDiskAccess disks(ZENTROVA_DEMO_DRIVES);
-    std::size_t pos = 0;
+    std::istringstream in(std::string(input.begin(), input.end()));
     Bytes out;
     helper::Serve(
         [&](std::uint8_t* to, std::size_t n) {
-            if (input.size() - pos < n)
-                return false;
-            std::memcpy(to, input.data() + pos, n);
-            pos += n;
-            return true;
+            return !!in.read(reinterpret_cast<char*>(to), static_cast<std::streamsize>(n));
         },
         [&](const std::uint8_t* bytes, std::size_t n) {
             out.insert(out.end(), bytes, bytes + n);
@@ -42,20 +36,17 @@ std::vector<int> Converse(const Bytes& input) {
         disks);
     std::vector<int> answers;
     for (std::size_t at = 0; at + helper::kHeaderSize <= out.size();) {
-        const auto header = helper::ParseHeader(out.data() + at);
-        if (!header)
-            return {-999};
-        const std::uint8_t* begin = out.data() + at + helper::kHeaderSize;
-        answers.push_back(header->kind == helper::kErrorAnswer ? -begin[0] : header->kind);
-        at += helper::kHeaderSize + header->length;
+        const helper::Header header = helper::ParseHeader(out.data() + at).value();
+        at += helper::kHeaderSize;
+        answers.push_back(header.kind == helper::kErrorAnswer ? -out[at] : header.kind);
+        at += header.length;
     }
     return answers;
 }
 
 // The demo drives behind a road that refuses the 16-byte command form (as
 // some USB bridges do), or that may not open a disk at all.
-class DemoDisks final : public DiskAccess {
-  public:
+struct DemoDisks final : DiskAccess {
     explicit DemoDisks(bool denied) : denied_(denied) {}
     std::vector<DiskFacts> ListDisks(std::string* error) override { return sim_.ListDisks(error); }
     DiskAnswer Run(const std::string& name, DiskCommand command, ata::CdbForm form) override {
@@ -67,8 +58,6 @@ class DemoDisks final : public DiskAccess {
         answer.denied = answer.refused = denied_;
         return answer;
     }
-
-  private:
     SimulatedDiskAccess sim_{ZENTROVA_DEMO_DRIVES};
     bool denied_;
 };
@@ -104,10 +93,6 @@ TEST(AtaHelperProtocol, BadRequestsGetAnError) {
         first.insert(first.end(), list.begin(), list.end());
         return first;
     };
-    const auto head = [&](Bytes h) { // the request with its first bytes replaced
-        h.insert(h.end(), list.begin() + static_cast<long>(h.size()), list.end());
-        return then(h);
-    };
     const auto e = [](ErrorCode code) { return -static_cast<int>(code); };
     const int answer = helper::kListAnswer;
     const Bytes read =
@@ -119,8 +104,8 @@ TEST(AtaHelperProtocol, BadRequestsGetAnError) {
         {then(helper::Frame(2, {3, 13, 3, 's', 'd', 'a'})), {e(Malformed), answer}},
         {then(helper::Frame(2, {3, 16, 4, 's', 'd', 'a'})), {e(Malformed), answer}},
         {then(helper::Frame(2, {4, 12, 3, 's', 'd', 'a'})), {helper::kCommandAnswer, answer}},
-        {head({'Z', 'A', 2}), {e(BadHeader)}},
-        {head({'X'}), {e(BadHeader)}},
+        {then({'Z', 'A', 2, 1, 0, 0, 0, 0}), {e(BadHeader)}},
+        {then({'X', 'A', 1, 1, 0, 0, 0, 0}), {e(BadHeader)}},
         {then(helper::Frame(1, Bytes(helper::kMaxRequestPayload + 1))), {e(TooLong)}},
         {Bytes(list.begin(), list.begin() + 5), {e(Truncated)}},
         {Bytes(read.begin(), read.end() - 1), {e(Truncated)}},
@@ -197,19 +182,16 @@ TEST(LinuxRegistryRoads, ExplainsAMissingOrPowerlessHelper) {
                "sudo setcap cap_sys_rawio,cap_dac_read_search+ep /x/zentrova-ata"},
     };
     for (const auto& [helperStarts, line] : cases) {
-        std::ostringstream debug;
         LinuxRegistry registry(
             std::make_shared<DemoDisks>(true),
             [&](std::string* whyNot) -> std::shared_ptr<DiskAccess> {
                 *whyNot = "is not installed (/x/zentrova-ata)";
                 return helperStarts ? std::make_shared<DemoDisks>(true) : nullptr;
             },
-            "/x/zentrova-ata", &debug);
+            "/x/zentrova-ata", nullptr);
         EXPECT_TRUE(registry.BlockStorageServices().empty());
         ASSERT_EQ(registry.LeftOutDisks().size(), 3u);
         EXPECT_EQ(registry.LeftOutDisks()[0], line);
-        EXPECT_NE(debug.str().find("sda skipped: open /dev/sda: Permission denied"),
-                  std::string::npos);
     }
 }
 
@@ -230,7 +212,7 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
     tree.Write("dev/sdaa", ""); // not the block device sysfs names
     tree.Link("block/vda/device/subsystem", "/sys/bus/virtio");
     tree.Link("block/nvme0n1/device/subsystem", "/sys/class/nvme");
-    const std::string dev = tree.Dev();
+    const std::string dev = tree.root() / "dev", block = tree.root() / "block";
     // Each reason once, in natural order; the window shows a line for every
     // hardware disk, none for the loop device.
     std::string want;
@@ -245,7 +227,7 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
         want += "zentrova: " + why + "\n";
     const auto helper = StartHelper(tree.root());
     ASSERT_NE(helper, nullptr);
-    const auto direct = std::make_shared<DirectDiskAccess>(tree.Block(), dev);
+    const auto direct = std::make_shared<DirectDiskAccess>(block, dev);
     const std::shared_ptr<DiskAccess> roads[] = {direct, helper};
     for (const std::shared_ptr<DiskAccess>& road : roads) {
         std::ostringstream debug;
@@ -265,11 +247,6 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
     EXPECT_EQ(direct->Run("../sda", DiskCommand::IdentifyDevice, ata::CdbForm::Sixteen).detail,
               "not a disk name: \"../sda\"");
     EXPECT_EQ(direct->Run("sda1", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).detail,
-              "no disk sda1 in " + tree.Block());
+              "no disk sda1 in " + block);
     EXPECT_NE(::kill(helper->Pid(), 0), -1); // still running
-
-    std::ostringstream missing;
-    LinuxRegistry none((tree.root() / "nothing").string(), dev, &missing);
-    EXPECT_TRUE(none.BlockStorageServices().empty());
-    EXPECT_NE(missing.str().find("cannot list"), std::string::npos);
 }

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <memory>
+#include <numeric>
 #include <vector>
 
 namespace ata = zentrova::platform::ata;
@@ -42,15 +43,15 @@ ata::Verdict Judge(ata::SgReply sg, const Bytes& sense, AtaCommand command) {
     return ata::Judge(sg, command);
 }
 
-// An IDENTIFY DEVICE page with the model at words 27-46 and revision at 23-26.
+// An IDENTIFY DEVICE page with the revision at words 23-26 and the model at
+// 27-46, the first character of each word in its high byte.
 Bytes IdentifyPage(std::string model, std::string revision) {
     Bytes page(512, 0);
-    model.resize(40, ' ');
     revision.resize(8, ' ');
-    for (std::size_t i = 0; i < 40; ++i)
-        page[54 + (i ^ 1)] = static_cast<std::uint8_t>(model[i]);
-    for (std::size_t i = 0; i < 8; ++i)
-        page[46 + (i ^ 1)] = static_cast<std::uint8_t>(revision[i]);
+    model.resize(40, ' ');
+    const std::string words = revision + model;
+    for (std::size_t i = 0; i < words.size(); ++i)
+        page[46 + (i ^ 1)] = static_cast<std::uint8_t>(words[i]);
     page[0] = 0x40;
     return page;
 }
@@ -161,10 +162,7 @@ TEST(AtaPassThrough, IdentifyPage) {
               "HDT72|1.0");
     // Word 255's checksum, when signed with A5h; blank pages; packet devices.
     page[510] = 0xa5;
-    std::uint8_t sum = 0;
-    for (std::size_t i = 0; i < 511; ++i)
-        sum = static_cast<std::uint8_t>(sum + page[i]);
-    page[511] = static_cast<std::uint8_t>(0x100 - sum);
+    page[511] = static_cast<std::uint8_t>(-std::accumulate(page.begin(), page.begin() + 511, 0));
     EXPECT_FALSE(ata::IdentifyPageProblem(page.data()));
     for (const Bytes& bad : {Patched(page, 60, page[60] ^ 1), Bytes(512, 0), Bytes(512, 0xff),
                              Patched(IdentifyPage("CD", "1"), 1, 0x85)})

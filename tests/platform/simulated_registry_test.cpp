@@ -17,14 +17,13 @@ namespace {
 // is missing.
 std::string Describe(std::vector<BlockStorageService>& services) {
     std::string out;
-    for (BlockStorageService& s : services)
-        out +=
-            s.bsdName.value_or("-") + "|" + s.deviceModel.value_or("-") + "|" +
-            s.deviceRevision.value_or("-") + "|" +
-            (s.sizeBytes ? std::to_string(*s.sizeBytes) : "-") + "|" +
-            (s.smartInterface ? std::to_string(s.smartInterface->SMARTEnableDisableOperations(true))
-                              : "-") +
-            "\n";
+    for (BlockStorageService& s : services) {
+        const auto& smart = s.smartInterface;
+        out += s.bsdName.value_or("-") + "|" + s.deviceModel.value_or("-") + "|" +
+               s.deviceRevision.value_or("-") + "|" +
+               (s.sizeBytes ? std::to_string(*s.sizeBytes) : "-") + "|" +
+               (smart ? std::to_string(smart->SMARTEnableDisableOperations(true)) : "-") + "\n";
+    }
     return out;
 }
 
@@ -61,7 +60,7 @@ TEST(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
     Page hexData, hexThresholds;
     std::iota(hexData.begin(), hexData.end(), 0);
     std::iota(hexThresholds.begin(), hexThresholds.end(), 7);
-    SimulatedRegistry registry(
+    const std::string path =
         tree.Write("good.json", R"({"comment": "drives for the test", "drives": [
     {"bsdName": "sda", "sizeBytes": 250059350016, "model": "HD-EXAMPLE 80G", "firmware": "FW01",
      "readings": [
@@ -75,8 +74,12 @@ TEST(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
     {"bsdName": "sdc", "model": "NO SMART", "smartInterface": false},
     {"bsdName": "sdd", "firmware": "ONLYFW", "readDataStatus": -3, "readThresholdsStatus": 4,
      "readings": [{"attributes": [{"id": 194, "value": 1, "worst": 1, "raw": [44], "threshold": 0}]}]},
-    {"model": "NO NAME"}]})"));
-    auto drives = registry.BlockStorageServices();
+    {"model": "NO NAME"}]})");
+    // Chosen through the environment, as the demo drives are.
+    ::setenv("ZENTROVA_SIMULATED_DRIVES", path.c_str(), 1);
+    const auto registry = CreateSystemDeviceRegistry();
+    ::unsetenv("ZENTROVA_SIMULATED_DRIVES");
+    auto drives = registry->BlockStorageServices();
     ASSERT_EQ(Describe(drives), "sda|HD-EXAMPLE 80G|FW01|250059350016|0\nsdb|NO SIZE|-|-|5\n"
                                 "sdc|NO SMART|-|-|-\nsdd|-|ONLYFW|-|0\n-|NO NAME|-|-|0\n");
     // Data reads alone never move a drive on; the thresholds read does. The
@@ -92,15 +95,7 @@ TEST(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
     EXPECT_EQ(Poll(drives[1]), "0,0||");
     EXPECT_EQ(Poll(drives[3]), "-3,4|" + std::string(1024, 'a') + "|" + std::string(1024, 'a'));
     // Every call describes the drives afresh, from their first reading.
-    EXPECT_EQ(Poll(registry.BlockStorageServices()[0]).substr(0, 10), "0,0|000005");
-}
-
-TEST(SimulatedRegistry, DemoDrivesChosenThroughTheEnvironment) {
-    ASSERT_EQ(setenv("ZENTROVA_SIMULATED_DRIVES", ZENTROVA_DEMO_DRIVES, 1), 0);
-    auto drives = CreateSystemDeviceRegistry()->BlockStorageServices();
-    unsetenv("ZENTROVA_SIMULATED_DRIVES");
-    ASSERT_EQ(drives.size(), 3u);
-    EXPECT_EQ(drives[1].deviceModel, "SAMSUNG SV1204H");
+    EXPECT_EQ(Poll(registry->BlockStorageServices()[0]).substr(0, 10), "0,0|000005");
 }
 
 TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
