@@ -52,35 +52,27 @@ void ExpectLines(const char* cases) {
     }
 }
 
-class MetricsFile : public ::testing::Test {
-  protected:
-    void SetUp() override {
-        ASSERT_TRUE(dir.isValid());
-        metrics::ResetMetricsGlobalsForTest();
-        platform::SetClockHandler([this] { return now; });
+// The demo drives detected, sda given an odd model; if asked, sda and sdb read
+// once and sdc, which wears out, seven times, each read handed to the metrics
+// as the monitor does.
+void DemoRun(bool read) {
+    device::ResetDeviceGlobalsForTest();
+    platform::SimulatedRegistry registry(ZENTROVA_DEMO_DRIVES);
+    device::SMARTDeviceDetection(registry);
+    metrics::MetricsDrivesDetected();
+    std::strcpy(device::dev.gpHeadDevInfo->szModelNum, "QUOTE\" BACK\\SLASH\nLINE");
+    auto drives = platform::SimulatedRegistry(ZENTROVA_DEMO_DRIVES).BlockStorageServices();
+    Page data, thresholds;
+    for (int drive : read ? std::vector{0, 1, 2, 2, 2, 2, 2, 2, 2} : std::vector<int>()) {
+        drives[drive].smartInterface->SMARTReadData(data.data());
+        drives[drive].smartInterface->SMARTReadDataThresholds(thresholds.data());
+        metrics::MetricsRecordRead(drive, data.data(), thresholds.data());
     }
-    // The demo drives detected, sda given an odd model; if asked, sda and sdb
-    // read once and sdc, which wears out, seven times, each read handed to
-    // the metrics as the monitor does.
-    void DemoRun(bool read) {
-        device::ResetDeviceGlobalsForTest();
-        platform::SimulatedRegistry registry(ZENTROVA_DEMO_DRIVES);
-        device::SMARTDeviceDetection(registry);
-        metrics::MetricsDrivesDetected();
-        std::strcpy(device::dev.gpHeadDevInfo->szModelNum, "QUOTE\" BACK\\SLASH\nLINE");
-        auto drives = platform::SimulatedRegistry(ZENTROVA_DEMO_DRIVES).BlockStorageServices();
-        Page data, thresholds;
-        for (int drive : read ? std::vector{0, 1, 2, 2, 2, 2, 2, 2, 2} : std::vector<int>()) {
-            drives[drive].smartInterface->SMARTReadData(data.data());
-            drives[drive].smartInterface->SMARTReadDataThresholds(thresholds.data());
-            metrics::MetricsRecordRead(drive, data.data(), thresholds.data());
-        }
-    }
-    QTemporaryDir dir;
-    QDateTime now = kEvening;
-};
+}
 
-TEST_F(MetricsFile, DemoDrivesAfterDetectionAfterReadsAndAfterFailedReads) {
+TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedWhole) {
+    QDateTime now = kEvening;
+    platform::SetClockHandler([&now] { return now; });
     DemoRun(false);
     ExpectLines(kAfterDetection);
     DemoRun(true);
@@ -100,16 +92,14 @@ TEST_F(MetricsFile, DemoDrivesAfterDetectionAfterReadsAndAfterFailedReads) {
 +zentrova_drive_temperature_celsius{A} 40
 +zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 90
 -zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 10)");
-}
 
-// Told once while the folder cannot be written, and tried again; replaced by
-// a rename, so that a reader's open file is never rewritten in place.
-TEST_F(MetricsFile, UnwritableFolderIsToldOnceAndTriedAgainAndTheFileReplacedWhole) {
+    // The file: told once while its folder cannot be written, and tried again;
+    // replaced by a rename, so that a reader's open file is never rewritten in place.
+    QTemporaryDir dir;
     qputenv("XDG_CONFIG_HOME", (dir.path() + "/config").toUtf8());
     EXPECT_TRUE(metrics::MetricsDirectory().isEmpty()) << "off unless asked for";
     const QString folder = dir.path() + "/later", path = folder + "/zentrova.prom";
     settings::UserDefaults()->setValue("MetricsDirectory", folder);
-    DemoRun(true);
     ::testing::internal::CaptureStderr();
     metrics::UpdateMetricsFile();
     metrics::UpdateMetricsFile();
