@@ -1,19 +1,17 @@
 #!/usr/bin/env bash
 # The metrics file of a demo run against Prometheus's own tools: promtool checks
-# the file and the example rules (and runs the rules' unit tests); node_exporter
+# the file and runs the example rules' unit tests, which load the rules; node_exporter
 # must serve every sample of the file over HTTP.
-# Usage: prometheus_check.sh <metrics_tests> <rules.yml> <rules test.yml> <work folder>
+# Usage: prometheus_check.sh <metrics_tests> <rules.yml, unused> <rules test.yml> <work folder>
 set -u
-tests=$1 rules=$2 rules_test=$3 work=$4 file=$4/textfile/zentrova.prom
+tests=$1 rules_test=$3 work=$4 file=$4/textfile/zentrova.prom
 for tool in promtool prometheus-node-exporter python3; do
     command -v "$tool" >/dev/null || { echo "SKIPPED: $tool not found (Debian packages prometheus, prometheus-node-exporter, python3; scripts/deps.sh installs them)"; exit 77; }
 done
 fail() { echo "FAIL: $*"; exit 1; }
 rm -rf "$work" && mkdir -p "$work/textfile" || fail "cannot create $work"
-ZENTROVA_METRICS_SAMPLE=$work/textfile "$tests" --gtest_filter="*DemoDrives*" >"$work/sample.log"; [ -f "$file" ] ||
-    { cat "$work/sample.log"; fail "no metrics file written"; }
-promtool check metrics <"$file" || fail "promtool check metrics rejects $file"
-promtool check rules "$rules" || fail "promtool check rules rejects $rules"
+ZENTROVA_METRICS_SAMPLE=$work/textfile "$tests" --gtest_filter="*DemoDrives*" >"$work/sample.log"
+promtool check metrics <"$file" || fail "promtool check metrics rejects $file, or it is missing"
 promtool test rules "$rules_test" || fail "the example rules do not fire as their tests expect"
 python3 - "$file" "$work/textfile" <<'EOF' || fail "node_exporter does not serve the file's samples"
 import re, subprocess, sys, urllib.request
@@ -36,8 +34,8 @@ with subprocess.Popen(["prometheus-node-exporter", "--web.listen-address=127.0.0
     finally:
         exporter.kill()
 ours, got = samples(open(sys.argv[1], encoding="utf-8").read()), samples(served.decode())
-errors = [s for s in got if s[0] == "node_textfile_scrape_error" and s[2] != 0]
-print(len(ours), "samples in the file,", len(ours & got), "served; missing:", sorted(ours - got, key=str)[:5], errors)
-sys.exit(1 if ours - got or errors or not ours else 0)
+# A file the exporter cannot parse has none of its samples served.
+print(len(ours), "samples in the file,", len(ours & got), "served; missing:", sorted(ours - got, key=str)[:5])
+sys.exit(1 if ours - got or not ours else 0)
 EOF
 echo "promtool accepts the file and the rules; node_exporter serves all its samples"
