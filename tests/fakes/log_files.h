@@ -1,10 +1,8 @@
 // The fixed evening of the log and shell tests, and their file helpers.
 #pragma once
 
-#include <QByteArray>
 #include <QDateTime>
 #include <QFile>
-#include <QString>
 
 namespace zentrova::testing {
 

@@ -4,9 +4,7 @@
 #include "settings/timers.h"
 
 #include <algorithm>
-#include <functional>
 #include <map>
-#include <memory>
 #include <vector>
 
 namespace zentrova::testing {

@@ -80,9 +80,6 @@ class Shell : public ::testing::Test {
     QString Cell(QTableView* t, int r, int c) const {
         return t->model()->index(r, c).data().toString();
     }
-    QColor Colour(QTableView* t, int r, int c, int role = Qt::ForegroundRole) const {
-        return t->model()->index(r, c).data(role).value<QColor>();
-    }
     QString DriveRow(int r) const {
         return QStringList{Cell(Drives(), r, 0), Cell(Drives(), r, 1), Cell(Drives(), r, 2),
                            Cell(Drives(), r, 3)}

