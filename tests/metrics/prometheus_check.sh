@@ -2,9 +2,9 @@
 # The metrics file of a demo run against Prometheus's own tools: promtool checks
 # the file and runs the example rules' unit tests, which load the rules; node_exporter
 # must serve every sample of the file over HTTP.
-# Usage: prometheus_check.sh <metrics_tests> <rules.yml, unused> <rules test.yml> <work folder>
+# Usage: prometheus_check.sh <metrics_tests> <rules test.yml> <work folder>
 set -u
-tests=$1 rules_test=$3 work=$4 file=$4/textfile/zentrova.prom
+tests=$1 rules_test=$2 work=$3 file=$3/textfile/zentrova.prom
 for tool in promtool prometheus-node-exporter python3; do
     command -v "$tool" >/dev/null || { echo "SKIPPED: $tool not found (Debian packages prometheus, prometheus-node-exporter, python3; scripts/deps.sh installs them)"; exit 77; }
 done

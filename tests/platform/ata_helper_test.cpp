@@ -249,4 +249,8 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
     EXPECT_EQ(direct->Run("sda1", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).detail,
               "no disk sda1 in " + block);
     EXPECT_NE(::kill(helper->Pid(), 0), -1); // still running
+
+    std::ostringstream missing; // no sysfs folder at all: nothing listed, and said why
+    EXPECT_TRUE(LinuxRegistry(block + "/none", dev, &missing).BlockStorageServices().empty());
+    EXPECT_NE(missing.str().find("cannot list"), std::string::npos);
 }

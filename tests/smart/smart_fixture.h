@@ -45,6 +45,12 @@ struct SmartWorld {
         });
         host.drvPath = dir.path();
     }
+    // The handlers point into this world: none may outlive it.
+    ~SmartWorld() {
+        platform::SetBeepHandler({});
+        platform::SetClockHandler({});
+        platform::SetAlertHandler({});
+    }
     // Drive i: "sd<a+i>", firmware "FW0<i+1>", its log and start-up cells.
     void Detect(const std::vector<const char*>& models) {
         for (std::size_t i = 0; i < models.size(); ++i) {
