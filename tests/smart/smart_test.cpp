@@ -146,6 +146,10 @@ TEST_F(Smart, AFailingDriveShowsItsOwnTemperatureOrNone) {
         PollOnce();
     }
     EXPECT_EQ(host.col2, (QVariantList{40, QStringLiteral("N/A")}));
+    Select(0);
+    SetReading(0, {{5, 1, 1, 0, 1}}); // a reading without a temperature leaves the cell
+    PollOnce();
+    EXPECT_EQ(host.col2[0], QVariant(40));
 }
 
 const QLocale kEnglish(QLocale::English, QLocale::UnitedStates);
