@@ -9,6 +9,7 @@
 #include "platform/ui/alert_panel.h"
 #include "settings/login_item.h"
 
+#include <QFileInfo>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -63,6 +64,7 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
 +zentrova_drive_smart_status_ok{C} 1
 +zentrova_drive_temperature_celsius{B} 41
 +zentrova_drive_failed_reads_total{A} 0
+-zentrova_drive_last_poll_timestamp_seconds{A} 0
 -zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 100)");
     DemoRun(true);
     ExpectLines(R"(
@@ -109,4 +111,5 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
     metrics::UpdateMetricsFile();
     EXPECT_EQ(reader.readAll(), first);
     EXPECT_TRUE(ReadAll(path) == metrics::RenderMetrics() && !QFile::exists(path + ".tmp"));
+    EXPECT_TRUE(QFileInfo(path).permissions() & QFile::ReadOther) << "the exporter's own user";
 }
