@@ -14,7 +14,7 @@ ZENTROVA_METRICS_SAMPLE=$work/textfile "$tests" --gtest_filter="*DemoDrives*" >"
 promtool check metrics <"$file" || fail "promtool check metrics rejects $file, or it is missing"
 promtool test rules "$rules_test" || fail "the example rules do not fire as their tests expect"
 python3 - "$file" "$work/textfile" <<'EOF' || fail "node_exporter does not serve the file's samples"
-import re, subprocess, sys, urllib.request
+import re, subprocess, sys, threading, urllib.request
 def samples(text):  # (name, labels, value) of every sample
     found = (re.match(r'([a-zA-Z_:][\w:]*)(?:\{(.*)\})? (\S+)$', line) for line in text.splitlines())
     return {(m[1], frozenset(re.findall(r'([a-zA-Z_]\w*)="((?:[^"\\]|\\.)*)"', m[2] or "")), float(m[3]))
@@ -24,14 +24,20 @@ with subprocess.Popen(["prometheus-node-exporter", "--web.listen-address=127.0.0
                        "--collector.disable-defaults", "--collector.textfile",
                        "--collector.textfile.directory=" + sys.argv[2]],
                       stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, text=True) as exporter:
+    watchdog = threading.Timer(20, exporter.kill)  # a silent exporter ends the wait
+    watchdog.start()
     try:
+        port = None
         for line in exporter.stderr:  # until it listens, or ends
             print(line, end="")
             port = re.search(r'msg="Listening on" address=127\.0\.0\.1:(\d+)', line)
             if port:
                 break
+        if not port:
+            sys.exit("node_exporter ended or stayed silent without naming its port")
         served = urllib.request.urlopen("http://127.0.0.1:%s/metrics" % port[1], timeout=10).read()
     finally:
+        watchdog.cancel()
         exporter.kill()
 ours, got = samples(open(sys.argv[1], encoding="utf-8").read()), samples(served.decode())
 # A file the exporter cannot parse has none of its samples served.
