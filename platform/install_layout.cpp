@@ -97,6 +97,9 @@ std::string MonitorProgramPath() {
 std::string UninstallerProgramPath() {
     return BundlePath() + "/bin/zentrova-uninstall";
 }
+std::string AtaHelperProgramPath() {
+    return BundlePath() + "/libexec/zentrova-ata";
+}
 
 std::vector<std::string> SystemIntegrationPaths() {
     return {Rooted("/usr/share/applications/zentrova.desktop"),

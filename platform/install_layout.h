@@ -33,6 +33,8 @@ std::string ReceiptPath();
 // The installed programs, for launchers and the log-in item's autostart entry.
 std::string MonitorProgramPath();
 std::string UninstallerProgramPath();
+// The drive helper, found by the installed monitor beside its bin/ folder.
+std::string AtaHelperProgramPath();
 // Copies of files from the bundle that the desktop only finds in its own
 // places (menu entry, icon, the uninstaller's polkit policy). They belong to
 // the installation as much as the bundle does.

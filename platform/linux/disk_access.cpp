@@ -20,9 +20,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Long enough for a drive that is busy for a moment, short enough that a hung
-// one cannot freeze the monitor for long.
-constexpr unsigned kCommandTimeoutMs = 5000;
+// A drive in standby spins up before it answers: a few seconds for a laptop
+// drive, up to about 30 s for a large desktop one, which is why the kernel
+// gives every disk command 30 s by default. A shorter limit would abort the
+// command and reset a healthy drive that was only waking up. The monitor's
+// deadline for a helper's answer (helper_client.h) is longer than this.
+constexpr unsigned kCommandTimeoutMs = 30000;
 
 // SCSI peripheral device types that are disks. Anything else (an optical
 // drive above all: A1h is its BLANK command) never gets a pass-through.

