@@ -57,22 +57,23 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes,
         return fail("cannot set the permissions of", errno);
     qsizetype written = 0;
     while (written < bytes.size()) {
-        const ssize_t n = ::write(fd, bytes.constData() + written, size_t(bytes.size() - written));
+        const ssize_t n =
+            atomicWriteCalls.write(fd, bytes.constData() + written, size_t(bytes.size() - written));
         if (n < 0 && errno == EINTR)
             continue;
         if (n <= 0)
             return fail("cannot write", n < 0 ? errno : ENOSPC);
         written += n;
     }
-    if (::fsync(fd) != 0)
+    if (atomicWriteCalls.fsync(fd) != 0)
         return fail("cannot flush", errno);
     if (::close(fd) != 0) {
         const int error = errno;
         ::unlink(pattern.constData());
         return SystemError("cannot close", temporary, error);
     }
-    if (::rename(pattern.constData(), QFile::encodeName(target.absoluteFilePath()).constData()) !=
-        0) {
+    if (atomicWriteCalls.rename(pattern.constData(),
+                                QFile::encodeName(target.absoluteFilePath()).constData()) != 0) {
         const int error = errno;
         ::unlink(pattern.constData());
         return SystemError("cannot replace", path, error);
@@ -80,7 +81,7 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes,
     // The rename itself reaches the disk with the folder.
     const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
     if (dirFd >= 0) {
-        ::fsync(dirFd);
+        atomicWriteCalls.fsync(dirFd);
         ::close(dirFd);
     }
     return {};

@@ -5,11 +5,24 @@
 #include <QByteArray>
 #include <QString>
 
+#include <cstdio>
+#include <functional>
 #include <optional>
+#include <unistd.h>
 #include <utility>
 #include <vector>
 
 namespace zentrova::settings {
+
+// The system calls whose order makes a write survive a crash: the data
+// reaches the disk before the rename that publishes it, and the rename before
+// the write counts as done. Real by default; a test records the order.
+struct AtomicWriteCalls {
+    std::function<ssize_t(int, const void*, size_t)> write = ::write;
+    std::function<int(int)> fsync = ::fsync;
+    std::function<int(const char*, const char*)> rename = ::rename;
+};
+inline AtomicWriteCalls atomicWriteCalls;
 
 // Writes `bytes` to `path` so that a crash at any moment leaves either the old
 // file or the new one, whole. Answers an empty string on success, otherwise

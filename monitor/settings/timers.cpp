@@ -23,9 +23,8 @@ constexpr std::int64_t kLongestWaitMs = 24LL * 24 * 3600 * 1000;
 
 class QtRepeatingTimer final : public RepeatingTimer {
   public:
-    QtRepeatingTimer(std::int64_t intervalSeconds, std::function<void()> tick)
-        : timer_(new QTimer), intervalMs_(intervalSeconds * 1000), dueMs_(intervalMs_),
-          tick_(std::move(tick)) {
+    QtRepeatingTimer(std::int64_t intervalMs, std::function<void()> tick)
+        : timer_(new QTimer), intervalMs_(intervalMs), dueMs_(intervalMs_), tick_(std::move(tick)) {
         clock_.start();
         timer_->setSingleShot(true);
         timer_->setTimerType(Qt::PreciseTimer);
@@ -65,7 +64,7 @@ class QtBackend final : public TimerBackend {
   public:
     std::unique_ptr<RepeatingTimer> Schedule(std::int64_t intervalSeconds,
                                              std::function<void()> tick) override {
-        return std::make_unique<QtRepeatingTimer>(intervalSeconds, std::move(tick));
+        return MakeQtRepeatingTimer(intervalSeconds * 1000, std::move(tick));
     }
     void Post(std::function<void()> task) override {
         QTimer::singleShot(0, QCoreApplication::instance(), std::move(task));
@@ -127,6 +126,11 @@ TimerStep StepRepeatingTimer(std::int64_t dueMs, std::int64_t nowMs, std::int64_
     }
     step.waitMs = std::clamp<std::int64_t>(step.dueMs - nowMs, 0, kLongestWaitMs);
     return step;
+}
+
+std::unique_ptr<RepeatingTimer> MakeQtRepeatingTimer(std::int64_t intervalMs,
+                                                     std::function<void()> tick) {
+    return std::make_unique<QtRepeatingTimer>(intervalMs, std::move(tick));
 }
 
 TimerBackend& QtTimerBackend() {

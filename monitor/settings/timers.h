@@ -42,6 +42,9 @@ TimerStep StepRepeatingTimer(std::int64_t dueMs, std::int64_t nowMs, std::int64_
 // The real timers on Qt's event loop, precise to the millisecond, also for
 // intervals beyond the few weeks a single QTimer can wait.
 TimerBackend& QtTimerBackend();
+// The timer it schedules, ticking every `intervalMs` (positive).
+std::unique_ptr<RepeatingTimer> MakeQtRepeatingTimer(std::int64_t intervalMs,
+                                                     std::function<void()> tick);
 // Null restores the real timers.
 void SetTimerBackend(TimerBackend* backend);
 

@@ -72,6 +72,8 @@ TEST(LookupDrive, FirstRowThatNamesTheAttributeDecides) {
     EXPECT_EQ(lookupdrive("FUJITSU MHS2020AT", "", 194), 0);
     EXPECT_EQ(lookupdrive("FUJITSU MHR2040AT", "", 200), 1);
     EXPECT_EQ(lookupdrive("FUJITSU MHR2040AT", "", 201), 0);
+    EXPECT_EQ(lookupdrive("FUJITSU MHR2040AT", "", 198), 1);
+    EXPECT_EQ(lookupdrive("HITACHI_DK23EA-20", "", 9), 1);
     EXPECT_EQ(lookupdrive("FUJITSU MH / Maxtor 2B0", "", 194), 2);
     EXPECT_EQ(lookupdrive("FUJITSU MH / Maxtor 2B0", "", 9), 3);
     EXPECT_EQ(lookupdrive("xx Maxtor 4R080J0", "", 9), 1);

@@ -9,8 +9,11 @@
 #include "settings/settings_state.h"
 #include "settings/store.h"
 
+#include <QCoreApplication>
+#include <QEventLoop>
 #include <QRegularExpression>
 #include <QTemporaryDir>
+#include <QTimer>
 
 #include <gtest/gtest.h>
 
@@ -213,12 +216,41 @@ TEST_F(Settings, KillNineNeverLeavesATornFile) {
     EXPECT_EQ(QDir(data.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"Zentroset"});
 }
 
+// A kill cannot show a missing sync: each step is on the disk before the next
+// one counts on it.
+TEST_F(Settings, AtomicWriteSyncsTheFileBeforeTheRenameAndTheFolderAfterIt) {
+    Events calls;
+    const auto name = [](const QString& path) { return QFileInfo(path).fileName().toStdString(); };
+    const auto fdName = [&](int fd) {
+        return name(QFile::symLinkTarget("/proc/self/fd/" + QString::number(fd)));
+    };
+    settings::atomicWriteCalls = {[&](int fd, const void* bytes, size_t size) {
+                                      calls.push_back("write " + fdName(fd));
+                                      return ::write(fd, bytes, size);
+                                  },
+                                  [&](int fd) {
+                                      calls.push_back("fsync " + fdName(fd));
+                                      return ::fsync(fd);
+                                  },
+                                  [&](const char* from, const char* to) {
+                                      calls.push_back("rename " + name(from) + " " + name(to));
+                                      return ::rename(from, to);
+                                  }};
+    const QString error = settings::WriteFileAtomically(data.path() + "/f", "x", "f.tmp");
+    settings::atomicWriteCalls = {};
+    EXPECT_EQ(error, "");
+    EXPECT_EQ(calls, (Events{"write f.tmp", "fsync f.tmp", "rename f.tmp f",
+                             "fsync " + name(data.path())}));
+}
+
 // ---- the timers
 
 TEST_F(Settings, IntervalComesFromHourAndMinAndIsNeverZeroNegativeOrBeyond32Bits) {
+    // The third row's products wrap to 1904 s and 44 s in 32 bits.
     const std::pair<std::string, Seconds> cases[] = {
         {"DrvPoll=True Hour=2 Min=90", {12600}}, {"DrvPoll=False Hour=1 Min=0", {}},
         {"DrvPoll=True Hour=0 Min=0", {}},       {"DrvPoll=True Hour=-1 Min=30", {}},
+        {"DrvPoll=True Hour=1193047 Min=0", {}}, {"DrvPoll=True Hour=0 Min=71582789", {}},
         {"DrvPoll=True Hour=596524 Min=0", {}},  {"DrvPoll=True Hour=596523 Min=0", {2147482800}},
     };
     for (const auto& [entry, seconds] : cases) {
@@ -247,6 +279,23 @@ TEST(TimerSteps, LongIntervalsWaitInStepsAndMissedTicksComeAsOne) {
     }
 }
 
+// The other tests move a clock by hand; the real timer has to repeat too.
+TEST(QtTimers, RepeatAtTheirInterval) {
+    char name[] = "settings_tests";
+    char* argv[] = {name, nullptr};
+    int argc = 1;
+    QCoreApplication app(argc, argv);
+    QEventLoop loop;
+    int ticks = 0;
+    const auto timer = settings::MakeQtRepeatingTimer(20, [&] {
+        if (++ticks == 3)
+            loop.quit();
+    });
+    QTimer::singleShot(10000, &loop, &QEventLoop::quit);
+    loop.exec();
+    EXPECT_EQ(ticks, 3);
+}
+
 TEST_F(Settings, TicksWaitWhileAPanelIsUpThenComeOncePerTimer) {
     AddDrives(3);
     for (int drive : {0, 1, 2})
@@ -266,6 +315,13 @@ TEST_F(Settings, TicksWaitWhileAPanelIsUpThenComeOncePerTimer) {
     };
     clock.Advance(3600);
     EXPECT_EQ(events, (Events{"poll 0", "panel closed", "poll 0", "select 1", "poll 1"}));
+    // Under a later panel too.
+    events.clear();
+    duringAlert = [this] { clock.Advance(24 * 3600); };
+    platform::NSRunAlertPanel("Zentrova", "later", "");
+    events.push_back("panel closed");
+    clock.RunPosted();
+    EXPECT_EQ(events, (Events{"panel closed", "select 0", "poll 0", "select 1", "poll 1"}));
 }
 
 // ---- the settings page

@@ -3,6 +3,8 @@
 #include "shell/string_table.h"
 #include "shell_fixture.h"
 
+#include <QTest>
+
 static const QByteArray kHeader = smart::LogHeader(kEvening);
 static const QByteArray kEntry = smart::AttributeChangeEntry(kEvening, "HD-EXAMPLE 80G", "FW01", 5,
                                                              "Reallocated Sector Count", 100, 99);
@@ -68,6 +70,34 @@ TEST_F(Shell, LogPageAppendsOnlyWhatIsNewAndFollowsTheChosenDrive) {
     Drives()->selectRow(0);
     Drives()->selectRow(1);
     EXPECT_EQ(controller->LogPageText(), "");
+}
+
+// On a scrolled page a click picks the line under the pointer; new lines move
+// a page that showed the last line, and no other.
+TEST_F(Shell, LogPageClickPicksTheLineUnderThePointerAndOnlyTheLastLineFollows) {
+    AddDrives(1);
+    ASSERT_TRUE(Start());
+    controller->OnClickContinueImg();
+    Find<QTabWidget>("TheTab")->setCurrentWidget(Find<QWidget>("logPage"));
+    QByteArray numbers;
+    for (int i = 0; i < 500; ++i)
+        numbers += QByteArray::number(i) + '\n';
+    ASSERT_TRUE(Append(LogPath(0), numbers));
+    controller->FillLogEvents();
+    shell::LogPageView* view = controller->LogView();
+    QScrollBar* bar = view->verticalScrollBar();
+    bar->setValue(100);
+    const int row = view->fontMetrics().lineSpacing();
+    QTest::mouseClick(view->viewport(), Qt::LeftButton, {}, QPoint(5, row * 5 / 2));
+    EXPECT_EQ(view->SelectedText(), "98\n"); // line 102, after the header's four
+    ASSERT_TRUE(Append(LogPath(0), "500\n"));
+    controller->FillLogEvents();
+    EXPECT_EQ(bar->value(), 100);
+    bar->setValue(bar->maximum());
+    const int last = bar->value();
+    ASSERT_TRUE(Append(LogPath(0), "501\n"));
+    controller->FillLogEvents();
+    EXPECT_EQ(bar->value(), last + 1);
 }
 
 TEST_F(Shell, LargeLogShowsItsFirstAndLastLinesAndWhatIsAppended) {

@@ -10,13 +10,16 @@ using namespace zentrova::testing;
 
 // Vendor options 1 to 4 rename a few identifiers; any other option is option 0.
 TEST(AttributeCatalogue, NamesTyposAndVendorVariants) {
-    const int idAndOption[] = {0, 0, 6, 0, 229, 0, 9, 2, 9, 4, 9, 5, 9, -1, 194, 1, 194, 2, 220, 1};
+    const int idAndOption[] = {0,   0, 6,   0, 229, 0, 9,  2, 9,   4, 9,   5, 9,   -1,
+                               194, 1, 194, 2, 220, 1, 10, 0, 192, 0, 228, 0, 198, 1};
     QStringList names;
     for (std::size_t i = 0; i < std::size(idAndOption); i += 2)
         names << AttributeName(std::uint8_t(idAndOption[i]), idAndOption[i + 1]);
-    EXPECT_EQ(names.join('|'),
-              "|Read Channal Margin|Unknown|Temperature|Power On Half Minutes|Power On Hour|"
-              "Power On Hour|Temperature Celsius x10|Unknown|Temperature");
+    EXPECT_EQ(
+        names.join('|'),
+        "|Read Channal Margin|Unknown|Temperature|Power On Half Minutes|Power On Hour|"
+        "Power On Hour|Temperature Celsius x10|Unknown|Temperature|Spin-Up Retry Count|"
+        "Power-Off Retract Count|Power-off Retract Count|Off-Line Scan Uncorrected Sector Count");
 }
 
 // Drive 0 "HD-EXAMPLE 80G" selected, drive 1 "OTHER".
@@ -81,6 +84,11 @@ TEST_F(Smart, TemperatureLimitAndItsPanel) {
     EXPECT_EQ(alerts[1].message + QString::number(smart::smart.gnCurrTemp),
               "Drive: HD %s%n 80G\nS/N: FW01\nThe Current Temperature value exeeds "
               "than Critical Temperature70");
+    // A failing poll over the limit: its panel alone, no "WARNING" on top.
+    alerts.clear();
+    SetReading(0, {{5, 1, 1, 0, 1}, {194, 100, 100, 60}});
+    PollOnce();
+    EXPECT_EQ(alerts.size() == 1 ? alerts[0].title : "", "Zentrova");
 }
 
 // The poll's rules that the demo drives of the shell tests cannot show.
@@ -100,6 +108,7 @@ TEST_F(Smart, RiseFromZeroIsLoggedFallToZeroNeverNorOnAnUncomparedDrive) {
 TEST_F(Smart, AFailedReadIsNoVerdictAndNoReading) {
     SetReading(0, {{5, 30, 30, 0, 36}, {9, 100, 100}});
     PollOnce();
+    EXPECT_EQ(beeps, 2); // the failed attribute's, then the poll's
     const std::size_t panels = alerts.size();
     drives[0].readThresholdsStatus = 5; // after the data page was half written
     drives[0].failureFill = 0xEE;
@@ -161,6 +170,8 @@ TEST(EventLog, HeaderAndChangeEntryByteForByte) {
         AttributeChangeEntry(kEvening, "HD 80G", "FW01", 197, "Pending", 100, 99, kEnglish),
         "Sat, Dec 05 2026, 09:43 PM :: ALERT\r\n[ HD 80G, S/N : FW01 ] - Attribute changed\r\n"
         "Attribute :  C5, Pending\r\nLast checked value :  100\r\nNew Value :  99\r\n\r\n");
+    EXPECT_TRUE(AttributeChangeEntry(kEvening, "HD", "FW", 9, "Hours", 1, 2, kEnglish)
+                    .contains("\r\nAttribute :  9, Hours\r\n"));
 }
 
 TEST_F(SmartTest, CreateLeavesWhatExistsAloneAndTheAppenderNeverCreates) {
