@@ -90,10 +90,17 @@ class Uninstall : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         layout::installLayout.rootPrefix = root;
-        layout::installLayout.homeOf = Lookup<std::string>(
-            {{"root", "/root"}, {"staff", "/home/staff"}, {"grooted", "/home/grooted"}});
-        layout::installLayout.nameOf =
-            Lookup<unsigned>({{0, "root"}, {1000, "staff"}, {1001, "grooted"}, {1002, "Root"}});
+        layout::installLayout.homeOf = Lookup<std::string>({{"root", "/root"},
+                                                            {"staff", "/home/staff"},
+                                                            {"grooted", "/home/grooted"},
+                                                            {"al", "/home/al"},
+                                                            {"climber", "/home/climber"}});
+        layout::installLayout.nameOf = Lookup<unsigned>({{0, "root"},
+                                                         {1000, "staff"},
+                                                         {1001, "grooted"},
+                                                         {1002, "Root"},
+                                                         {1003, "al"},
+                                                         {1004, "climber"}});
         unsetenv("PKEXEC_UID");
         setenv("SUDO_UID", "1000", 1);
         processes.processes = {{1, Code("ZNUI")}, {7, Code("ZNTR")}};
@@ -192,12 +199,18 @@ TEST_F(Uninstall, FlowFromNoToYesToNotInstalledToMissingItems) {
 TEST_F(Uninstall, DesktopFolderOfTheInvokingUser) {
     Write(root + "/home/grooted/.config/user-dirs.dirs",
           "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    Write(root + "/home/al/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/home/alice/Desktop\"\n");
+    Write(root + "/home/climber/.config/user-dirs.dirs",
+          "XDG_DESKTOP_DIR=\"$HOME/../staff/Desktop\"\n");
     const char* cases[][3] = {
         // SUDO_UID, PKEXEC_UID, the folder under the root (empty: none)
         {"0", nullptr, "/root/Desktop/Zentrova"},
         {"1002", nullptr, "/root/Desktop/Zentrova"}, // "Root"
         {"1001", nullptr, "/home/grooted/Schreibtisch/Zentrova"},
         {"0", "1000", "/home/staff/Desktop/Zentrova"}, // pkexec names the asking user
+        // Never another user's files: a home that is a name prefix, a way out by "..".
+        {"1003", nullptr, "/home/al/Desktop/Zentrova"},
+        {"1004", nullptr, "/home/climber/Desktop/Zentrova"},
         {"4242", nullptr, ""},
     };
     for (const auto& c : cases) {
