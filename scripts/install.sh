@@ -8,17 +8,18 @@
 #
 # Run as yourself; the install part asks for root through sudo. DESTDIR
 # installs everything under another root instead (no root needed, no group).
-# ZENTROVA_SKIP_BUILD=1 installs an existing build from BUILD_DIR (build/).
+# It builds the product alone, without the tests, in build-product/.
+# ZENTROVA_SKIP_BUILD=1 installs an existing build from BUILD_DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build_dir="${BUILD_DIR:-build}"
+build_dir="${BUILD_DIR:-build-product}"
 root="${DESTDIR:-}"
 root="${root%/}"
 
 if [ "${ZENTROVA_SKIP_BUILD:-0}" != 1 ]; then
-    scripts/deps.sh
-    cmake --preset default
-    cmake --build --preset default -j "$(nproc)"
+    scripts/deps.sh product
+    cmake --preset product -B "$build_dir"
+    cmake --build "$build_dir" -j "$(nproc)"
 fi
 if [ -z "$root" ] && [ "$(id -u)" -ne 0 ]; then
     exec sudo env ZENTROVA_SKIP_BUILD=1 BUILD_DIR="$build_dir" "$0"
@@ -29,6 +30,12 @@ declare -A at
 while IFS='=' read -r key value; do
     at[$key]="$value"
 done < <("$build_dir/share/desktop/zentrova_layout_paths" ${root:+"$root"})
+
+# The uninstall launcher runs the uninstaller through pkexec.
+if [ -z "$root" ] && ! command -v pkexec >/dev/null; then
+    echo "install.sh: pkexec is missing (Debian package pkexec); the uninstall launcher needs it" >&2
+    exit 1
+fi
 
 receipt="${at[receipt]}"
 group="${at[group]}"
