@@ -56,19 +56,26 @@ windows() { for w in $(timeout 5 xprop -root _NET_CLIENT_LIST 2>/dev/null | grep
     timeout 5 xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -qw "$1" && echo "$w"; done; }
 listed() { [ -n "$(windows "$1")" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
-start() { "$@" & pids+=($!); }
-start Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log"
-within 10 test -s "$tmp/display" || fail "Xvfb did not start"
+declare -A log_of what_of
+start() { "${@:2}" >"$tmp/$1.log" 2>&1 & pids+=($!) log_of[$!]=$tmp/$1.log what_of[$!]=$1; } # name, command...
+start xvfb Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display"
+within 10 test -s "$tmp/display" || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
 export DISPLAY=:$(cat "$tmp/display")
-start openbox >"$tmp/openbox.log" 2>&1
+start openbox openbox
 within 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || fail "openbox did not start"
 # Started from the desktop, the monitor runs in the home folder.
 cd "$root$(dirname "${at[data]}")"
-QT_QPA_PLATFORM=xcb ZENTROVA_SIMULATED_DRIVES="$src/share/demo-drives.json" start "$root${at[bundle]}/bin/zentrova" >"$tmp/monitor.log" 2>&1
+QT_QPA_PLATFORM=xcb ZENTROVA_SIMULATED_DRIVES="$src/share/demo-drives.json" start monitor "$root${at[bundle]}/bin/zentrova"
 monitor=$!
-for kind in term desktop dock; do start xterm -e sleep 600; declare "$kind=$!"; done
+for kind in term desktop dock; do start "$kind" xterm -e sleep 600; declare "$kind=$!"; done
 within 30 test -e "$root${at[data]}/SMARTLog0" || fail "the monitor made no data folder: $(cat "$tmp/monitor.log")"
-for pid in "$monitor" "$term" "$desktop" "$dock"; do within 20 listed "$pid" || fail "process $pid ($(ps -o args= -p $pid)) has no managed window"; done
+# A client that ended before it showed a window could not start; its own status and words say why.
+shown() { listed "$1" || gone "$1"; }
+for pid in "$monitor" "$term" "$desktop" "$dock"; do
+    within 20 shown "$pid" || fail "process $pid (${what_of[$pid]}) has no managed window"
+    status=0 && gone "$pid" && { wait "$pid" || status=$?; } &&
+        fail "${what_of[$pid]} could not start (exit status $status): $(cat "${log_of[$pid]}")"
+done
 for kind in desktop dock; do xprop -id "$(windows "${!kind}")" -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "_NET_WM_WINDOW_TYPE_${kind^^}"; done
 uninstall
 for pid in "$monitor" "$term"; do within 15 gone "$pid" || fail "process $pid is still running"; done
