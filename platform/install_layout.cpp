@@ -100,10 +100,23 @@ std::string UninstallerProgramPath() {
 std::string AtaHelperProgramPath() {
     return BundlePath() + "/libexec/zentrova-ata";
 }
+std::string HelperGroupName() {
+    return "zentrova";
+}
+std::string UnderRoot(const std::string& path) {
+    return Rooted(path);
+}
+
+std::string ApplicationsFolder() {
+    return Rooted("/usr/share/applications");
+}
+std::string IconThemeFolder() {
+    return Rooted("/usr/share/icons/hicolor");
+}
 
 std::vector<std::string> SystemIntegrationPaths() {
-    return {Rooted("/usr/share/applications/zentrova.desktop"),
-            Rooted("/usr/share/icons/hicolor/256x256/apps/zentrova.png"),
+    return {ApplicationsFolder() + "/zentrova.desktop",
+            IconThemeFolder() + "/256x256/apps/zentrova.png",
             Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
 }
 

@@ -33,12 +33,18 @@ std::string ReceiptPath();
 // The installed programs, for launchers and the log-in item's autostart entry.
 std::string MonitorProgramPath();
 std::string UninstallerProgramPath();
-// The drive helper, found by the installed monitor beside its bin/ folder.
+// The drive helper, which only root and the members of HelperGroupName() may run.
 std::string AtaHelperProgramPath();
+std::string HelperGroupName();
+// `path`, an absolute path as the receipt names it, under the root of the layout.
+std::string UnderRoot(const std::string& path);
 // Copies of files from the bundle that the desktop only finds in its own
 // places (menu entry, icon, the uninstaller's polkit policy). They belong to
 // the installation as much as the bundle does.
 std::vector<std::string> SystemIntegrationPaths();
+// The folders those copies go to, whose caches name what is in them.
+std::string ApplicationsFolder();
+std::string IconThemeFolder();
 
 // The super-user's desktop folder, whatever the super-user's home.
 std::string SuperUserDesktopFolder();

@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds the monitor and starts it on the demo drives.
+# Installs what the monitor needs, builds it (without the tests) and starts it
+# on the demo drives.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
-cmake --preset default
-cmake --build --preset default -j "$(nproc)" --target zentrova
+scripts/deps.sh product
+cmake --preset product
+cmake --build --preset product -j "$(nproc)" --target zentrova
 mkdir -p build/demo/Zentrodat
 cd build/demo
 # Polls every demo drive once a minute, so that the drive that wears out
@@ -24,4 +25,4 @@ with open(sys.argv[2], "wb") as f:
     plistlib.dump(entries, f, sort_keys=False)
 PY
 fi
-ZENTROVA_SIMULATED_DRIVES="$PWD/../../share/demo-drives.json" exec ../monitor/zentrova
+ZENTROVA_SIMULATED_DRIVES="$PWD/../../share/demo-drives.json" exec ../../build-product/monitor/zentrova

@@ -1,22 +1,30 @@
 #!/usr/bin/env bash
-# Installs the Debian 12 packages that building, running and testing need,
-# asking apt only for what is missing.
+# Installs the Debian 12 packages that Zentrova needs, asking apt only for what
+# is missing: "product" for building and running it (the install step, the
+# demo), "all" (the default) for the tests too.
 set -euo pipefail
 
-packages=(
+product=(
     build-essential cmake pkg-config
-    qt6-base-dev qt6-base-dev-tools libgl-dev
-    nlohmann-json3-dev
-    googletest libgtest-dev libgmock-dev libbenchmark-dev
-    clang libclang-rt-14-dev
-    xvfb xauth fonts-dejavu-core
-    qemu-system-x86 busybox-static cpio xz-utils
-    libplist-dev python3
+    qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
+    nlohmann-json3-dev libplist-dev python3
     libcap-dev libcap2-bin libseccomp-dev
-    desktop-file-utils libxcb1-dev libxcb-ewmh-dev x11-utils openbox xterm
-    prometheus prometheus-node-exporter
-    llvm
+    libxcb1-dev libxcb-ewmh-dev
+    hicolor-icon-theme pkexec
 )
+tests=(
+    googletest libgtest-dev libgmock-dev libbenchmark-dev
+    clang libclang-rt-14-dev llvm
+    xvfb xauth
+    qemu-system-x86 busybox-static cpio xz-utils
+    desktop-file-utils gtk-update-icon-cache x11-utils openbox xterm
+    prometheus prometheus-node-exporter
+)
+case "${1:-all}" in
+product) packages=("${product[@]}") ;;
+all) packages=("${product[@]}" "${tests[@]}") ;;
+*) echo "usage: $0 [product|all]" >&2 && exit 2 ;;
+esac
 
 missing=()
 for p in "${packages[@]}"; do
@@ -65,4 +73,27 @@ progress() {
 echo "deps.sh: unpacking and setting up"
 "${as_root[@]}" apt-get install -y -qq --no-install-recommends -o Dpkg::Use-Pty=0 "${missing[@]}" 2>&1 |
     { grep -v -E '^(Selecting previously unselected package |\(Reading database|Preparing to unpack |Unpacking |Setting up |Processing triggers for |Created symlink |update-alternatives: |debconf: delaying )' || true; }
+
+# The tests run promtool and node_exporter as programs; the services their
+# packages enable would put a Prometheus server and an exporter on the network.
+quiet_service() { # name: stopped now and not started at boot
+    if [ -d /run/systemd/system ]; then
+        "${as_root[@]}" systemctl disable --now -q "$1"
+    else
+        { "${as_root[@]}" service "$1" stop || ! service "$1" status; } >/dev/null 2>&1 &&
+            "${as_root[@]}" update-rc.d "$1" disable >/dev/null 2>&1
+    fi
+}
+services=() quieted=yes
+for p in prometheus prometheus-node-exporter; do
+    if [[ " ${missing[*]} " == *" $p "* ]]; then
+        services+=("$p")
+        quiet_service "$p" || quieted=no
+    fi
+done
+if [ $quieted = no ]; then
+    echo "deps.sh: could not stop and disable all of the services ${services[*]}; the tests only need their programs"
+elif [ ${#services[@]} -gt 0 ]; then
+    echo "deps.sh: stopped and disabled the services ${services[*]}; the tests only need their programs"
+fi
 echo "deps.sh: done"

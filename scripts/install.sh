@@ -1,21 +1,25 @@
 #!/usr/bin/env bash
 # Builds Zentrova and installs it: the programs into /opt/zentrova, the menu
 # entry and icon where the desktop finds them, a "Zentrova" folder with
-# launchers on the desktop of the user who asked, and the receipt that lists
-# every installed path (the uninstaller's installed-or-not test).
+# launchers on the desktop of the user who asked, the group whose members may
+# run the drive helper, and the receipt that lists every installed path, the
+# folders and the group this install made (the uninstaller's installed-or-not
+# test and its list of what to undo).
 #
 # Run as yourself; the install part asks for root through sudo. DESTDIR
-# installs everything under another root instead (no root needed).
-# ZENTROVA_SKIP_BUILD=1 installs an existing build from BUILD_DIR (build/).
+# installs everything under another root instead (no root needed, no group).
+# It builds the product alone, without the tests, in build-product/.
+# ZENTROVA_SKIP_BUILD=1 installs an existing build from BUILD_DIR.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-build_dir="${BUILD_DIR:-build}"
+build_dir="${BUILD_DIR:-build-product}"
 root="${DESTDIR:-}"
+root="${root%/}"
 
 if [ "${ZENTROVA_SKIP_BUILD:-0}" != 1 ]; then
-    scripts/deps.sh
-    cmake --preset default
-    cmake --build --preset default -j "$(nproc)"
+    scripts/deps.sh product
+    cmake --preset product -B "$build_dir"
+    cmake --build "$build_dir" -j "$(nproc)"
 fi
 if [ -z "$root" ] && [ "$(id -u)" -ne 0 ]; then
     exec sudo env ZENTROVA_SKIP_BUILD=1 BUILD_DIR="$build_dir" "$0"
@@ -27,6 +31,48 @@ while IFS='=' read -r key value; do
     at[$key]="$value"
 done < <("$build_dir/share/desktop/zentrova_layout_paths" ${root:+"$root"})
 
+# The uninstall launcher runs the uninstaller through pkexec.
+if [ -z "$root" ] && ! command -v pkexec >/dev/null; then
+    echo "install.sh: pkexec is missing (Debian package pkexec); the uninstall launcher needs it" >&2
+    exit 1
+fi
+
+receipt="${at[receipt]}"
+group="${at[group]}"
+# What an earlier install made is still this installation's to undo.
+made=()
+if [ -f "$receipt" ]; then
+    mapfile -t made < <(grep -E '^(Group|Folder): ' "$receipt" || true)
+fi
+# Makes a folder and its missing parents, noting each one it made, parents
+# first, so that the uninstaller removes those it leaves empty and no others.
+make_folder() {
+    local dir=$1 missing=()
+    while [ "$dir" != "$root" ] && [ ! -d "$dir" ]; do
+        missing=("$dir" "${missing[@]}")
+        dir=$(dirname "$dir")
+    done
+    mkdir -p "$1"
+    for dir in "${missing[@]}"; do
+        made+=("Folder: ${dir#"$root"}")
+    done
+}
+
+# The drive helper's group exists before the helper is installed: it is
+# given the group first and its capabilities after.
+if [ -n "$root" ]; then
+    echo "install.sh: no group $group in a staged install (DESTDIR)"
+elif ! getent group "$group" >/dev/null; then
+    groupadd --system "$group"
+    made+=("Group: $group")
+fi
+if [ -z "$root" ] && [ "$(id -u "${at[user]}")" -ne 0 ] &&
+    ! id -nG "${at[user]}" | tr ' ' '\n' | grep -qxF "$group"; then
+    usermod -a -G "$group" "${at[user]}"
+    echo "install.sh: ${at[user]} may read the drives once logged out and logged in again (group $group)"
+fi
+
+make_folder "$(dirname "${at[bundle]}")"
 DESTDIR="$root" cmake --install "$build_dir" --prefix "${at[bundle]#"$root"}"
 # The build tree stays its owner's, also after an install through sudo.
 chown --reference="$build_dir" "$build_dir/install_manifest.txt"
@@ -38,7 +84,8 @@ while IFS= read -r path || [ -n "$path" ]; do
 done < "$build_dir/install_manifest.txt"
 
 copy() { # source destination mode
-    install -D -m "$3" "$1" "$2"
+    make_folder "$(dirname "$2")"
+    install -m "$3" "$1" "$2"
     installed+=("${2#"$root"}")
 }
 copy "$bundle/share/applications/zentrova.desktop" "${at[menu_entry]}" 644
@@ -48,9 +95,10 @@ copy "$bundle/share/polkit-1/actions/org.zentrova.uninstall.policy" "${at[policy
 desktop="${at[desktop]}"
 # A desktop folder made here belongs to its user, not to root.
 if [ ! -d "$(dirname "$desktop")" ]; then
-    mkdir -p "$(dirname "$desktop")"
+    make_folder "$(dirname "$desktop")"
     [ -n "$root" ] || chown "${at[user]}:" "$(dirname "$desktop")"
 fi
+mkdir -p "$desktop"
 copy "$bundle/share/applications/zentrova.desktop" "$desktop/Zentrova.desktop" 755
 copy "$bundle/share/applications/zentrova-uninstall.desktop" "$desktop/Uninstall Zentrova.desktop" 755
 installed+=("${desktop#"$root"}")
@@ -58,18 +106,21 @@ if [ -z "$root" ]; then
     chown -R "${at[user]}:" "$desktop"
 fi
 
-receipt="${at[receipt]}"
-mkdir -p "$(dirname "$receipt")"
+make_folder "$(dirname "$receipt")"
 {
     echo "Version: ${at[version]}"
     echo "Installed: $(date -u +%Y-%m-%dT%H:%M:%SZ)"
+    [ ${#made[@]} -eq 0 ] || printf '%s\n' "${made[@]}" | awk '!seen[$0]++'
     printf 'Path: %s\n' "${installed[@]}"
 } > "$receipt.tmp"
 sync "$receipt.tmp"
 mv -f "$receipt.tmp" "$receipt"
 
-if [ -z "$root" ]; then
-    command -v update-desktop-database >/dev/null && update-desktop-database -q /usr/share/applications || true
-    command -v gtk-update-icon-cache >/dev/null && gtk-update-icon-cache -q -t /usr/share/icons/hicolor || true
-fi
+# Only caches that are there already: one made here would outlive the uninstall.
+refresh() { # cache program arguments...
+    [ -e "$1" ] && command -v "$2" >/dev/null || return 0
+    "${@:2}" || echo "install.sh: $2 failed: $1 may not show Zentrova yet" >&2
+}
+refresh "${at[applications]}/mimeinfo.cache" update-desktop-database -q "${at[applications]}"
+refresh "${at[icon_theme]}/icon-theme.cache" gtk-update-icon-cache -q -t -f "${at[icon_theme]}"
 echo "Zentrova ${at[version]} installed in $bundle; remove it with \"Uninstall Zentrova\" in $desktop."

@@ -2,7 +2,7 @@
 # Installs what is missing, builds everything and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh
+scripts/deps.sh all
 cmake --preset default
 cmake --build --preset default -j "$(nproc)"
 # A test that fails is run once more on its own, so that a desktop test hit by

@@ -19,6 +19,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 namespace layout = zentrova::platform;
 using zentrova::platform::NSAlertDefaultReturn;
@@ -48,6 +49,10 @@ void WaitShowingProgress(int milliseconds) {
 
 AppController::AppController(UninstallEnvironment environment, QObject* parent)
     : QObject(parent), env_(std::move(environment)) {
+    if (!env_.remove)
+        env_.remove = zentrova::uninstaller::RemoveItemAtPath;
+    if (!env_.run)
+        env_.run = zentrova::uninstaller::RunProgram;
     MyWindow = new QWidget;
     MyWindow->setWindowTitle(QStringLiteral("Uninstall Zentrova"));
     MyWindow->setFixedSize(380, 90);
@@ -121,6 +126,7 @@ void AppController::applicationWillBecomeActive() {
 
     zentrova::uninstaller::KillBrevant(true);
 
+    const MadeByInstall made = ReadReceipt();
     const std::optional<std::string> user = layout::InvokingUserName();
     const std::optional<std::string> desktopFolder =
         user ? layout::DesktopFolderFor(*user) : std::nullopt;
@@ -132,10 +138,26 @@ void AppController::applicationWillBecomeActive() {
     for (const std::string& path : layout::SystemIntegrationPaths())
         bundleRemoved = RemoveItem(path, true) && bundleRemoved;
     bundleRemoved = RemoveItem(layout::BundlePath(), false) && bundleRemoved;
+    // Only a group this install made: one of that name from before may serve others.
+    if (made.group)
+        bundleRemoved = RunProgram({"groupdel", layout::HelperGroupName()},
+                                   "group " + layout::HelperGroupName(), false) &&
+                        bundleRemoved;
     Pause(51);
     const bool receiptRemoved = RemoveItem(layout::ReceiptPath(), false);
     Pause(101);
     (void)RemoveItem(user ? layout::DataFolderFor(*user) : std::nullopt, true);
+    RemoveFoldersLeftEmpty(made.folders);
+    // The desktop's caches still name the menu entry and the icon. Only caches
+    // that are there are refreshed: a new one would be a leftover of its own.
+    const std::string iconCache = layout::IconThemeFolder() + "/icon-theme.cache";
+    if (FileExistsAtPath(iconCache))
+        (void)RunProgram({"gtk-update-icon-cache", "-q", "-t", "-f", layout::IconThemeFolder()},
+                         iconCache, true);
+    const std::string menuCache = layout::ApplicationsFolder() + "/mimeinfo.cache";
+    if (FileExistsAtPath(menuCache))
+        (void)RunProgram({"update-desktop-database", "-q", layout::ApplicationsFolder()}, menuCache,
+                         true);
     bProcessRunning = false;
 
     if (desktopRemoved && bundleRemoved && receiptRemoved) {
@@ -145,6 +167,22 @@ void AppController::applicationWillBecomeActive() {
     }
     ReportFailures();
     EndProgram();
+}
+
+AppController::MadeByInstall AppController::ReadReceipt() {
+    MadeByInstall made;
+    const std::string path = layout::ReceiptPath();
+    std::ifstream file(path);
+    std::string line;
+    while (std::getline(file, line)) {
+        if (line == "Group: " + layout::HelperGroupName())
+            made.group = true;
+        else if (line.rfind("Folder: /", 0) == 0)
+            made.folders.push_back(layout::UnderRoot(line.substr(8)));
+    }
+    if (!file.eof())
+        NoteFailure(path, Localized("the receipt could not be read"));
+    return made;
 }
 
 void AppController::Pause(int target) {
@@ -164,13 +202,44 @@ bool AppController::RemoveItem(const std::optional<std::string>& path, bool miss
             failures_ << Localized("Your desktop folder: no such user.");
         return missingIsFine;
     }
-    const zentrova::uninstaller::RemovalResult result =
-        zentrova::uninstaller::RemoveItemAtPath(*path);
+    const zentrova::uninstaller::RemovalResult result = env_.remove(*path);
     if (result.removed || (missingIsFine && result.error == ENOENT && result.where == *path))
         return true;
-    failures_ << QStringLiteral("%1: %2").arg(QString::fromStdString(result.where),
-                                              QString::fromLocal8Bit(std::strerror(result.error)));
+    NoteFailure(result.where, QString::fromLocal8Bit(std::strerror(result.error)));
     return false;
+}
+
+// Deepest first, so that a folder emptied of the one made in it goes too. One
+// that holds anything else stays, and that is no failure.
+void AppController::RemoveFoldersLeftEmpty(const std::vector<std::string>& folders) {
+    for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        const zentrova::uninstaller::RemovalResult result =
+            zentrova::uninstaller::RemoveEmptyFolder(*folder);
+        if (result.removed || result.error == ENOENT || result.error == ENOTEMPTY ||
+            result.error == EEXIST)
+            continue;
+        NoteFailure(result.where, QString::fromLocal8Bit(std::strerror(result.error)));
+    }
+}
+
+bool AppController::RunProgram(const std::vector<std::string>& arguments, const std::string& item,
+                               bool missingIsFine) {
+    const zentrova::uninstaller::ProgramRun run = env_.run(arguments);
+    if (run.startError == 0 && run.exitStatus == 0)
+        return true;
+    if (missingIsFine && run.startError == ENOENT)
+        return true;
+    const QString program = QString::fromStdString(arguments[0]);
+    const QString why =
+        run.startError != 0
+            ? program + QStringLiteral(": ") + QString::fromLocal8Bit(std::strerror(run.startError))
+            : QStringLiteral("%1 ended with status %2").arg(program).arg(run.exitStatus);
+    NoteFailure(item, why);
+    return false;
+}
+
+void AppController::NoteFailure(const std::string& item, const QString& why) {
+    failures_ << QStringLiteral("%1: %2").arg(QString::fromStdString(item), why);
 }
 
 void AppController::ReportFailures() {

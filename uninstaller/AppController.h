@@ -3,12 +3,16 @@
 // applicationWillBecomeActive and keeps nothing beyond one run.
 #pragma once
 
+#include "removal.h"
+#include "run_program.h"
+
 #include <QObject>
 #include <QStringList>
 
 #include <functional>
 #include <optional>
 #include <string>
+#include <vector>
 
 class QProgressBar;
 class QWidget;
@@ -22,6 +26,10 @@ struct UninstallEnvironment {
     std::function<void()> terminate;
     // A pause's length: long enough for the applications asked to quit.
     int pauseMilliseconds = 1000;
+    // Removes one item: a file, or a folder with everything in it.
+    std::function<zentrova::uninstaller::RemovalResult(const std::string& path)> remove;
+    // Runs a program of the system (groupdel, the cache builders) to its end.
+    std::function<zentrova::uninstaller::ProgramRun(const std::vector<std::string>& arguments)> run;
 };
 
 class AppController : public QObject {
@@ -46,9 +54,22 @@ class AppController : public QObject {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    // What the receipt says the install made besides the items it lists.
+    struct MadeByInstall {
+        bool group = false;               // the drive helper's group, which did not exist before
+        std::vector<std::string> folders; // parents before children
+    };
+    MadeByInstall ReadReceipt();
     void Pause(int target);
     // Removes one item; a failure is kept for the report at the end.
     bool RemoveItem(const std::optional<std::string>& path, bool missingIsFine);
+    void RemoveFoldersLeftEmpty(const std::vector<std::string>& folders);
+    // Runs one program; a failure is kept for the report under `item`, what
+    // it leaves behind. A program that is not there may be fine.
+    bool RunProgram(const std::vector<std::string>& arguments, const std::string& item,
+                    bool missingIsFine);
+    // Keeps what could not be undone, and why, for the report at the end.
+    void NoteFailure(const std::string& item, const QString& why);
     void ReportFailures();
     void EndProgram();
 

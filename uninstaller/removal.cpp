@@ -90,4 +90,10 @@ RemovalResult RemoveItemAtPath(const std::string& path) {
     return {true, 0, {}};
 }
 
+RemovalResult RemoveEmptyFolder(const std::string& path) {
+    if (rmdir(path.c_str()) != 0)
+        return Failure(errno, path);
+    return {true, 0, {}};
+}
+
 } // namespace zentrova::uninstaller

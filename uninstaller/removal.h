@@ -14,5 +14,8 @@ struct RemovalResult {
 };
 
 RemovalResult RemoveItemAtPath(const std::string& path);
+// Removes the folder at `path` only when it is empty (ENOTEMPTY or EEXIST
+// otherwise); a link there is not followed.
+RemovalResult RemoveEmptyFolder(const std::string& path);
 
 } // namespace zentrova::uninstaller

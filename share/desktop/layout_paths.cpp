@@ -27,6 +27,10 @@ int main(int argc, char* argv[]) {
     std::printf("user=%s\n", user->c_str());
     std::printf("bundle=%s\n", layout::BundlePath().c_str());
     std::printf("receipt=%s\n", layout::ReceiptPath().c_str());
+    std::printf("helper=%s\n", layout::AtaHelperProgramPath().c_str());
+    std::printf("group=%s\n", layout::HelperGroupName().c_str());
+    std::printf("applications=%s\n", layout::ApplicationsFolder().c_str());
+    std::printf("icon_theme=%s\n", layout::IconThemeFolder().c_str());
     std::printf("desktop=%s\n", desktop->c_str());
     std::printf("data=%s\n", layout::DataFolderFor(*user).value_or("").c_str());
     const char* keys[] = {"menu_entry", "icon", "policy"};

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The uninstaller on a real installation in a scratch root (made with DESTDIR).
-# destdir: the menu entries and the receipt are checked, and uninstalling
-#   removes every path of the receipt and nothing else.
+# destdir: the menu entries, the helper's mode and the receipt are checked, and
+#   uninstalling leaves the staged root as it was before the install, file for
+#   file (bystanders, folders and the desktop's caches).
 # quit_e2e: a monitor on simulated drives and three xterms run under a real window
 #   manager, one xterm typed as the desktop, one as a dock; after "Yes" the
 #   monitor and the ordinary xterm were asked to close and are gone, and so
@@ -9,7 +10,8 @@
 # Usage: system_test.sh install_destdir|quit_e2e <source> <build> <uninstaller_tests>
 set -euo pipefail
 mode=${1#install_} src=$2 build=$3 tests=$4
-tools=(desktop-file-validate) && [ "$mode" = destdir ] || tools=(Xvfb openbox xprop xterm)
+tools=(desktop-file-validate update-desktop-database gtk-update-icon-cache) && [ "$mode" = destdir ] ||
+    tools=(Xvfb openbox xprop xterm)
 missing=$(for tool in "${tools[@]}"; do command -v "$tool" >/dev/null || echo "$tool"; done)
 [ -z "$missing" ] || { echo "SKIPPED:" $missing "missing (scripts/deps.sh installs it)"; exit 77; }
 tmp=$(mktemp -d) root=$tmp/root pids=()
@@ -17,51 +19,63 @@ trap 'kill "${pids[@]}" 2>/dev/null || true; wait 2>/dev/null || true; rm -rf "$
 fail() { echo "FAIL: $*"; exit 1; }
 uninstall() { ZENTROVA_TEST_ROOT=$root timeout 60 "$tests" --uninstall >"$tmp/panels" || fail "the uninstaller did not end: $(cat "$tmp/panels")"
     grep -qx "panel: Uninstall process completed successfully" "$tmp/panels" || fail "no success: $(cat "$tmp/panels")"; }
-DESTDIR=$root ZENTROVA_SKIP_BUILD=1 BUILD_DIR=$build "$src/scripts/install.sh" >"$tmp/install.log"
 declare -A at
 while IFS='=' read -r key value; do at[$key]=${value#"$root"}; done < <("$build/share/desktop/zentrova_layout_paths" "$root")
+install_staged() { DESTDIR=$root ZENTROVA_SKIP_BUILD=1 BUILD_DIR=$build "$src/scripts/install.sh" >"$tmp/install.log" || fail "install: $(cat "$tmp/install.log")"; }
 
 if [ "$mode" = destdir ]; then
-    tree() { (cd "$root" && find . -mindepth 1 | sed 's/^\.//' | sort); }
-    grep -qx "Version: [0-9.]*" "$root${at[receipt]}" && grep -q "^Installed: " "$root${at[receipt]}" || fail "receipt without version or time"
-    desktop-file-validate "$root${at[menu_entry]}" "$root${at[desktop]}"/*.desktop || fail "invalid .desktop file"
-    sed -n 's/^Path: //p' "$root${at[receipt]}" >"$tmp/paths"
-    printf '%s\n' "${at[bundle]}/bin/zentrova" "${at[bundle]}/bin/zentrova-uninstall" "${at[menu_entry]}" "${at[icon]}" \
-        "${at[policy]}" | grep -vxFf "$tmp/paths" && fail "the receipt lacks these"
-    # Bystanders beside every installed place, and the monitor's data folder.
-    for p in opt/other/tool usr/share/applications/other.desktop usr/share/icons/hicolor/256x256/apps/other.png \
-             usr/share/polkit-1/actions/other.policy var/lib/zentrova/other "$(dirname "${at[desktop]}")/notes.txt" "${at[data]}/SMARTLog0"; do
-        mkdir -p "$(dirname "$root/$p")" && touch "$root/$p"
+    # Every path with its type and mode, and every file's content.
+    tree() { (cd "$root" && find . -mindepth 1 -printf '%p %y %m\n' -type f -exec md5sum {} + | sort); }
+    # Bystanders beside the installed places, some of whose folders the install must make.
+    for p in opt/other/tool usr/share/applications/other.desktop usr/share/icons/hicolor/48x48/apps/other.png \
+             var/lib/other; do
+        mkdir -p "$(dirname "$root/$p")" && echo "$p" >"$root/$p"
     done
+    update-desktop-database -q "$root${at[applications]}"
+    gtk-update-icon-cache -q -t -f "$root${at[icon_theme]}"
     tree >"$tmp/before"
+    install_staged
+    grep -qx "Version: [0-9.]*" "$root${at[receipt]}" && grep -q "^Installed: " "$root${at[receipt]}" || fail "receipt without version or time"
+    ! grep -q "^Group: " "$root${at[receipt]}" || fail "a staged install claims to have made a group"
+    desktop-file-validate "$root${at[menu_entry]}" "$root${at[desktop]}"/*.desktop || fail "invalid .desktop file"
+    [ "$(stat -c %a "$root${at[helper]}")" = 750 ] || fail "the drive helper is not mode 750"
+    grep -q zentrova "$root${at[icon_theme]}/icon-theme.cache" || fail "the icon cache does not name the icon"
+    sed -n 's/^Path: //p' "$root${at[receipt]}" >"$tmp/paths"
+    printf '%s\n' "${at[bundle]}/bin/zentrova" "${at[bundle]}/bin/zentrova-uninstall" "${at[helper]}" "${at[menu_entry]}" \
+        "${at[icon]}" "${at[policy]}" | grep -vxFf "$tmp/paths" && fail "the receipt lacks these"
+    mkdir -p "$root${at[data]}" && touch "$root${at[data]}/SMARTLog0" # as the monitor would
     DISPLAY= uninstall
     tree >"$tmp/after"
-    ! grep -xFf "$tmp/paths" "$tmp/after" || fail "left behind"
-    # What went is in the receipt, the receipt itself, the data folder or a folder of the bundle.
-    comm -23 "$tmp/before" "$tmp/after" | grep -vxFf "$tmp/paths" | grep -vx "${at[receipt]}\|${at[bundle]}\(/.*\)\?\|${at[data]}\(/.*\)\?" &&
-        fail "removed what was not installed"
-    [ -z "$(comm -13 "$tmp/before" "$tmp/after")" ] || fail "new files appeared"
-    echo "installed $(wc -l <"$tmp/paths") paths, all removed, bystanders kept" && exit 0
+    diff "$tmp/before" "$tmp/after" || fail "the uninstall did not leave the staged root as it was (<: before, >: after)"
+    echo "installed $(wc -l <"$tmp/paths") paths, all removed with the folders made for them, bystanders and caches as before" && exit 0
 fi
 
+install_staged
 within() { for _ in $(seq $(($1 * 10))); do "${@:2}" && return 0; sleep 0.1; done; return 1; } # seconds, condition...
 windows() { for w in $(timeout 5 xprop -root _NET_CLIENT_LIST 2>/dev/null | grep -o '0x[0-9a-f]*'); do # of process $1
     timeout 5 xprop -id "$w" _NET_WM_PID 2>/dev/null | grep -qw "$1" && echo "$w"; done; }
 listed() { [ -n "$(windows "$1")" ]; }
 gone() { ! kill -0 "$1" 2>/dev/null; }
-start() { "$@" & pids+=($!); }
-start Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display" 2>"$tmp/xvfb.log"
-within 10 test -s "$tmp/display" || fail "Xvfb did not start"
+declare -A log_of what_of
+start() { "${@:2}" >"$tmp/$1.log" 2>&1 & pids+=($!) log_of[$!]=$tmp/$1.log what_of[$!]=$1; } # name, command...
+start xvfb Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$tmp/display"
+within 10 test -s "$tmp/display" || fail "Xvfb did not start: $(cat "$tmp/xvfb.log")"
 export DISPLAY=:$(cat "$tmp/display")
-start openbox >"$tmp/openbox.log" 2>&1
+start openbox openbox
 within 10 sh -c 'xprop -root _NET_SUPPORTING_WM_CHECK | grep -q window' || fail "openbox did not start"
 # Started from the desktop, the monitor runs in the home folder.
 cd "$root$(dirname "${at[data]}")"
-QT_QPA_PLATFORM=xcb ZENTROVA_SIMULATED_DRIVES="$src/share/demo-drives.json" start "$root${at[bundle]}/bin/zentrova" >"$tmp/monitor.log" 2>&1
+QT_QPA_PLATFORM=xcb ZENTROVA_SIMULATED_DRIVES="$src/share/demo-drives.json" start monitor "$root${at[bundle]}/bin/zentrova"
 monitor=$!
-for kind in term desktop dock; do start xterm -e sleep 600; declare "$kind=$!"; done
+for kind in term desktop dock; do start "$kind" xterm -e sleep 600; declare "$kind=$!"; done
 within 30 test -e "$root${at[data]}/SMARTLog0" || fail "the monitor made no data folder: $(cat "$tmp/monitor.log")"
-for pid in "$monitor" "$term" "$desktop" "$dock"; do within 20 listed "$pid" || fail "process $pid ($(ps -o args= -p $pid)) has no managed window"; done
+# A client that ended before it showed a window could not start; its own status and words say why.
+shown() { listed "$1" || gone "$1"; }
+for pid in "$monitor" "$term" "$desktop" "$dock"; do
+    within 20 shown "$pid" || fail "process $pid (${what_of[$pid]}) has no managed window"
+    status=0 && gone "$pid" && { wait "$pid" || status=$?; } &&
+        fail "${what_of[$pid]} could not start (exit status $status): $(cat "${log_of[$pid]}")"
+done
 for kind in desktop dock; do xprop -id "$(windows "${!kind}")" -f _NET_WM_WINDOW_TYPE 32a -set _NET_WM_WINDOW_TYPE "_NET_WM_WINDOW_TYPE_${kind^^}"; done
 uninstall
 for pid in "$monitor" "$term"; do within 15 gone "$pid" || fail "process $pid is still running"; done

@@ -90,10 +90,17 @@ class Uninstall : public ::testing::Test {
     void SetUp() override {
         ASSERT_TRUE(dir.isValid());
         layout::installLayout.rootPrefix = root;
-        layout::installLayout.homeOf = Lookup<std::string>(
-            {{"root", "/root"}, {"staff", "/home/staff"}, {"grooted", "/home/grooted"}});
-        layout::installLayout.nameOf =
-            Lookup<unsigned>({{0, "root"}, {1000, "staff"}, {1001, "grooted"}, {1002, "Root"}});
+        layout::installLayout.homeOf = Lookup<std::string>({{"root", "/root"},
+                                                            {"staff", "/home/staff"},
+                                                            {"grooted", "/home/grooted"},
+                                                            {"al", "/home/al"},
+                                                            {"climber", "/home/climber"}});
+        layout::installLayout.nameOf = Lookup<unsigned>({{0, "root"},
+                                                         {1000, "staff"},
+                                                         {1001, "grooted"},
+                                                         {1002, "Root"},
+                                                         {1003, "al"},
+                                                         {1004, "climber"}});
         unsetenv("PKEXEC_UID");
         setenv("SUDO_UID", "1000", 1);
         processes.processes = {{1, Code("ZNUI")}, {7, Code("ZNTR")}};
@@ -104,12 +111,16 @@ class Uninstall : public ::testing::Test {
             return answer;
         });
         layout::SetBeepHandler([this] { ++beeps; });
+        Install();
+    }
+    void Install(const QByteArray& receipt = {}) {
         auto paths = layout::SystemIntegrationPaths();
         paths.insert(paths.end(),
-                     {layout::ReceiptPath(), layout::MonitorProgramPath(),
-                      home + "/Desktop/Zentrova/Zentrova.desktop", home + "/Zentrodat/SMARTLog0"});
+                     {layout::MonitorProgramPath(), home + "/Desktop/Zentrova/Zentrova.desktop",
+                      home + "/Zentrodat/SMARTLog0"});
         for (const std::string& path : paths)
             Write(path);
+        Write(layout::ReceiptPath(), receipt);
     }
     void TearDown() override {
         u::SetProcessLayer(nullptr);
@@ -120,8 +131,12 @@ class Uninstall : public ::testing::Test {
             pausedAt.push_back(controller->ProgressIndicator()->value());
             duringPause ? duringPause() : void();
         };
-        controller =
-            std::make_unique<AppController>(UninstallEnvironment{wait, [this] { ++terminated; }});
+        const auto run = [this](const std::vector<std::string>& arguments) {
+            ran.push_back(arguments);
+            return programs.count(arguments[0]) ? programs.at(arguments[0]) : u::ProgramRun{};
+        };
+        controller = std::make_unique<AppController>(
+            UninstallEnvironment{wait, [this] { ++terminated; }, 1000, remove, run});
         controller->applicationWillBecomeActive();
     }
     static bool Exists(const std::string& path) { return QFileInfo::exists(path.c_str()); }
@@ -138,6 +153,9 @@ class Uninstall : public ::testing::Test {
     int answer = layout::NSAlertDefaultReturn, beeps = 0, terminated = 0;
     std::vector<int> pausedAt;
     std::function<void()> duringPause;
+    std::function<u::RemovalResult(const std::string&)> remove; // empty: the real one
+    std::map<std::string, u::ProgramRun> programs;              // by name; others succeed
+    std::vector<std::vector<std::string>> ran;
     std::unique_ptr<AppController> controller;
 };
 
@@ -181,12 +199,18 @@ TEST_F(Uninstall, FlowFromNoToYesToNotInstalledToMissingItems) {
 TEST_F(Uninstall, DesktopFolderOfTheInvokingUser) {
     Write(root + "/home/grooted/.config/user-dirs.dirs",
           "# written by xdg-user-dirs-update\nXDG_DESKTOP_DIR=\"$HOME/Schreibtisch\"\n");
+    Write(root + "/home/al/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"/home/alice/Desktop\"\n");
+    Write(root + "/home/climber/.config/user-dirs.dirs",
+          "XDG_DESKTOP_DIR=\"$HOME/../staff/Desktop\"\n");
     const char* cases[][3] = {
         // SUDO_UID, PKEXEC_UID, the folder under the root (empty: none)
         {"0", nullptr, "/root/Desktop/Zentrova"},
         {"1002", nullptr, "/root/Desktop/Zentrova"}, // "Root"
         {"1001", nullptr, "/home/grooted/Schreibtisch/Zentrova"},
         {"0", "1000", "/home/staff/Desktop/Zentrova"}, // pkexec names the asking user
+        // Never another user's files: a home that is a name prefix, a way out by "..".
+        {"1003", nullptr, "/home/al/Desktop/Zentrova"},
+        {"1004", nullptr, "/home/climber/Desktop/Zentrova"},
         {"4242", nullptr, ""},
     };
     for (const auto& c : cases) {
@@ -195,6 +219,61 @@ TEST_F(Uninstall, DesktopFolderOfTheInvokingUser) {
         const auto user = layout::InvokingUserName();
         EXPECT_EQ(root + c[2], user ? layout::DesktopFolderFor(*user).value_or(root) : root);
     }
+}
+
+// What the receipt says the install made besides its items: the group only
+// when it made it, the folders it leaves empty, deepest first (one holding
+// anything else stays and is no failure), and the caches that are there.
+TEST_F(Uninstall, UndoesTheGroupFoldersAndCachesTheReceiptNames) {
+    const std::string icons = layout::IconThemeFolder(), menu = layout::ApplicationsFolder();
+    Write(menu + "/other.desktop");
+    const QByteArray folders = "Folder: /home/staff/Desktop\nFolder: /usr/share/applications\n"
+                               "Folder: /usr/share/icons/hicolor/256x256\n"
+                               "Folder: /usr/share/icons/hicolor/256x256/apps\n"
+                               "Folder: /var/lib/zentrova\n";
+    Install(folders);
+    Run();
+    EXPECT_EQ(panels.back(), kSuccess);
+    EXPECT_TRUE(ran.empty()); // no group of its own, no caches
+    for (const std::string& gone :
+         {home + "/Desktop", icons + "/256x256", root + "/var/lib/zentrova"})
+        EXPECT_FALSE(Exists(gone)) << gone;
+    EXPECT_TRUE(Exists(menu + "/other.desktop"));
+
+    Install("Group: zentrova\n" + folders);
+    Write(icons + "/icon-theme.cache");
+    Write(menu + "/mimeinfo.cache");
+    Run();
+    EXPECT_EQ(ran, (std::vector<std::vector<std::string>>{
+                       {"groupdel", "zentrova"},
+                       {"gtk-update-icon-cache", "-q", "-t", "-f", icons},
+                       {"update-desktop-database", "-q", menu}}));
+}
+
+// Every item it could not remove is listed, also after an earlier failure; a
+// cache builder that is not there is no failure.
+TEST_F(Uninstall, ListsEveryItemItCouldNotRemove) {
+    Install("Group: zentrova\n");
+    Write(layout::IconThemeFolder() + "/icon-theme.cache");
+    Write(layout::ApplicationsFolder() + "/mimeinfo.cache");
+    const std::string desktop = home + "/Desktop/Zentrova";
+    remove = [&](const std::string& path) {
+        return path == desktop || path == layout::BundlePath()
+                   ? u::RemovalResult{false, EBUSY, path}
+                   : u::RemoveItemAtPath(path);
+    };
+    programs = {{"groupdel", {0, 8}},
+                {"gtk-update-icon-cache", {ENOENT, 0}},
+                {"update-desktop-database", {0, 2}}};
+    Run();
+    const QString busy = ": " + QString::fromLocal8Bit(std::strerror(EBUSY));
+    const QStringList listed = {QString::fromStdString(desktop) + busy,
+                                QString::fromStdString(layout::BundlePath()) + busy,
+                                "group zentrova: groupdel ended with status 8",
+                                QString::fromStdString(layout::ApplicationsFolder()) +
+                                    "/mimeinfo.cache: update-desktop-database ended with status 2"};
+    const QString report = "Uninstall Zentrova|These items could not be removed:\n\n";
+    EXPECT_EQ(panels, (std::vector<QString>{kConfirm, report + listed.join('\n') + "|Ok"}));
 }
 
 TEST_F(Uninstall, KillBrevantAsksAllButItselfTheFirstDesktopAndTheDock) {
@@ -225,7 +304,7 @@ int main(int argc, char* argv[]) {
         std::printf("panel: %s\n", qPrintable(request.message));
         return std::fflush(stdout), layout::NSAlertDefaultReturn;
     });
-    AppController({.wait = {}, .terminate = {}, .pauseMilliseconds = 200})
+    AppController({.wait = {}, .terminate = {}, .pauseMilliseconds = 200, .remove = {}, .run = {}})
         .applicationWillBecomeActive();
     return 0;
 }
