@@ -101,7 +101,7 @@ std::string AtaHelperProgramPath() {
     return BundlePath() + "/libexec/zentrova-ata";
 }
 std::string HelperGroupName() {
-    return "zentrova";
+    return kHelperGroupName;
 }
 std::string UnderRoot(const std::string& path) {
     return Rooted(path);

@@ -36,6 +36,8 @@ std::string UninstallerProgramPath();
 // The drive helper, which only root and the members of HelperGroupName() may run.
 std::string AtaHelperProgramPath();
 std::string HelperGroupName();
+// The same name, for code that does not link the layout (the drive access).
+inline constexpr const char* kHelperGroupName = "zentrova";
 // `path`, an absolute path as the receipt names it, under the root of the layout.
 std::string UnderRoot(const std::string& path);
 // Copies of files from the bundle that the desktop only finds in its own

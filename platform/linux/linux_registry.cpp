@@ -1,6 +1,7 @@
 #include "linux_registry.h"
 
 #include "helper_client.h"
+#include "platform/install_layout.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -187,10 +188,10 @@ HelperTrouble ExplainUnrunnableHelper(const std::string& path, int error, bool o
     if (error == ENOENT || error == ENOTDIR)
         trouble.why = "is not installed (" + path + ")";
     else if (error == EACCES && onlyForItsGroup) {
-        trouble.why =
-            std::string("only members of the group ") + kHelperGroup + " may run (" + path + ")";
+        trouble.why = std::string("only members of the group ") + kHelperGroupName + " may run (" +
+                      path + ")";
         // A new group counts from the next log-in on.
-        trouble.remedy = std::string("join the group with: sudo usermod -aG ") + kHelperGroup +
+        trouble.remedy = std::string("join the group with: sudo usermod -aG ") + kHelperGroupName +
                          " $USER, then log out and log in again";
     } else
         trouble.why = "cannot be run (" + path + ": " + std::strerror(error) + ")";

@@ -52,9 +52,6 @@ class LinuxRegistry final : public DeviceRegistry {
 // The command a user runs to give an installed helper its capabilities.
 std::string HelperCapabilityCommand(const std::string& helperPath);
 
-// The group whose members may run the installed helper (scripts/install.sh).
-inline constexpr const char* kHelperGroup = "zentrova";
-
 // Why the helper at `path` cannot be run: `error` is what access() said
 // (ENOENT for a missing one); `onlyForItsGroup` when the file's group may run
 // it and others may not.
