@@ -8,11 +8,12 @@
 namespace zentrova::uninstaller {
 
 struct ProgramRun {
-    int startError = 0; // errno of a failed start; ENOENT: no such program in PATH
+    int startError = 0; // errno of a failed start; ENOENT: no such program
     int exitStatus = 0; // once started: its exit status, or 128 + the signal that ended it
 };
 
-// Runs arguments[0], looked up in PATH, with the uninstaller's environment.
+// Runs arguments[0], found in /usr/sbin, /usr/bin, /sbin or /bin, with the
+// uninstaller's environment.
 ProgramRun RunProgram(const std::vector<std::string>& arguments);
 
 } // namespace zentrova::uninstaller
