@@ -1,6 +1,6 @@
 // What the drive helper costs: a poll (data and thresholds pages) of a
 // simulated disk read directly and through the helper process, and the
-// helper's resident memory. Prints the figures.
+// helper's memory. Prints the figures.
 #include "platform/linux/helper_client.h"
 #include "platform/sim/simulated_disk_access.h"
 
