@@ -100,9 +100,6 @@ std::string UninstallerProgramPath() {
 std::string AtaHelperProgramPath() {
     return BundlePath() + "/libexec/zentrova-ata";
 }
-std::string HelperGroupName() {
-    return kHelperGroupName;
-}
 std::string UnderRoot(const std::string& path) {
     return Rooted(path);
 }

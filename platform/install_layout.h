@@ -33,10 +33,9 @@ std::string ReceiptPath();
 // The installed programs, for launchers and the log-in item's autostart entry.
 std::string MonitorProgramPath();
 std::string UninstallerProgramPath();
-// The drive helper, which only root and the members of HelperGroupName() may run.
+// The drive helper, which only root and the members of kHelperGroupName may run.
 std::string AtaHelperProgramPath();
-std::string HelperGroupName();
-// The same name, for code that does not link the layout (the drive access).
+// A constant, so that the drive access can name it without linking the layout.
 inline constexpr const char* kHelperGroupName = "zentrova";
 // `path`, an absolute path as the receipt names it, under the root of the layout.
 std::string UnderRoot(const std::string& path);

@@ -140,8 +140,8 @@ void AppController::applicationWillBecomeActive() {
     bundleRemoved = RemoveItem(layout::BundlePath(), false) && bundleRemoved;
     // Only a group this install made: one of that name from before may serve others.
     if (made.group)
-        bundleRemoved = RunProgram({"groupdel", layout::HelperGroupName()},
-                                   "group " + layout::HelperGroupName(), false) &&
+        bundleRemoved = RunProgram({"groupdel", layout::kHelperGroupName},
+                                   std::string("group ") + layout::kHelperGroupName, false) &&
                         bundleRemoved;
     Pause(51);
     const bool receiptRemoved = RemoveItem(layout::ReceiptPath(), false);
@@ -175,7 +175,7 @@ AppController::MadeByInstall AppController::ReadReceipt() {
     std::ifstream file(path);
     std::string line;
     while (std::getline(file, line)) {
-        if (line == "Group: " + layout::HelperGroupName())
+        if (line == "Group: " + std::string(layout::kHelperGroupName))
             made.group = true;
         else if (line.rfind("Folder: /", 0) == 0)
             made.folders.push_back(layout::UnderRoot(line.substr(8)));

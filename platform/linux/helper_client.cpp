@@ -179,24 +179,23 @@ bool HelperDiskAccess::Exchange(const Bytes& request, std::uint8_t* kind, Bytes*
         Kill(); // the next request starts a new helper
         return false;
     };
-    const auto moved = [&](Io io) {
-        return io == Io::Done       ? std::string()
-               : io == Io::TimedOut ? "did not answer within " + Seconds(launch_.deadline)
-                                    : std::string("ended unexpectedly");
+    const auto failed = [&](Io io, const char* ended) {
+        return io == Io::TimedOut ? "did not answer within " + Seconds(launch_.deadline)
+                                  : std::string(ended);
     };
     std::uint8_t raw[helper::kHeaderSize];
     Io io = MoveBefore(socket_, request.data(), request.size(), until);
     if (io == Io::Done)
         io = MoveBefore(socket_, raw, sizeof raw, until);
     if (io != Io::Done)
-        return broken(moved(io));
+        return broken(failed(io, "ended unexpectedly"));
     const std::optional<helper::Header> header = helper::ParseHeader(raw);
     if (!header || header->version != helper::kProtocolVersion ||
         header->length > helper::kMaxAnswerPayload)
         return broken("answered in an unknown protocol");
     payload->resize(header->length);
     if (io = MoveBefore(socket_, payload->data(), payload->size(), until); io != Io::Done)
-        return broken(io == Io::TimedOut ? moved(io) : "ended in the middle of an answer");
+        return broken(failed(io, "ended in the middle of an answer"));
     *kind = header->kind;
     if (*kind == helper::kErrorAnswer) {
         *error = "refused the request (error " +
