@@ -17,8 +17,21 @@ namespace zentrova::platform {
 
 inline constexpr std::size_t kSmartPageSize = 512;
 
-// An open ATA SMART channel to one drive. Every command answers a status
-// code, 0 meaning success, as the drive access layer expects.
+// What a drive speaks, and so how its two pages are laid out.
+enum class DriveKind : std::uint8_t {
+    Ata,  // SMART READ DATA and the thresholds page
+    Nvme, // one controller: its health log and Identify Controller (nvme_pages.h)
+};
+
+// An open SMART channel to one drive. Every command answers a status code, 0
+// meaning success, as the drive access layer expects.
+//
+// An NVMe controller answers the same three calls with its own pages:
+// SMARTEnableDisableOperations sends nothing and answers 0 (its health log
+// cannot be switched off), SMARTReadData fills the SMART / Health
+// Information log (log identifier 02h) and SMARTReadDataThresholds the first
+// 512 bytes of Identify Controller, which hold its temperature thresholds.
+// So the poll, its page buffers and previous readings serve both kinds.
 class AtaSmartInterface {
   public:
     virtual ~AtaSmartInterface() = default;
@@ -38,6 +51,11 @@ struct BlockStorageService {
     // Identify entry: "device model" and "device revision".
     std::optional<std::string> deviceModel;
     std::optional<std::string> deviceRevision;
+    DriveKind kind = DriveKind::Ata;
+    // The drive's temperature in degrees Celsius as a sensor reports it
+    // without any command to the drive (an NVMe controller's hwmon), for
+    // when its pages cannot be read; none when there is no such sensor.
+    std::optional<int> sensorCelsius;
 };
 
 class DeviceRegistry {

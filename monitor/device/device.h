@@ -26,6 +26,11 @@ struct xDEV_INFO {
     char szDevFilePath[128] = {};
     std::int32_t nTemperature = 0;
     std::uint8_t bSmartEnabled = 0;
+    // How its pages are laid out (platform/device_registry.h).
+    platform::DriveKind driveKind = platform::DriveKind::Ata;
+    // The critical temperature its settings start with: 50, or an NVMe
+    // drive's own warning threshold when it reports one.
+    std::int32_t nDefaultCriticalTemp = 50;
     std::unique_ptr<platform::AtaSmartInterface> ppSmartInterface;
     xDEV_INFO* pNext = nullptr;
     xDEV_INFO* pPrev = nullptr;

@@ -176,6 +176,8 @@ ata::AtaCommand ToAtaCommand(DiskCommand command) {
     case DiskCommand::SmartReadData:
         return ata::AtaCommand::SmartReadData;
     case DiskCommand::SmartReadThresholds:
+    case DiskCommand::NvmeIdentifyController: // never reaches a pass-through
+    case DiskCommand::NvmeReadHealthLog:
         break;
     }
     return ata::AtaCommand::SmartReadThresholds;

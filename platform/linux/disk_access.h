@@ -40,6 +40,12 @@ enum class DiskCommand : std::uint8_t {
     SmartEnableOperations = 2,
     SmartReadData = 3,
     SmartReadThresholds = 4,
+    // NVMe admin commands to a controller (/dev/nvmeN), each fixed whole in
+    // nvme_admin.cpp: Identify Controller (06h, CNS 01h), of whose 4096
+    // bytes the answer carries the first 512, and Get Log Page (02h) of the
+    // SMART / Health Information log (02h) for all namespaces.
+    NvmeIdentifyController = 5,
+    NvmeReadHealthLog = 6,
 };
 
 struct DiskAnswer {

@@ -66,6 +66,9 @@ DiskAnswer SimulatedDiskAccess::Run(const std::string& name, DiskCommand command
     case DiskCommand::SmartReadThresholds:
         answer = Status(drive->smartInterface->SMARTReadDataThresholds(answer.page.data()));
         break;
+    case DiskCommand::NvmeIdentifyController:
+    case DiskCommand::NvmeReadHealthLog:
+        return Status(-1);
     }
     if (!answer.ok())
         answer.page.fill(0);

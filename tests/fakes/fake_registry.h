@@ -68,6 +68,8 @@ struct FakeService {
     std::optional<std::int64_t> sizeBytes{};
     std::optional<std::string> model{}, firmware{};
     FakeDriveState* drive = nullptr; // required when smart is true
+    platform::DriveKind kind = platform::DriveKind::Ata;
+    std::optional<int> sensorCelsius{};
 };
 
 struct FakeRegistry final : platform::DeviceRegistry {
@@ -78,7 +80,7 @@ struct FakeRegistry final : platform::DeviceRegistry {
         std::vector<platform::BlockStorageService> out;
         for (const FakeService& s : services)
             out.push_back({s.smart ? std::make_unique<FakeSmart>(s.drive) : nullptr, s.bsdName,
-                           s.sizeBytes, s.model, s.firmware});
+                           s.sizeBytes, s.model, s.firmware, s.kind, s.sensorCelsius});
         return out;
     }
 };
