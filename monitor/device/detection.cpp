@@ -1,6 +1,7 @@
 #include "device.h"
 
 #include "knowndrives.h"
+#include "nvme/nvme_health.h"
 #include "smart_pages.h"
 
 #include <algorithm>
@@ -119,8 +120,12 @@ void SMARTDeviceDetection(platform::DeviceRegistry& registry) {
         record->nSizeGB = static_cast<std::int32_t>(static_cast<std::uint32_t>(sizeGB));
         record->nDevIndex = index++;
         record->bSmartEnabled = smartEnabled;
+        record->driveKind = service.kind;
         record->ppSmartInterface = std::move(service.smartInterface);
-        record->nTemperature = static_cast<std::int32_t>(GetHDDTemperature(record));
+        if (record->driveKind == platform::DriveKind::Nvme)
+            ReadNvmeDetectionFacts(record, service.sensorCelsius);
+        else
+            record->nTemperature = static_cast<std::int32_t>(GetHDDTemperature(record));
         ++dev.nDevCnt;
 
         record->pNext = nullptr;
@@ -172,6 +177,27 @@ int GetSMARTAttributeAndThreshold(std::uint8_t* dataPage, std::uint8_t* threshol
 bool IsTemperatureAttribute(std::uint8_t attributeId, std::int32_t option) {
     return attributeId == 194 || (attributeId == 9 && option == 2) ||
            (attributeId == 220 && option == 1) || attributeId == 231;
+}
+
+void ReadNvmeDetectionFacts(xDEV_INFO* record, std::optional<int> sensorCelsius) {
+    if (record == nullptr || record->ppSmartInterface == nullptr)
+        return;
+    std::array<std::uint8_t, kSmartPageSize> page{};
+    std::optional<int> degrees;
+    if (record->ppSmartInterface->SMARTReadData(page.data()) == 0)
+        degrees = nvme::Celsius(nvme::DecodeHealthLog(page.data()).compositeKelvin);
+    // Without its health log (no helper) the sensor still tells the
+    // temperature; a sensor below zero is as good as none for the column.
+    if (!degrees)
+        degrees = sensorCelsius;
+    record->nTemperature = degrees && *degrees > 0 ? *degrees : 0;
+    page.fill(0);
+    if (record->ppSmartInterface->SMARTReadDataThresholds(page.data()) == 0) {
+        const std::optional<int> warning =
+            nvme::Celsius(nvme::DecodeIdentifyController(page.data()).warningKelvin);
+        if (warning && *warning > 0)
+            record->nDefaultCriticalTemp = *warning;
+    }
 }
 
 std::uint32_t GetHDDTemperature(const xDEV_INFO* record) {

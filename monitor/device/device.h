@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -77,6 +78,10 @@ int GetSMARTAttributeAndThreshold(std::uint8_t* dataPage, std::uint8_t* threshol
 // The lowest raw byte of the first temperature attribute of a fresh data
 // page; 0 when there is none or the read failed.
 std::uint32_t GetHDDTemperature(const xDEV_INFO* record);
+// An NVMe drive's temperature (its health log's, else `sensorCelsius`) and,
+// when its Identify Controller names one, its warning threshold as the
+// critical temperature its settings start with.
+void ReadNvmeDetectionFacts(xDEV_INFO* record, std::optional<int> sensorCelsius);
 
 // Whether an attribute with this id and vendor option holds the drive's
 // temperature in its lowest raw byte.

@@ -11,7 +11,7 @@ struct VendorOption {
 };
 
 struct KnownDrive {
-    const char* modelPattern; // a plain substring, compared byte by byte
+    const char* modelPattern;    // a plain substring, compared byte by byte
     const char* firmwarePattern; // kept for reference; never consulted
     const VendorOption* options; // may be null
 };
