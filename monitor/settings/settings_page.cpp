@@ -29,6 +29,7 @@ PageValues SettingsForSelectedDrive(SettingsHost& host) {
     const xDEV_INFO* d = dev.gpSelDevInfo;
     if (d == nullptr)
         return page;
+    page.temperature = d->nDefaultCriticalTemp;
     const SettingsRead read = ReadSettingsFile(host.DrvPath());
     if (read.exists) {
         const DriveEntry* entry = read.dict ? read.dict->Find(DiskKey(d->nDevIndex)) : nullptr;

@@ -62,11 +62,11 @@ void SaveAtStartUp(const QString& drvPath) {
 void FirstRun(SettingsHost& host) {
     for (const xDEV_INFO* record = dev.gpHeadDevInfo; record != nullptr; record = record->pNext) {
         const int i = record->nDevIndex;
-        store.mutDict.Put(DiskKey(i),
-                          DefaultEntry(QString::fromLatin1(record->szModelNum),
-                                       QString::fromLatin1(record->szFirmwareRev), false));
+        store.mutDict.Put(DiskKey(i), DefaultEntry(QString::fromLatin1(record->szModelNum),
+                                                   QString::fromLatin1(record->szFirmwareRev),
+                                                   false, record->nDefaultCriticalTemp));
         if (HasMirrorSlot(i)) {
-            settings.gnCriticaltemp[i] = 50;
+            settings.gnCriticaltemp[i] = record->nDefaultCriticalTemp;
             settings.gbCriticalTempEnable[i] = 1;
         }
         FireTimerForSelDevice(host, i);
@@ -111,7 +111,8 @@ QString SaveSettings(const QString& drvPath) {
     return WriteFileAtomically(path, SerializeSettings(store.mutDict));
 }
 
-DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool withStartUp) {
+DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool withStartUp,
+                        int criticalTemp) {
     DriveEntry entry;
     entry.Set(QStringLiteral("DrvModel"), model);
     entry.Set(QStringLiteral("DrvFwrev"), firmware);
@@ -122,7 +123,7 @@ DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool with
     entry.Set(QStringLiteral("LogEvent"), QStringLiteral("True"));
     entry.Set(QStringLiteral("Hour"), QStringLiteral("1"));
     entry.Set(QStringLiteral("Min"), QStringLiteral("0"));
-    entry.Set(QStringLiteral("Temperature"), QStringLiteral("50"));
+    entry.Set(QStringLiteral("Temperature"), QString::number(criticalTemp));
     return entry;
 }
 
@@ -183,9 +184,9 @@ QString UpdateDictionaryWithDefaultSettings(SettingsHost& host) {
     const xDEV_INFO* d = dev.gpSelDevInfo;
     if (d == nullptr)
         return {};
-    store.mutDict.Put(DiskKey(d->nDevIndex),
-                      DefaultEntry(QString::fromLatin1(d->szModelNum),
-                                   QString::fromLatin1(d->szFirmwareRev), true));
+    store.mutDict.Put(DiskKey(d->nDevIndex), DefaultEntry(QString::fromLatin1(d->szModelNum),
+                                                          QString::fromLatin1(d->szFirmwareRev),
+                                                          true, d->nDefaultCriticalTemp));
     return SaveSettings(host.DrvPath());
 }
 

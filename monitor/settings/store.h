@@ -39,8 +39,10 @@ SettingsRead ReadSettingsFile(const QString& drvPath);
 QString SaveSettings(const QString& drvPath);
 
 // The entry a drive gets when nothing is known about it. The default-entry
-// writer adds "StartUp"; the first run does not.
-DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool withStartUp);
+// writer adds "StartUp"; the first run does not. `criticalTemp` is the
+// drive's nDefaultCriticalTemp.
+DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool withStartUp,
+                        int criticalTemp);
 
 // Start-up: builds `mutDict` from the previous run's file, sets the
 // temperature mirrors, creates the polling timers and writes the file.

@@ -13,8 +13,9 @@ namespace {
 
 constexpr int kColumnCapacity = device::kSmartEntryCount;
 
-// Every evaluation rebuilds the columns whole for the drive it judges.
-void StartColumns(AttributeColumns& cols, int drive) {
+} // namespace
+
+void StartAttributeColumns(AttributeColumns& cols, int drive) {
     QStringList* all[] = {&cols.Attr_0_Array, &cols.Attr_1_Array, &cols.Attr_2_Array,
                           &cols.Attr_3_Array, &cols.Attr_4_Array, &cols.Attr_5_Array,
                           &cols.Attr_6_Array};
@@ -26,7 +27,21 @@ void StartColumns(AttributeColumns& cols, int drive) {
     cols.drive = drive;
 }
 
-} // namespace
+QString TemperatureAlertText(const QByteArray& model, const QByteArray& firmware) {
+    // Taken literally: the drive's strings are never a format.
+    return QStringLiteral("Drive: ") + QString::fromUtf8(model) + QStringLiteral("\nS/N: ") +
+           QString::fromUtf8(firmware) +
+           QStringLiteral("\nThe Current Temperature value exeeds than Critical Temperature");
+}
+
+void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text) {
+    if (smart.bTempFailed == 1 && settings::settings.gbCriticalTempEnable[d] == 1 &&
+        !host.FirstTime()) {
+        smart.gbMessagePoped[d] = 1;
+        platform::NSRunAlertPanel(QStringLiteral("Zentrova"), text, QStringLiteral("OK"));
+        smart.gbMessagePoped[d] = 0;
+    }
+}
 
 QString FailDateText(const QDate& date) {
     return QString::asprintf("%02d/%02d/%04d", date.month(), date.day(), date.year());
@@ -52,7 +67,7 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
     QString alertText;
 
     AttributeColumns& cols = host.AttrColumns();
-    StartColumns(cols, d);
+    StartAttributeColumns(cols, d);
 
     // A redisplay judges the stored reading against itself: nothing can have
     // changed. The log is opened with the first change to write, so that a
@@ -109,11 +124,7 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
         }
         if (temperature && static_cast<std::int32_t>(degrees) > conf.gnCriticaltemp[d] &&
             comparable) {
-            // Taken literally: the drive's strings are never a format.
-            alertText =
-                QStringLiteral("Drive: ") + QString::fromUtf8(model) + QStringLiteral("\nS/N: ") +
-                QString::fromUtf8(firmware) +
-                QStringLiteral("\nThe Current Temperature value exeeds than Critical Temperature");
+            alertText = TemperatureAlertText(model, firmware);
             smart.gnCurrTemp = degrees;
             smart.bTempFailed = 1;
         }
@@ -130,11 +141,7 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
     }
     log.Close();
 
-    if (smart.bTempFailed == 1 && conf.gbCriticalTempEnable[d] == 1 && !host.FirstTime()) {
-        smart.gbMessagePoped[d] = 1;
-        platform::NSRunAlertPanel(QStringLiteral("Zentrova"), alertText, QStringLiteral("OK"));
-        smart.gbMessagePoped[d] = 0;
-    }
+    ShowTemperatureAlertIfDue(host, d, alertText);
 
     host.ReloadAttrTable();
     return result;

@@ -35,6 +35,22 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
                                     const device::ATASMARTThresholdsStruct* thresholds,
                                     int operation);
 
+// An NVMe drive's reading: one row per health field of `healthPage` (its
+// health log), the thresholds from `identifyPage` (the first 512 bytes of
+// Identify Controller). Operation 0 logs each logged field that differs from
+// `previousHealth` (none: nothing is compared). Answers 1 when the drive
+// fails (nvme::HealthFailed), else 0; the same globals and alert as above.
+std::uint8_t FillNvmeHealthTable(EvaluationHost& host, const std::uint8_t* healthPage,
+                                 const std::uint8_t* identifyPage,
+                                 const std::uint8_t* previousHealth, int operation);
+
+// What both kinds' evaluations share: the columns rebuilt whole for the
+// drive judged, and the critical-temperature alert (shown once bTempFailed
+// is set, when enabled and not during start-up's first load).
+void StartAttributeColumns(AttributeColumns& cols, int drive);
+QString TemperatureAlertText(const QByteArray& model, const QByteArray& firmware);
+void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text);
+
 // "%02d/%02d/%04d" of month, day and year: the fail date column.
 QString FailDateText(const QDate& date);
 

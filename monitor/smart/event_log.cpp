@@ -68,6 +68,15 @@ QByteArray LogHeader(const QDateTime& when, const QLocale& locale) {
 QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const char* firmware,
                                 std::uint8_t attributeId, const QString& name, int lastValue,
                                 int newValue, const QLocale& locale) {
+    return AttributeChangeEntry(when, model, firmware, attributeId, name,
+                                QByteArray::number(lastValue), QByteArray::number(newValue),
+                                locale);
+}
+
+QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const char* firmware,
+                                std::uint8_t attributeId, const QString& name,
+                                const QByteArray& lastValue, const QByteArray& newValue,
+                                const QLocale& locale) {
     // The drive's strings pass through the decoder so that the file stays
     // valid UTF-8 whatever bytes the drive reported.
     QByteArray out = FormatLogTimestamp(when, locale).toUtf8();
@@ -81,9 +90,9 @@ QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const 
     out += ", ";
     out += name.toUtf8();
     out += "\r\nLast checked value :  ";
-    out += QByteArray::number(lastValue);
+    out += lastValue;
     out += "\r\nNew Value :  ";
-    out += QByteArray::number(newValue);
+    out += newValue;
     out += "\r\n\r\n";
     return out;
 }

@@ -22,6 +22,12 @@ QByteArray LogHeader(const QDateTime& when, const QLocale& locale = QLocale::sys
 QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const char* firmware,
                                 std::uint8_t attributeId, const QString& name, int lastValue,
                                 int newValue, const QLocale& locale = QLocale::system());
+// The same entry with values given as their digits: an NVMe drive's counters
+// do not fit an int.
+QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const char* firmware,
+                                std::uint8_t attributeId, const QString& name,
+                                const QByteArray& lastValue, const QByteArray& newValue,
+                                const QLocale& locale = QLocale::system());
 
 enum class LogCreateResult {
     Existed,      // left as it was

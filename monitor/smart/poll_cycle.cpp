@@ -28,6 +28,18 @@ int SelectedIndex() {
     return drive->nDevIndex;
 }
 
+bool SelectedIsNvme() {
+    return device::dev.gpSelDevInfo->driveKind == platform::DriveKind::Nvme;
+}
+
+// The drive's stored reading, judged again by its kind's evaluation.
+void Redisplay(PollHost& host, int d) {
+    if (SelectedIsNvme())
+        host.FillNvmeHealthTable(smart.gTempDataStruct[d], smart.gTempThreshStruct[d], nullptr, 1);
+    else
+        host.FillAttributeListTable(smart.gpPrevSmartAttr[d], smart.gpPrevThreshold[d], 1);
+}
+
 // No fresh reading: the attribute rows stay those of the drive's last good
 // reading, and never show another drive's attributes under this one. Coming
 // from another drive, its last good reading is redisplayed as a click on it
@@ -37,7 +49,7 @@ void KeepRowsAfterFailedRead(PollHost& host, int d) {
     if (cols.exists && cols.drive == d) {
         smart.gnTotAttr = static_cast<std::int32_t>(cols.Attr_0_Array.size());
     } else if (smart.gpPrevSmartAttr[d] != nullptr && smart.gpPrevThreshold[d] != nullptr) {
-        host.FillAttributeListTable(smart.gpPrevSmartAttr[d], smart.gpPrevThreshold[d], 1);
+        Redisplay(host, d);
         return; // the evaluation reloads the table itself
     } else {
         cols = AttributeColumns{};
@@ -82,11 +94,20 @@ void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host) {
     }
 
     host.PollReadFinished(d, smart.gpSmartDataStruct[d], smart.gpSmartThreshStruct[d]);
-    const auto* attributes = device::AttributeEntries(smart.gpSmartDataStruct[d]);
-    const auto* thresholds = device::ThresholdEntries(smart.gpSmartThreshStruct[d]);
-    if (smart.gbFlag[d] != 0)
-        smart.gpPrevSmartAttr[d] = attributes; // nothing compares as changed
-    const std::uint8_t failed = host.FillAttributeListTable(attributes, thresholds, 0);
+    std::uint8_t failed = 0;
+    if (SelectedIsNvme()) {
+        // Its previous reading is the copy the last good poll left.
+        const std::uint8_t* previous =
+            smart.gpPrevSmartAttr[d] != nullptr ? smart.gTempDataStruct[d] : nullptr;
+        failed = host.FillNvmeHealthTable(smart.gpSmartDataStruct[d], smart.gpSmartThreshStruct[d],
+                                          previous, 0);
+    } else {
+        const auto* attributes = device::AttributeEntries(smart.gpSmartDataStruct[d]);
+        const auto* thresholds = device::ThresholdEntries(smart.gpSmartThreshStruct[d]);
+        if (smart.gbFlag[d] != 0)
+            smart.gpPrevSmartAttr[d] = attributes; // nothing compares as changed
+        failed = host.FillAttributeListTable(attributes, thresholds, 0);
+    }
 
     std::memcpy(smart.gTempDataStruct[d], smart.gpSmartDataStruct[d], kSmartPageSize);
     smart.gpPrevSmartAttr[d] = device::AttributeEntries(smart.gTempDataStruct[d]);
@@ -123,7 +144,7 @@ void ShowSelectedDriveReading(PollHost& host) {
         return;
     if (!host.FirstTime() && smart.gpPrevThreshold[d] != nullptr &&
         settings::settings.bPoll[d] != 1) {
-        host.FillAttributeListTable(smart.gpPrevSmartAttr[d], smart.gpPrevThreshold[d], 1);
+        Redisplay(host, d);
         return;
     }
     PollSelDriveForSMARTAndFillAttributeTable(host);

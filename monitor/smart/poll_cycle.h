@@ -19,6 +19,13 @@ class PollHost : public EvaluationHost {
                                                 int operation) {
         return zentrova::smart::FillAttributeListTable(*this, attributes, thresholds, operation);
     }
+    // The same for an NVMe drive (see zentrova::smart::FillNvmeHealthTable).
+    virtual std::uint8_t FillNvmeHealthTable(const std::uint8_t* healthPage,
+                                             const std::uint8_t* identifyPage,
+                                             const std::uint8_t* previousHealth, int operation) {
+        return zentrova::smart::FillNvmeHealthTable(*this, healthPage, identifyPage, previousHealth,
+                                                    operation);
+    }
     // bDrvFailed := 1: from now on the drive table's value-set path acts.
     virtual void SetDrvFailed() = 0;
     // The drive table's value-set path for one cell, now, as if an edit of

@@ -1,0 +1,94 @@
+// The evaluation of an NVMe drive's reading: the same columns, verdicts, log
+// entries and alert as an ATA drive's, from its health log's fields.
+#include "evaluation.h"
+
+#include "nvme/nvme_health.h"
+#include "platform/ui/alert_panel.h"
+#include "settings/settings_state.h"
+#include "smart/attribute_catalogue.h"
+#include "smart/event_log.h"
+
+#include <optional>
+#include <vector>
+
+namespace zentrova::smart {
+
+std::uint8_t FillNvmeHealthTable(EvaluationHost& host, const std::uint8_t* healthPage,
+                                 const std::uint8_t* identifyPage,
+                                 const std::uint8_t* previousHealth, int operation) {
+    const device::xDEV_INFO* drive = device::dev.gpSelDevInfo;
+    if (drive == nullptr || healthPage == nullptr || identifyPage == nullptr)
+        return 0;
+    const int d = drive->nDevIndex;
+    if (d < 0 || d >= kMaxDrives)
+        return 0;
+
+    smart.gbAttrFailed = 0;
+    smart.bTempFailed = 0;
+    smart.gnReadingTemp = 0;
+    AttributeColumns& cols = host.AttrColumns();
+    StartAttributeColumns(cols, d);
+
+    const nvme::HealthLog health = nvme::DecodeHealthLog(healthPage);
+    const nvme::ControllerLimits limits = nvme::DecodeIdentifyController(identifyPage);
+    const std::vector<nvme::HealthRow> rows = nvme::HealthRows(health, limits);
+    const bool comparable = smart.gbFlag[d] == 0;
+    std::vector<nvme::HealthRow> before;
+    if (operation == 0 && previousHealth != nullptr && comparable)
+        before = nvme::HealthRows(nvme::DecodeHealthLog(previousHealth), limits);
+
+    const QByteArray model = FieldBytes(drive->szModelNum);
+    const QByteArray firmware = FieldBytes(drive->szFirmwareRev);
+    LogAppender log;
+    bool logOpened = false;
+    std::optional<QLocale> locale;
+    std::uint8_t result = 0;
+
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+        const nvme::HealthRow& row = rows[i];
+        const QString name = QString::fromUtf8(row.name);
+        cols.Attr_0_Array.append(AttributeIdText(row.id));
+        cols.Attr_1_Array.append(name);
+        cols.Attr_3_Array.append(QString::fromStdString(row.threshold));
+        cols.Attr_4_Array.append(QString::fromStdString(row.value));
+        cols.Attr_5_Array.append(QString()); // an NVMe drive keeps no worst value
+        if (row.failed) {
+            platform::NSBeep();
+            cols.Attr_6_Array.append(QStringLiteral("Failed"));
+            cols.Attr_2_Array.append(FailDateText(platform::CurrentDateTime().date()));
+            result = 1;
+        } else {
+            cols.Attr_6_Array.append(QStringLiteral("OK"));
+            cols.Attr_2_Array.append(QString());
+        }
+
+        if (i >= before.size() || !row.logged || before[i].logValue == row.logValue)
+            continue;
+        if (!logOpened) {
+            logOpened = true;
+            log.Open(LogFilePath(host.DrvPath(), d)); // a missing log stays missing
+            locale = host.LogLocale();
+        }
+        if (log.IsOpen())
+            log.Append(AttributeChangeEntry(platform::CurrentDateTime(), model.constData(),
+                                            firmware.constData(), row.id, name,
+                                            QByteArray::fromStdString(before[i].logValue),
+                                            QByteArray::fromStdString(row.logValue), *locale));
+    }
+    log.Close();
+    smart.gnTotAttr = static_cast<std::int32_t>(rows.size());
+
+    const std::optional<int> degrees = nvme::Celsius(health.compositeKelvin);
+    if (degrees && *degrees > 0)
+        smart.gnReadingTemp = *degrees;
+    if (degrees && *degrees > settings::settings.gnCriticaltemp[d] && comparable) {
+        smart.gnCurrTemp = *degrees;
+        smart.bTempFailed = 1;
+    }
+    ShowTemperatureAlertIfDue(host, d, TemperatureAlertText(model, firmware));
+
+    host.ReloadAttrTable();
+    return result;
+}
+
+} // namespace zentrova::smart
