@@ -1,5 +1,6 @@
 // Arbitrary data and thresholds pages, a previous reading, model and firmware
-// strings and per-drive settings through the evaluation and the poll. Traps
+// strings, per-drive settings and the drive's kind through the evaluation and
+// the poll. Traps
 // when the attribute table's columns fall out of step, the verdict disagrees
 // with the rows or the event log does not read back as the file holds it;
 // the sanitizers catch the rest.
@@ -18,13 +19,18 @@ using namespace zentrova;
 
 namespace {
 
-// Every evaluation the poll makes, checked as it is made.
+// Every evaluation the poll makes, of either kind, checked as it is made.
 class CheckingHost : public testing::QuietHost {
     std::uint8_t FillAttributeListTable(const device::ATASMARTAttributeStruct* attributes,
                                         const device::ATASMARTThresholdsStruct* thresholds,
                                         int operation) override {
-        const std::uint8_t result =
-            PollHost::FillAttributeListTable(attributes, thresholds, operation);
+        return Checked(PollHost::FillAttributeListTable(attributes, thresholds, operation));
+    }
+    std::uint8_t FillNvmeHealthTable(const std::uint8_t* health, const std::uint8_t* identify,
+                                     const std::uint8_t* previous, int operation) override {
+        return Checked(PollHost::FillNvmeHealthTable(health, identify, previous, operation));
+    }
+    std::uint8_t Checked(std::uint8_t result) {
         const smart::AttributeColumns& c = columns;
         const qsizetype n = smart::smart.gnTotAttr;
         for (const QStringList* col :
@@ -73,6 +79,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* bytes, std::size_t siz
     const int d = cfg[0] % device::kMaxDrives;
     record->nDevIndex = d;
     record->nTemperature = cfg[1];
+    record->driveKind = cfg[6] & 1 ? platform::DriveKind::Nvme : platform::DriveKind::Ata;
     record->ppSmartInterface = std::make_unique<testing::FakeSmart>(&state);
     device::dev.gpHeadDevInfo = device::dev.gpCurrDevInfo = device::dev.gpSelDevInfo = record;
     device::dev.nDevCnt = 1;
