@@ -160,6 +160,20 @@ TEST_F(Settings, CarryOverGoesByPositionAndDropsWhatIsGone) {
     }
 }
 
+// A drive that names its own warning temperature (an NVMe drive) starts its
+// settings there, on a first run and when its entry is replaced.
+TEST_F(Settings, DefaultsStartAtTheDrivesOwnCriticalTemperature) {
+    AddDrives(1);
+    device::dev.gpHeadDevInfo->nDefaultCriticalTemp = 72;
+    settings::ReadAndSavePreviousSettings(*this);
+    const std::string own = "DrvModel=MODEL-0 DrvFwrev=FW0 DrvPoll=True Temp=True "
+                            "LogEvent=True Hour=1 Min=0 Temperature=72";
+    EXPECT_EQ(std::pair(Entry("disk0"), Critical(0)), std::pair(own, 721));
+    Stored({"DrvModel=OTHER DrvFwrev=FW0 DrvPoll=True"});
+    settings::SettingsForSelectedDrive(*this);
+    EXPECT_TRUE(QString::fromStdString(Entry("disk0")).endsWith("Temperature=72"));
+}
+
 TEST_F(Settings, AnUnreadableFileIsKeptAsideAndTheDrivesStartAsOnAFirstRun) {
     AddDrives(2);
     ASSERT_TRUE(Append(FilePath(), "<plist><dict><key>disk0</key>"));
