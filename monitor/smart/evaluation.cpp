@@ -34,6 +34,33 @@ QString TemperatureAlertText(const QByteArray& model, const QByteArray& firmware
            QStringLiteral("\nThe Current Temperature value exeeds than Critical Temperature");
 }
 
+bool AppendVerdict(AttributeColumns& cols, bool failed) {
+    if (failed) {
+        platform::NSBeep();
+        cols.Attr_6_Array.append(QStringLiteral("Failed"));
+        cols.Attr_2_Array.append(FailDateText(platform::CurrentDateTime().date()));
+    } else {
+        cols.Attr_6_Array.append(QStringLiteral("OK"));
+        cols.Attr_2_Array.append(QString());
+    }
+    return failed;
+}
+
+ChangeLog::ChangeLog(EvaluationHost& host, int drive, QByteArray model, QByteArray firmware)
+    : host_(host), drive_(drive), model_(std::move(model)), firmware_(std::move(firmware)) {}
+
+void ChangeLog::Changed(std::uint8_t id, const QString& name, const QByteArray& last,
+                        const QByteArray& now) {
+    if (!opened_) {
+        opened_ = true;
+        log_.Open(LogFilePath(host_.DrvPath(), drive_)); // a missing log stays missing
+        locale_ = host_.LogLocale();
+    }
+    if (log_.IsOpen())
+        log_.Append(AttributeChangeEntry(platform::CurrentDateTime(), model_.constData(),
+                                         firmware_.constData(), id, name, last, now, locale_));
+}
+
 void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text) {
     if (smart.bTempFailed == 1 && settings::settings.gbCriticalTempEnable[d] == 1 &&
         !host.FirstTime()) {
@@ -70,18 +97,15 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
     StartAttributeColumns(cols, d);
 
     // A redisplay judges the stored reading against itself: nothing can have
-    // changed. The log is opened with the first change to write, so that a
-    // reading like the last costs no file access.
+    // changed.
     const bool fresh = operation == 0;
-    LogAppender log;
-    bool logOpened = false;
     const device::ATASMARTAttributeStruct* prev = smart.gpPrevSmartAttr[d];
     const bool comparable = smart.gbFlag[d] == 0;
     smart.gnTotAttr = 0;
 
     const QByteArray model = FieldBytes(drive->szModelNum);
     const QByteArray firmware = FieldBytes(drive->szFirmwareRev);
-    std::optional<QLocale> locale;
+    ChangeLog log(host, d, model, firmware);
 
     for (int i = 0; i < device::kSmartEntryCount; ++i) {
         const device::ATASMARTAttributeStruct& e = attributes[i];
@@ -100,17 +124,9 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
 
         // A fall to 0 is not logged; a rise from 0 is.
         if (fresh && e.current != 0 && prev != nullptr && e.current != prev[i].current &&
-            comparable) {
-            if (!logOpened) {
-                logOpened = true;
-                log.Open(LogFilePath(host.DrvPath(), d)); // a missing log stays missing
-                locale = host.LogLocale();
-            }
-            if (log.IsOpen())
-                log.Append(AttributeChangeEntry(platform::CurrentDateTime(), model.constData(),
-                                                firmware.constData(), id, name, prev[i].current,
-                                                e.current, *locale));
-        }
+            comparable)
+            log.Changed(id, name, QByteArray::number(prev[i].current),
+                        QByteArray::number(e.current));
 
         cols.Attr_3_Array.append(ByteText(threshold));
         cols.Attr_4_Array.append(ByteText(e.current));
@@ -129,17 +145,9 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
             smart.bTempFailed = 1;
         }
 
-        if (e.current > threshold) {
-            cols.Attr_6_Array.append(QStringLiteral("OK"));
-            cols.Attr_2_Array.append(QString());
-        } else {
-            platform::NSBeep();
-            cols.Attr_6_Array.append(QStringLiteral("Failed"));
-            cols.Attr_2_Array.append(FailDateText(platform::CurrentDateTime().date()));
+        if (AppendVerdict(cols, e.current <= threshold))
             result = 1;
-        }
     }
-    log.Close();
 
     ShowTemperatureAlertIfDue(host, d, alertText);
 

@@ -3,6 +3,7 @@
 // log and the critical-temperature alert.
 #pragma once
 
+#include "smart/event_log.h"
 #include "smart/smart_state.h"
 
 #include <QLocale>
@@ -48,6 +49,24 @@ std::uint8_t FillNvmeHealthTable(EvaluationHost& host, const std::uint8_t* healt
 // drive judged, and the critical-temperature alert (shown once bTempFailed
 // is set, when enabled and not during start-up's first load).
 void StartAttributeColumns(AttributeColumns& cols, int drive);
+// The status and fail date cells of one row; a failure beeps. Answers `failed`.
+bool AppendVerdict(AttributeColumns& cols, bool failed);
+// Change entries of one evaluation. The drive's log is opened with the first
+// change to write, so that a reading like the last costs no file access.
+class ChangeLog {
+  public:
+    ChangeLog(EvaluationHost& host, int drive, QByteArray model, QByteArray firmware);
+    void Changed(std::uint8_t id, const QString& name, const QByteArray& last,
+                 const QByteArray& now);
+
+  private:
+    EvaluationHost& host_;
+    int drive_;
+    QByteArray model_, firmware_;
+    bool opened_ = false;
+    LogAppender log_;
+    QLocale locale_;
+};
 QString TemperatureAlertText(const QByteArray& model, const QByteArray& firmware);
 void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text);
 

@@ -39,9 +39,7 @@ std::uint8_t FillNvmeHealthTable(EvaluationHost& host, const std::uint8_t* healt
 
     const QByteArray model = FieldBytes(drive->szModelNum);
     const QByteArray firmware = FieldBytes(drive->szFirmwareRev);
-    LogAppender log;
-    bool logOpened = false;
-    std::optional<QLocale> locale;
+    ChangeLog log(host, d, model, firmware);
     std::uint8_t result = 0;
 
     for (std::size_t i = 0; i < rows.size(); ++i) {
@@ -52,30 +50,12 @@ std::uint8_t FillNvmeHealthTable(EvaluationHost& host, const std::uint8_t* healt
         cols.Attr_3_Array.append(QString::fromStdString(row.threshold));
         cols.Attr_4_Array.append(QString::fromStdString(row.value));
         cols.Attr_5_Array.append(QString()); // an NVMe drive keeps no worst value
-        if (row.failed) {
-            platform::NSBeep();
-            cols.Attr_6_Array.append(QStringLiteral("Failed"));
-            cols.Attr_2_Array.append(FailDateText(platform::CurrentDateTime().date()));
+        if (AppendVerdict(cols, row.failed))
             result = 1;
-        } else {
-            cols.Attr_6_Array.append(QStringLiteral("OK"));
-            cols.Attr_2_Array.append(QString());
-        }
-
-        if (i >= before.size() || !row.logged || before[i].logValue == row.logValue)
-            continue;
-        if (!logOpened) {
-            logOpened = true;
-            log.Open(LogFilePath(host.DrvPath(), d)); // a missing log stays missing
-            locale = host.LogLocale();
-        }
-        if (log.IsOpen())
-            log.Append(AttributeChangeEntry(platform::CurrentDateTime(), model.constData(),
-                                            firmware.constData(), row.id, name,
-                                            QByteArray::fromStdString(before[i].logValue),
-                                            QByteArray::fromStdString(row.logValue), *locale));
+        if (i < before.size() && row.logged && before[i].logValue != row.logValue)
+            log.Changed(row.id, name, QByteArray::fromStdString(before[i].logValue),
+                        QByteArray::fromStdString(row.logValue));
     }
-    log.Close();
     smart.gnTotAttr = static_cast<std::int32_t>(rows.size());
 
     const std::optional<int> degrees = nvme::Celsius(health.compositeKelvin);
