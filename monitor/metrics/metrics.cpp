@@ -1,5 +1,7 @@
 #include "metrics.h"
 
+#include "nvme/nvme_health.h"
+#include "platform/nvme_pages.h"
 #include "platform/ui/alert_panel.h"
 #include "settings/login_item.h"
 #include "settings/settings_file.h"
@@ -9,6 +11,7 @@
 #include <QSet>
 #include <QSettings>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <optional>
@@ -82,6 +85,8 @@ struct DriveSample {
     bool statusOk = false;
     std::optional<int> temperature;
     std::vector<AttributeSample> attributes;
+    // An NVMe drive's last good health log, in place of attributes.
+    std::optional<nvme::HealthLog> health;
 };
 
 // What the file says of one drive: the verdict and temperature of its last
@@ -99,6 +104,12 @@ DriveSample SampleOf(const device::xDEV_INFO& drive) {
     if (!metrics.gbHasReading[s.slot])
         return s;
 
+    if (drive.driveKind == platform::DriveKind::Nvme) {
+        s.health = nvme::DecodeHealthLog(metrics.gLastDataPage[s.slot]);
+        s.statusOk = !nvme::HealthFailed(*s.health);
+        s.temperature = nvme::Celsius(s.health->compositeKelvin);
+        return s;
+    }
     s.statusOk = true;
     s.temperature.reset();
     const auto* entries = device::AttributeEntries(metrics.gLastDataPage[s.slot]);
@@ -136,9 +147,112 @@ void Family(QByteArray& out, const char* name, const char* type, const char* hel
     out += QByteArray("# HELP ") + name + ' ' + help + "\n# TYPE " + name + ' ' + type + '\n';
 }
 
+void Sample(QByteArray& out, const char* name, const QByteArray& labels, const QByteArray& value) {
+    out += QByteArray(name) + '{' + labels + "} " + value + '\n';
+}
+
 template <typename Number>
 void Sample(QByteArray& out, const char* name, const QByteArray& labels, Number value) {
-    out += QByteArray(name) + '{' + labels + "} " + QByteArray::number(value) + '\n';
+    Sample(out, name, labels, QByteArray::number(value));
+}
+
+// A counter in base units, its digits exact; past 128 bits only a float
+// can hold it, as Prometheus does anyway.
+QByteArray Scaled(nvme::Counter count, std::uint32_t unit) {
+    if (count > ~nvme::Counter(0) / unit)
+        return QByteArray::number(static_cast<double>(count) * unit, 'f', 0);
+    return QByteArray::fromStdString(nvme::DecimalText(count * unit));
+}
+
+// The health log's percentages as the ratios Prometheus names its fractions by.
+QByteArray Ratio(std::uint8_t percent) {
+    return QByteArray::number(percent / 100.0);
+}
+
+// An NVMe drive's health log: the critical warning bit by bit, then one
+// family per field.
+void RenderNvmeFamilies(QByteArray& out, const std::vector<DriveSample>& drives) {
+    namespace pages = platform::nvme;
+    static const struct {
+        const char* label;
+        std::uint8_t mask;
+    } kWarningBits[] = {
+        {"spare", pages::kWarnSpare},
+        {"temperature", pages::kWarnTemperature},
+        {"reliability", pages::kWarnReliability},
+        {"read_only", pages::kWarnReadOnly},
+        {"volatile_memory_backup", pages::kWarnVolatileBackup},
+        {"persistent_memory_region", pages::kWarnPersistentMemory},
+    };
+    Family(out, "zentrova_nvme_critical_warning", "gauge",
+           "1 when the NVMe drive sets this bit of its critical warning.");
+    for (const DriveSample& s : drives) {
+        if (!s.health)
+            continue;
+        for (const auto& bit : kWarningBits)
+            Sample(out, "zentrova_nvme_critical_warning", s.labels + ',' + Label("bit", bit.label),
+                   (s.health->criticalWarning & bit.mask) != 0 ? 1 : 0);
+    }
+
+    using Log = nvme::HealthLog;
+    struct NvmeFamily {
+        const char* name;
+        const char* type;
+        const char* help;
+        QByteArray (*value)(const Log&);
+    };
+    static const NvmeFamily kFamilies[] = {
+        {"zentrova_nvme_available_spare_ratio", "gauge",
+         "Spare capacity the NVMe drive has left, as a ratio of its full spare.",
+         [](const Log& h) { return Ratio(h.availableSpare); }},
+        {"zentrova_nvme_available_spare_threshold_ratio", "gauge",
+         "Available spare below which the NVMe drive warns, as a ratio.",
+         [](const Log& h) { return Ratio(h.availableSpareThreshold); }},
+        {"zentrova_nvme_life_used_ratio", "gauge",
+         "The NVMe drive's Percentage Used over 100: the share of its rated life used; may pass 1.",
+         [](const Log& h) { return Ratio(h.percentageUsed); }},
+        {"zentrova_nvme_data_read_bytes_total", "counter",
+         "Bytes the host read from the NVMe drive.",
+         [](const Log& h) { return Scaled(h.dataUnitsRead, pages::kDataUnitBytes); }},
+        {"zentrova_nvme_data_written_bytes_total", "counter",
+         "Bytes the host wrote to the NVMe drive.",
+         [](const Log& h) { return Scaled(h.dataUnitsWritten, pages::kDataUnitBytes); }},
+        {"zentrova_nvme_host_read_commands_total", "counter",
+         "Read commands the NVMe drive completed.",
+         [](const Log& h) { return Scaled(h.hostReadCommands, 1); }},
+        {"zentrova_nvme_host_write_commands_total", "counter",
+         "Write commands the NVMe drive completed.",
+         [](const Log& h) { return Scaled(h.hostWriteCommands, 1); }},
+        {"zentrova_nvme_controller_busy_seconds_total", "counter",
+         "Time the NVMe controller was busy with commands.",
+         [](const Log& h) { return Scaled(h.controllerBusyMinutes, 60); }},
+        {"zentrova_nvme_power_cycles_total", "counter", "Power cycles of the NVMe drive.",
+         [](const Log& h) { return Scaled(h.powerCycles, 1); }},
+        {"zentrova_nvme_power_on_seconds_total", "counter",
+         "Time the NVMe drive was powered on, counted in whole hours.",
+         [](const Log& h) { return Scaled(h.powerOnHours, 3600); }},
+        {"zentrova_nvme_unsafe_shutdowns_total", "counter",
+         "Times the NVMe drive lost power without being told first.",
+         [](const Log& h) { return Scaled(h.unsafeShutdowns, 1); }},
+        {"zentrova_nvme_media_errors_total", "counter",
+         "Unrecovered data integrity errors of the NVMe drive.",
+         [](const Log& h) { return Scaled(h.mediaErrors, 1); }},
+        {"zentrova_nvme_error_log_entries_total", "counter",
+         "Entries of the NVMe drive's error information log over its life.",
+         [](const Log& h) { return Scaled(h.errorLogEntries, 1); }},
+        {"zentrova_nvme_warning_temperature_seconds_total", "counter",
+         "Time the NVMe drive spent at or above its warning temperature, counted in minutes.",
+         [](const Log& h) { return Scaled(h.warningTemperatureMinutes, 60); }},
+        {"zentrova_nvme_critical_temperature_seconds_total", "counter",
+         "Time the NVMe drive spent at or above its critical temperature, counted in minutes.",
+         [](const Log& h) { return Scaled(h.criticalTemperatureMinutes, 60); }},
+    };
+    for (const NvmeFamily& f : kFamilies) {
+        Family(out, f.name, f.type, f.help);
+        for (const DriveSample& s : drives)
+            if (s.health)
+                Sample(out, f.name, s.labels, f.value(*s.health));
+    }
 }
 
 } // namespace
@@ -204,6 +318,9 @@ QByteArray RenderMetrics() {
             for (const AttributeSample& a : s.attributes)
                 Sample(out, f.name, a.labels, f.value(a));
     }
+    // A file without NVMe drives keeps the families it always had.
+    if (std::any_of(drives.begin(), drives.end(), [](const DriveSample& s) { return s.health; }))
+        RenderNvmeFamilies(out, drives);
     return out;
 }
 

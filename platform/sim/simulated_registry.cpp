@@ -1,5 +1,7 @@
 #include "simulated_registry.h"
 
+#include "platform/nvme_pages.h"
+
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
@@ -15,6 +17,7 @@
 #include <limits>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -40,6 +43,73 @@ constexpr int kMaxNesting = 64;
 // Answered for a read into no buffer at all; real drives never see one.
 constexpr int kNoPageStatus = -1;
 
+static_assert(nvme::kHealthLogSize == kSmartPageSize && nvme::kIdentifyKeptSize == kSmartPageSize);
+
+// The keys each object may hold. A drive's kind decides which of the
+// kind-bound lists apply; a key of the other kind is named as such.
+using Keys = std::span<const char* const>;
+constexpr const char* kRootKeys[] = {"drives"};
+constexpr const char* kDriveKeys[] = {
+    "kind",     "bsdName",        "sizeBytes",      "model",
+    "firmware", "smartInterface", "readDataStatus", "readThresholdsStatus",
+    "readings"};
+constexpr const char* kAtaDriveKeys[] = {"enableStatus"};
+constexpr const char* kNvmeDriveKeys[] = {"serial", "warningTemperatureKelvin",
+                                          "criticalTemperatureKelvin", "sensorCelsius"};
+constexpr const char* kAtaReadingKeys[] = {"attributes", "dataPage", "thresholdsPage"};
+constexpr const char* kNvmeReadingKeys[] = {"health", "healthPage"};
+constexpr const char* kAttributeKeys[] = {"id", "flags", "value", "worst", "raw", "threshold"};
+
+// The named fields of an NVMe health log. The limits are the fields' own
+// widths, except the spare, which the drive reports as a percentage; the
+// 128-bit counters take what a JSON integer can hold.
+struct HealthField {
+    const char* key;
+    nvme::Field field;
+    std::uint64_t max;
+};
+constexpr std::uint64_t kCounterMax = std::numeric_limits<std::uint64_t>::max();
+constexpr HealthField kHealthFields[] = {
+    {"criticalWarning", nvme::kCriticalWarning, 0xff},
+    {"compositeTemperatureKelvin", nvme::kCompositeTemperature, 0xffff},
+    {"availableSpare", nvme::kAvailableSpare, 100},
+    {"availableSpareThreshold", nvme::kAvailableSpareThreshold, 100},
+    {"percentageUsed", nvme::kPercentageUsed, 0xff},
+    {"dataUnitsRead", nvme::kDataUnitsRead, kCounterMax},
+    {"dataUnitsWritten", nvme::kDataUnitsWritten, kCounterMax},
+    {"hostReadCommands", nvme::kHostReadCommands, kCounterMax},
+    {"hostWriteCommands", nvme::kHostWriteCommands, kCounterMax},
+    {"controllerBusyMinutes", nvme::kControllerBusyTime, kCounterMax},
+    {"powerCycles", nvme::kPowerCycles, kCounterMax},
+    {"powerOnHours", nvme::kPowerOnHours, kCounterMax},
+    {"unsafeShutdowns", nvme::kUnsafeShutdowns, kCounterMax},
+    {"mediaErrors", nvme::kMediaErrors, kCounterMax},
+    {"errorLogEntries", nvme::kErrorLogEntries, kCounterMax},
+    {"warningTemperatureMinutes", nvme::kWarningTemperatureTime, 0xffffffff},
+    {"criticalTemperatureMinutes", nvme::kCriticalTemperatureTime, 0xffffffff},
+};
+constexpr auto kHealthKeys = [] {
+    std::array<const char*, std::size(kHealthFields)> keys{};
+    for (std::size_t i = 0; i < keys.size(); ++i)
+        keys[i] = kHealthFields[i].key;
+    return keys;
+}();
+// What a kernel's sensor could plausibly say, in degrees Celsius.
+constexpr std::int64_t kMinSensorCelsius = -273;
+constexpr std::int64_t kMaxSensorCelsius = 1000;
+
+// Little-endian, the rest of a wider field 0.
+void PutNumber(Page& page, nvme::Field field, std::uint64_t value) {
+    for (std::size_t i = 0; i < field.width && i < sizeof value; ++i)
+        page[field.offset + i] = static_cast<std::uint8_t>(value >> (8 * i));
+}
+
+// ASCII padded with spaces, cut to the field's width.
+void PutText(Page& page, nvme::Field field, const std::string& text) {
+    for (std::size_t i = 0; i < field.width; ++i)
+        page[field.offset + i] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
+}
+
 struct Reading {
     Page data{};
     Page thresholds{};
@@ -48,6 +118,9 @@ struct Reading {
 // What the commands of one drive answer. Shared by every handle made for the
 // drive, so that they all see the same reading.
 struct DriveState {
+    // An NVMe controller's Identify Controller belongs to the drive, not to a
+    // reading: every thresholds read answers it, even with no readings.
+    std::optional<Page> identify;
     int enableStatus = 0;
     int readDataStatus = 0;
     int readThresholdsStatus = 0;
@@ -56,6 +129,8 @@ struct DriveState {
 };
 
 struct DriveSpec {
+    DriveKind kind = DriveKind::Ata;
+    std::optional<int> sensorCelsius;
     bool smartInterface = true;
     std::optional<std::string> bsdName;
     std::optional<std::int64_t> sizeBytes;
@@ -75,7 +150,9 @@ class SimulatedSmart final : public AtaSmartInterface {
     // One thresholds read ends a poll, so the drive moves on to its next
     // reading here, whether or not the read succeeded; the last one stays.
     int SMARTReadDataThresholds(std::uint8_t* page) override {
-        const int status = Answer(page, &Reading::thresholds, drive_->readThresholdsStatus);
+        const int status = drive_->identify
+                               ? AnswerPage(page, &*drive_->identify, drive_->readThresholdsStatus)
+                               : Answer(page, &Reading::thresholds, drive_->readThresholdsStatus);
         if (drive_->current + 1 < drive_->readings.size())
             ++drive_->current;
         return status;
@@ -84,14 +161,20 @@ class SimulatedSmart final : public AtaSmartInterface {
   private:
     // A failing command leaves the caller's page as it was.
     int Answer(std::uint8_t* out, Page Reading::*which, int status) const {
+        return AnswerPage(
+            out, drive_->readings.empty() ? nullptr : &(drive_->readings[drive_->current].*which),
+            status);
+    }
+    // No page to give: zeros.
+    static int AnswerPage(std::uint8_t* out, const Page* page, int status) {
         if (status != 0)
             return status;
         if (out == nullptr)
             return kNoPageStatus;
-        if (drive_->readings.empty())
+        if (page == nullptr)
             std::memset(out, 0, kSmartPageSize);
         else
-            std::memcpy(out, (drive_->readings[drive_->current].*which).data(), kSmartPageSize);
+            std::memcpy(out, page->data(), kSmartPageSize);
         return 0;
     }
 
@@ -313,7 +396,7 @@ class DescriptionReader {
     bool Read(const json& root, std::vector<DriveSpec>& drives) {
         if (!root.is_object())
             return Fail({}, "the file must hold an object with a \"drives\" list");
-        if (!KnownKeys(root, {}, {"drives"}))
+        if (!KnownKeys(root, {}, {kRootKeys}))
             return false;
         if (!root.contains("drives"))
             return Fail({}, "\"drives\" is missing");
@@ -336,9 +419,11 @@ class DescriptionReader {
     bool ReadDrive(const json& v, const Path& at, DriveSpec& drive) {
         if (!v.is_object())
             return Fail(at, "a drive must be an object");
-        if (!KnownKeys(v, at,
-                       {"bsdName", "sizeBytes", "model", "firmware", "smartInterface",
-                        "enableStatus", "readDataStatus", "readThresholdsStatus", "readings"}))
+        if (!Kind(v, at, drive.kind))
+            return false;
+        const bool nvme = drive.kind == DriveKind::Nvme;
+        if (!KnownKeys(v, at, {kDriveKeys, nvme ? Keys(kNvmeDriveKeys) : Keys(kAtaDriveKeys)},
+                       nvme ? Keys(kAtaDriveKeys) : Keys(kNvmeDriveKeys), nvme))
             return false;
         if (!OptionalString(v, at, "bsdName", drive.bsdName) ||
             !OptionalString(v, at, "model", drive.model) ||
@@ -361,6 +446,8 @@ class DescriptionReader {
             !Status(v, at, "readDataStatus", state.readDataStatus) ||
             !Status(v, at, "readThresholdsStatus", state.readThresholdsStatus))
             return false;
+        if (nvme && !ReadController(v, at, drive))
+            return false;
         if (!v.contains("readings"))
             return true;
         const json& readings = v["readings"];
@@ -369,18 +456,55 @@ class DescriptionReader {
             return Fail(readingsAt, "\"readings\" must be a list of readings");
         for (std::size_t i = 0; i < readings.size(); ++i) {
             Reading reading;
-            if (!ReadReading(readings[i], Append(readingsAt, i), reading))
+            if (!ReadReading(readings[i], Append(readingsAt, i), nvme, reading))
                 return false;
             state.readings.push_back(reading);
         }
         return true;
     }
 
-    bool ReadReading(const json& v, const Path& at, Reading& reading) {
+    bool Kind(const json& v, const Path& at, DriveKind& kind) {
+        if (!v.contains("kind"))
+            return true;
+        const json& name = v["kind"];
+        if (name != "ata" && name != "nvme")
+            return Fail(Append(at, "kind"), "\"kind\" must be \"ata\" or \"nvme\"");
+        kind = name == "nvme" ? DriveKind::Nvme : DriveKind::Ata;
+        return true;
+    }
+
+    // The drive's Identify Controller, the same for all its readings, and
+    // the sensor that stands in for its health log.
+    bool ReadController(const json& v, const Path& at, DriveSpec& drive) {
+        std::optional<std::string> serial;
+        std::uint64_t warning = 0, critical = 0;
+        if (!OptionalString(v, at, "serial", serial) ||
+            !Unsigned(v, at, "warningTemperatureKelvin", 0xffff, warning) ||
+            !Unsigned(v, at, "criticalTemperatureKelvin", 0xffff, critical))
+            return false;
+        if (v.contains("sensorCelsius")) {
+            std::int64_t celsius = 0;
+            if (!Integer(v, at, "sensorCelsius", kMinSensorCelsius, kMaxSensorCelsius, celsius))
+                return false;
+            drive.sensorCelsius = static_cast<int>(celsius);
+        }
+        Page& page = drive.state->identify.emplace();
+        PutText(page, nvme::kSerialNumber, serial.value_or(""));
+        PutText(page, nvme::kModelNumber, drive.model.value_or(""));
+        PutText(page, nvme::kFirmwareRevision, drive.firmware.value_or(""));
+        PutNumber(page, nvme::kWarningTemperatureThreshold, warning);
+        PutNumber(page, nvme::kCriticalTemperatureThreshold, critical);
+        return true;
+    }
+
+    bool ReadReading(const json& v, const Path& at, bool nvme, Reading& reading) {
         if (!v.is_object())
             return Fail(at, "a reading must be an object");
-        if (!KnownKeys(v, at, {"attributes", "dataPage", "thresholdsPage"}))
+        if (!KnownKeys(v, at, {nvme ? Keys(kNvmeReadingKeys) : Keys(kAtaReadingKeys)},
+                       nvme ? Keys(kAtaReadingKeys) : Keys(kNvmeReadingKeys), nvme))
             return false;
+        if (nvme)
+            return ReadHealth(v, at, reading.data);
         const bool hasData = v.contains("dataPage");
         const bool hasThresholds = v.contains("thresholdsPage");
         if (v.contains("attributes")) {
@@ -400,6 +524,30 @@ class DescriptionReader {
                HexPage(v, at, "thresholdsPage", reading.thresholds);
     }
 
+    bool ReadHealth(const json& v, const Path& at, Page& page) {
+        const bool hasFields = v.contains("health");
+        if (hasFields && v.contains("healthPage"))
+            return Fail(Append(at, "healthPage"),
+                        "a reading has either \"health\" or \"healthPage\", not both");
+        if (!hasFields && !v.contains("healthPage"))
+            return Fail(at, "a reading of an NVMe drive needs \"health\" or \"healthPage\"");
+        if (!hasFields)
+            return HexPage(v, at, "healthPage", page);
+        const json& fields = v["health"];
+        const Path fieldsAt = Append(at, "health");
+        if (!fields.is_object())
+            return Fail(fieldsAt, "\"health\" must be an object of health log fields");
+        if (!KnownKeys(fields, fieldsAt, {kHealthKeys}))
+            return false;
+        for (const HealthField& f : kHealthFields) {
+            std::uint64_t value = 0;
+            if (!Unsigned(fields, fieldsAt, f.key, f.max, value))
+                return false;
+            PutNumber(page, f.field, value);
+        }
+        return true;
+    }
+
     bool ReadAttributes(const json& list, const Path& at, Reading& reading) {
         if (!list.is_array())
             return Fail(at, "\"attributes\" must be a list of attributes");
@@ -410,7 +558,7 @@ class DescriptionReader {
             const Path entryAt = Append(at, i);
             if (!v.is_object())
                 return Fail(entryAt, "an attribute must be an object");
-            if (!KnownKeys(v, entryAt, {"id", "flags", "value", "worst", "raw", "threshold"}))
+            if (!KnownKeys(v, entryAt, {kAttributeKeys}))
                 return false;
             std::int64_t id = 0, flags = 0, value = 0, worst = 0, threshold = 0;
             if (!Integer(v, entryAt, "id", 0, 255, id, true) ||
@@ -511,10 +659,25 @@ class DescriptionReader {
         }
         const std::optional<std::int64_t> value = InRange(object[key], lo, hi);
         if (!value)
-            return Fail(Append(at, key), std::string("\"") + key + "\" must be an integer from " +
-                                             std::to_string(lo) + " to " + std::to_string(hi));
+            return Fail(Append(at, key), RangeText(key, std::to_string(lo), std::to_string(hi)));
         out = *value;
         return true;
+    }
+
+    // For fields wider than a signed 64-bit integer holds; 0 when absent.
+    bool Unsigned(const json& object, const Path& at, const char* key, std::uint64_t hi,
+                  std::uint64_t& out) {
+        if (!object.contains(key))
+            return true;
+        const json& v = object[key];
+        if (!v.is_number_unsigned() || v.get<std::uint64_t>() > hi)
+            return Fail(Append(at, key), RangeText(key, "0", std::to_string(hi)));
+        out = v.get<std::uint64_t>();
+        return true;
+    }
+
+    static std::string RangeText(const char* key, const std::string& lo, const std::string& hi) {
+        return std::string("\"") + key + "\" must be an integer from " + lo + " to " + hi;
     }
 
     bool Status(const json& object, const Path& at, const char* key, int& out) {
@@ -538,14 +701,24 @@ class DescriptionReader {
 
     // A misspelt key would otherwise be dropped without a word and the drive
     // would quietly behave differently from what its author wrote. "comment"
-    // is welcome anywhere.
-    bool KnownKeys(const json& object, const Path& at, std::initializer_list<const char*> known) {
+    // is welcome anywhere. A key of the other kind of drive (`otherKind`)
+    // most likely means a missing or wrong "kind", so the message says so.
+    bool KnownKeys(const json& object, const Path& at, std::initializer_list<Keys> known,
+                   Keys otherKind = {}, bool nvme = false) {
+        const auto in = [](Keys keys, const std::string& key) {
+            return std::any_of(keys.begin(), keys.end(), [&](const char* k) { return key == k; });
+        };
         for (const auto& item : object.items()) {
             const std::string& key = item.key();
-            if (key == "comment")
+            if (key == "comment" ||
+                std::any_of(known.begin(), known.end(), [&](Keys keys) { return in(keys, key); }))
                 continue;
-            if (std::none_of(known.begin(), known.end(), [&](const char* k) { return key == k; }))
+            if (!in(otherKind, key))
                 return Fail(Append(at, key), "unknown key \"" + key + "\"");
+            return Fail(Append(at, key),
+                        "\"" + key +
+                            (nvme ? "\" is for ATA drives, and this one is \"kind\": \"nvme\""
+                                  : "\" is for NVMe drives: the drive needs \"kind\": \"nvme\""));
         }
         return true;
     }
@@ -642,6 +815,8 @@ std::vector<BlockStorageService> SimulatedRegistry::BlockStorageServices() {
             service.sizeBytes = drive.sizeBytes;
             service.deviceModel = std::move(drive.model);
             service.deviceRevision = std::move(drive.firmware);
+            service.kind = drive.kind;
+            service.sensorCelsius = drive.sensorCelsius;
             services.push_back(std::move(service));
         }
     } catch (const std::exception& e) {

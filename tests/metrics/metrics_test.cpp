@@ -5,6 +5,7 @@
 #include "fakes/fake_registry.h"
 #include "fakes/log_files.h"
 #include "metrics/metrics.h"
+#include "platform/nvme_pages.h"
 #include "platform/sim/simulated_registry.h"
 #include "platform/ui/alert_panel.h"
 #include "settings/login_item.h"
@@ -18,27 +19,28 @@
 using namespace zentrova;
 using namespace zentrova::testing;
 
-// '+' the line is in the file, '-' it is not. A, B, C stand for the demo
-// drives' labels, sda's model holding every character the format escapes;
+// '+' the line is in the file, '-' it is not. A, B, C, D stand for the demo
+// drives' labels (D the NVMe drive), sda's model holding every character the format escapes;
 // @T for the time of the reads.
 const char* const kLabels[] = {
     R"({device="/dev/sda",model="QUOTE\" BACK\\SLASH\nLINE",firmware="ZD1.04")",
     R"({device="/dev/sdb",model="SAMSUNG SV1204H",firmware="RK100-1")",
-    R"({device="/dev/sdc",model="ZENTROVA DEMO HD 80G",firmware="ZD0.97")"};
+    R"({device="/dev/sdc",model="ZENTROVA DEMO HD 80G",firmware="ZD0.97")",
+    R"({device="/dev/nvme0",model="ZENTROVA DEMO NVME 512G",firmware="ZN2.01")"};
 
 void ExpectLines(const char* cases) {
     const QByteArray text = '\n' + metrics::RenderMetrics();
     for (QByteArray line : QByteArray(cases).split('\n')) {
         const bool present = line.startsWith('+');
         line = line.mid(1).replace("@T", QByteArray::number(kEvening.toSecsSinceEpoch()));
-        for (char drive : {'A', 'B', 'C'})
+        for (char drive : {'A', 'B', 'C', 'D'})
             line.replace(QByteArray("{") + drive, kLabels[drive - 'A']);
         EXPECT_EQ(text.contains('\n' + line + '\n'), present) << line.constData();
     }
 }
 
 // The demo drives detected, sda given an odd model; if asked, sda and sdb read
-// once and sdc, which wears out, seven times, each read handed to the metrics
+// once, sdc, which wears out, seven times and nvme0 three times, each read handed to the metrics
 // as the monitor does.
 void DemoRun(bool read) {
     device::ResetDeviceGlobalsForTest();
@@ -48,7 +50,7 @@ void DemoRun(bool read) {
     std::strcpy(device::dev.gpHeadDevInfo->szModelNum, "QUOTE\" BACK\\SLASH\nLINE");
     auto drives = platform::SimulatedRegistry(ZENTROVA_DEMO_DRIVES).BlockStorageServices();
     Page data, thresholds;
-    for (int drive : read ? std::vector{0, 1, 2, 2, 2, 2, 2, 2, 2} : std::vector<int>()) {
+    for (int drive : read ? std::vector{0, 1, 2, 2, 2, 2, 2, 2, 2, 3, 3, 3} : std::vector<int>()) {
         drives[drive].smartInterface->SMARTReadData(data.data());
         drives[drive].smartInterface->SMARTReadDataThresholds(thresholds.data());
         metrics::MetricsRecordRead(drive, data.data(), thresholds.data());
@@ -65,6 +67,8 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
 +zentrova_drive_temperature_celsius{B} 41
 +zentrova_drive_failed_reads_total{A} 0
 -zentrova_drive_last_poll_timestamp_seconds{A} 0
++zentrova_drive_temperature_celsius{D} 38
+-# TYPE zentrova_nvme_critical_warning gauge
 -zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 100)");
     DemoRun(true);
     ExpectLines(R"(
@@ -75,7 +79,17 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
 +zentrova_attribute_value{B,id="09",name="Power On Half Minutes"} 100
 +zentrova_attribute_worst{B,id="C2",name="Temperature Celsius x10"} 50
 +zentrova_attribute_failed{C,id="05",name="Reallocated Sector Count"} 1
-+zentrova_attribute_threshold{C,id="05",name="Reallocated Sector Count"} 36)");
++zentrova_attribute_threshold{C,id="05",name="Reallocated Sector Count"} 36
++zentrova_drive_smart_status_ok{D} 1
++zentrova_drive_temperature_celsius{D} 40
++zentrova_nvme_critical_warning{D,bit="spare"} 0
++zentrova_nvme_available_spare_ratio{D} 1
++zentrova_nvme_available_spare_threshold_ratio{D} 0.1
++zentrova_nvme_life_used_ratio{D} 0.03
++zentrova_nvme_data_written_bytes_total{D} 9969845248000
++zentrova_nvme_power_on_seconds_total{D} 10144800)");
+    EXPECT_FALSE(
+        metrics::RenderMetrics().contains("zentrova_attribute_value{device=\"/dev/nvme0\""));
     const char* sample = std::getenv("ZENTROVA_METRICS_SAMPLE");
     EXPECT_TRUE(sample == nullptr || metrics::WriteMetricsFile(sample, nullptr));
     // The first temperature attribute counts, and of a repeated identifier (a
@@ -89,6 +103,22 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
 +zentrova_drive_temperature_celsius{A} 40
 +zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 90
 -zentrova_attribute_value{A,id="05",name="Reallocated Sector Count"} 10)");
+    // A failing NVMe reading: one warning bit, counters past 64 and 128 bits
+    // once in bytes.
+    namespace pages = platform::nvme;
+    Page health{};
+    health[pages::kCriticalWarning.offset] = pages::kWarnReliability;
+    health[pages::kWarningTemperatureTime.offset] = 7;
+    health[pages::kMediaErrors.offset + 15] = 0x80;
+    health[pages::kDataUnitsRead.offset + 15] = 0x80;
+    metrics::MetricsRecordRead(3, health.data(), health.data());
+    ExpectLines(R"(
++zentrova_drive_smart_status_ok{D} 0
++zentrova_nvme_critical_warning{D,bit="reliability"} 1
++zentrova_nvme_critical_warning{D,bit="spare"} 0
++zentrova_nvme_warning_temperature_seconds_total{D} 420
++zentrova_nvme_media_errors_total{D} 170141183460469231731687303715884105728
++zentrova_nvme_data_read_bytes_total{D} 87112285931760246646623899502532662132736000)");
 
     // The file: told once while its folder cannot be written, and tried again;
     // replaced by a rename, so that a reader's open file is never rewritten in place.

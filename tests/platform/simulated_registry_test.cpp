@@ -1,3 +1,5 @@
+#include "nvme/nvme_health.h"
+#include "platform/nvme_pages.h"
 #include "platform/sim/simulated_registry.h"
 
 #include "fakes/sysfs_tree.h"
@@ -98,6 +100,73 @@ TEST(SimulatedDrives, GoodFileDescribesItsDrivesAndPlaysTheirReadings) {
     EXPECT_EQ(Poll(registry->BlockStorageServices()[0]).substr(0, 10), "0,0|000005");
 }
 
+// Every field of the health log, told apart by distinct values, at its
+// widest where the file allows it.
+TEST(SimulatedDrives, NvmeDriveAnswersItsHealthLogsAndOneIdentifyController) {
+    zentrova::testing::TempTree tree;
+    Page second{};
+    second[nvme::kPercentageUsed.offset] = 42;
+    const std::string path = tree.Write("nvme.json", R"({"drives": [
+    {"kind": "nvme", "bsdName": "nvme0", "model": "NVME MODEL", "firmware": "FW2", "serial": "S1",
+     "warningTemperatureKelvin": 343, "criticalTemperatureKelvin": 65535, "sensorCelsius": -5,
+     "readings": [
+       {"health": {"criticalWarning": 255, "compositeTemperatureKelvin": 311, "availableSpare": 100,
+         "availableSpareThreshold": 10, "percentageUsed": 254, "dataUnitsRead": 1,
+         "dataUnitsWritten": 18446744073709551615, "hostReadCommands": 3, "hostWriteCommands": 4,
+         "controllerBusyMinutes": 5, "powerCycles": 6, "powerOnHours": 7, "unsafeShutdowns": 8,
+         "mediaErrors": 9, "errorLogEntries": 10, "warningTemperatureMinutes": 4294967295,
+         "criticalTemperatureMinutes": 12}},
+       {"healthPage": ")" + Hex(second) + std::string(1024 - Hex(second).size(), '0') +
+                                                         R"("}]},
+    {"kind": "ata", "bsdName": "sda"}]})");
+    auto drives = SimulatedRegistry(path).BlockStorageServices();
+    ASSERT_EQ(drives.size(), 2u);
+    EXPECT_TRUE(drives[0].kind == DriveKind::Nvme && drives[1].kind == DriveKind::Ata);
+    EXPECT_TRUE(drives[0].sensorCelsius == -5 && !drives[1].sensorCelsius);
+    EXPECT_EQ(Describe(drives), "nvme0|NVME MODEL|FW2|-|0\nsda|-|-|-|0\n");
+
+    const auto read = [&](Page& identify) {
+        Page data{};
+        EXPECT_EQ(drives[0].smartInterface->SMARTReadData(data.data()), 0);
+        EXPECT_EQ(drives[0].smartInterface->SMARTReadDataThresholds(identify.data()), 0);
+        return zentrova::nvme::DecodeHealthLog(data.data());
+    };
+    using zentrova::nvme::DecimalText;
+    Page identify{}, again{};
+    const zentrova::nvme::HealthLog h = read(identify);
+    const std::string fields[] = {std::to_string(h.criticalWarning),
+                                  std::to_string(h.compositeKelvin),
+                                  std::to_string(h.availableSpare),
+                                  std::to_string(h.availableSpareThreshold),
+                                  std::to_string(h.percentageUsed),
+                                  DecimalText(h.dataUnitsRead),
+                                  DecimalText(h.dataUnitsWritten),
+                                  DecimalText(h.hostReadCommands),
+                                  DecimalText(h.hostWriteCommands),
+                                  DecimalText(h.controllerBusyMinutes),
+                                  DecimalText(h.powerCycles),
+                                  DecimalText(h.powerOnHours),
+                                  DecimalText(h.unsafeShutdowns),
+                                  DecimalText(h.mediaErrors),
+                                  DecimalText(h.errorLogEntries),
+                                  std::to_string(h.warningTemperatureMinutes),
+                                  std::to_string(h.criticalTemperatureMinutes)};
+    EXPECT_EQ(std::accumulate(std::begin(fields), std::end(fields), std::string(),
+                              [](std::string a, const std::string& b) { return a + b + " "; }),
+              "255 311 100 10 254 1 18446744073709551615 3 4 5 6 7 8 9 10 4294967295 12 ");
+    const auto limits = zentrova::nvme::DecodeIdentifyController(identify.data());
+    EXPECT_TRUE(limits.warningKelvin == 343 && limits.criticalKelvin == 65535);
+    const auto text = [&](nvme::Field f) {
+        return std::string(identify.begin() + f.offset, identify.begin() + f.offset + f.width);
+    };
+    EXPECT_EQ(text(nvme::kSerialNumber) + "|" + text(nvme::kModelNumber) + "|" +
+                  text(nvme::kFirmwareRevision),
+              "S1" + std::string(18, ' ') + "|NVME MODEL" + std::string(30, ' ') + "|FW2     ");
+    // The thresholds read moved the drive on; Identify Controller stays.
+    EXPECT_EQ(read(again).percentageUsed, 42);
+    EXPECT_EQ(again, identify);
+}
+
 TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
     zentrova::testing::TempTree tree;
     // A drive, a reading or an attribute (the first three keys filled in)
@@ -108,6 +177,9 @@ TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
     };
     const auto attribute = [&](const std::string& more) {
         return reading("{\"attributes\": [{\"id\": 5, \"value\": 1, \"worst\": 1" + more + "}]}");
+    };
+    const auto nvmeReading = [&](const std::string& body) {
+        return drive("\"kind\": \"nvme\", \"readings\": [" + body + "]");
     };
     std::string thirtyOne = R"({"id": 5, "value": 1, "worst": 1, "threshold": 0})";
     for (int i = 1; i < 31; ++i)
@@ -154,6 +226,24 @@ TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {reading("{\"attributes\": [],\n\"dataPage\": \"\"}"), 3,
          "either \"attributes\" or the two pages, not both"},
         {reading("{}"), 2, "a reading needs \"attributes\""},
+        {drive(R"("kind": "sata")"), 2, "drive 1: \"kind\" must be \"ata\" or \"nvme\""},
+        {drive("\"kind\": \"nvme\",\n\"enableStatus\": 0"), 3,
+         "drive 1: \"enableStatus\" is for ATA drives, and this one is \"kind\": \"nvme\""},
+        {drive(R"("sensorCelsius": 40)"), 2,
+         "drive 1: \"sensorCelsius\" is for NVMe drives: the drive needs \"kind\": \"nvme\""},
+        {nvmeReading(R"({"attributes": []})"), 2, "reading 1: \"attributes\" is for ATA drives"},
+        {reading(R"({"healthPage": ""})"), 2, "reading 1: \"healthPage\" is for NVMe drives"},
+        {drive("\"kind\": \"nvme\", \"sensorCelsius\": -274"), 2,
+         "\"sensorCelsius\" must be an integer from -273 to 1000"},
+        {nvmeReading(R"({"health": {"availableSpare": 101}})"), 2,
+         "drive 1, reading 1: \"availableSpare\" must be an integer from 0 to 100"},
+        {nvmeReading(R"({"health": {"mediaErrors": 18446744073709551616}})"), 2,
+         "\"mediaErrors\" must be an integer from 0 to 18446744073709551615"},
+        {nvmeReading(R"({"health": {"powerOnHour": 1}})"), 2, "unknown key \"powerOnHour\""},
+        {nvmeReading(R"({"health": []})"), 2, "\"health\" must be an object"},
+        {nvmeReading("{}"), 2, "a reading of an NVMe drive needs \"health\" or \"healthPage\""},
+        {nvmeReading("{\"health\": {},\n\"healthPage\": \"\"}"), 3,
+         "either \"health\" or \"healthPage\", not both"},
     };
     for (const auto& c : cases) {
         const std::string path = tree.Write("bad.json", c.text);
