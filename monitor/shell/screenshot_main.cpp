@@ -1,7 +1,8 @@
 // Starts the monitor as usual, but without the splash pause and the
 // advertisement, and saves pictures of the main window:
-//   zentrova_screenshot <status.png> [<log.png> [<settings.png>]]
-// The drive page, then the log page and the settings page.
+//   zentrova_screenshot <status.png> [<log.png> [<settings.png> [<nvme.png>]]]
+// The drive page, then the log page and the settings page, and last the drive
+// page with the first NVMe drive chosen.
 #include "AppController.h"
 
 #include <QApplication>
@@ -32,9 +33,9 @@ bool Save(QWidget* window, const char* path) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc < 2 || argc > 4) {
-        std::fprintf(stderr,
-                     "usage: zentrova_screenshot <status.png> [<log.png> [<settings.png>]]\n");
+    if (argc < 2 || argc > 5) {
+        std::fprintf(stderr, "usage: zentrova_screenshot <status.png> [<log.png> [<settings.png> "
+                             "[<nvme.png>]]]\n");
         return 2;
     }
     StartupEnvironment environment;
@@ -48,11 +49,23 @@ int main(int argc, char* argv[]) {
         return 1;
     // Tab 2 is the log page, tab 1 the settings page.
     const int pages[] = {2, 1};
-    for (int i = 2; i < argc; ++i) {
+    for (int i = 2; i < argc && i < 4; ++i) {
         controller.Tab()->setCurrentIndex(pages[i - 2]);
         SettleFor(200);
         if (!Save(controller.MainWindow(), argv[i]))
             return 1;
     }
-    return 0;
+    if (argc < 5)
+        return 0;
+    int row = 0;
+    for (const zentrova::device::xDEV_INFO* r = zentrova::device::dev.gpHeadDevInfo; r != nullptr;
+         r = r->pNext)
+        if (r->driveKind == zentrova::platform::DriveKind::Nvme) {
+            row = r->nDevIndex;
+            break;
+        }
+    controller.Tab()->setCurrentIndex(0);
+    controller.SelectDriveRow(row);
+    SettleFor(200);
+    return Save(controller.MainWindow(), argv[4]) ? 0 : 1;
 }
