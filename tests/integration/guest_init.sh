@@ -30,6 +30,15 @@ done
 echo 1 >/sys/bus/pci/drivers_autoprobe
 insert /virtio.modules
 wait_for vda sdc
+# The NVMe controllers one at a time too, so that the first is nvme0; the
+# second one's namespace is a multipath head, named after its subsystem.
+echo 0 >/sys/bus/pci/drivers_autoprobe
+insert /nvme.modules
+for pci in 0000:00:06.0/nvme0n1 0000:00:07.0/nvme1n1; do
+    echo "${pci%/*}" >/sys/bus/pci/drivers/nvme/bind || echo "ZT bind-failed ${pci%/*}"
+    wait_for "${pci#*/}"
+done
+echo 1 >/sys/bus/pci/drivers_autoprobe
 
 # Runs the probe as one section: "root" reads directly and removes sdb on the
 # way; "user" is an ordinary user through the drive helper, placed in
