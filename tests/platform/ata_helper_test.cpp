@@ -5,6 +5,7 @@
 #include "platform/linux/helper/privileges.h"
 #include "platform/linux/helper_client.h"
 #include "platform/linux/linux_registry.h"
+#include "platform/linux/nvme_admin.h"
 #include "platform/sim/simulated_disk_access.h"
 
 #include "fakes/sysfs_tree.h"
@@ -60,12 +61,13 @@ std::vector<int> Converse(const Bytes& input) {
 }
 
 // The demo drives behind a road that refuses the 16-byte command form (as
-// some USB bridges do), or that may not open a disk at all.
+// some USB bridges do; an NVMe command has no such form), or that may not
+// open a disk at all.
 struct DemoDisks final : DiskAccess {
     explicit DemoDisks(bool denied) : denied_(denied) {}
     std::vector<DiskFacts> ListDisks(std::string* error) override { return sim_.ListDisks(error); }
     DiskAnswer Run(const std::string& name, DiskCommand command, ata::CdbForm form) override {
-        if (!denied_ && form == ata::CdbForm::Twelve)
+        if (!denied_ && (form == ata::CdbForm::Twelve || nvme::IsNvmeCommand(command)))
             return sim_.Run(name, command, form);
         DiskAnswer answer;
         answer.outcome = denied_ ? ata::Outcome::SystemError : ata::Outcome::Rejected;
