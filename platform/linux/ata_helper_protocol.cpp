@@ -11,6 +11,8 @@ constexpr std::size_t kMaxListed = 1024;
 constexpr std::uint8_t kFlagDevice = 0x01;
 constexpr std::uint8_t kFlagType = 0x02;
 constexpr std::uint8_t kFlagSize = 0x04;
+constexpr std::uint8_t kFlagNvme = 0x08;
+constexpr std::uint8_t kFlagSensor = 0x10;
 constexpr std::uint8_t kFlagDenied = 0x01;
 constexpr std::uint8_t kFlagRefused = 0x02;
 
@@ -102,7 +104,7 @@ class Reader {
 
 bool ValidCommand(std::uint8_t code) {
     return code >= static_cast<std::uint8_t>(DiskCommand::IdentifyDevice) &&
-           code <= static_cast<std::uint8_t>(DiskCommand::SmartReadThresholds);
+           code <= static_cast<std::uint8_t>(DiskCommand::NvmeReadHealthLog);
 }
 
 std::uint8_t FormByte(ata::CdbForm form) {
@@ -179,12 +181,16 @@ Bytes EncodeListAnswer(const std::vector<DiskFacts>& disks, const std::string& e
     for (std::size_t i = 0; i < count; ++i) {
         const DiskFacts& d = disks[i];
         out.Text8(d.name);
-        out.U8(static_cast<std::uint8_t>((d.hasDevice ? kFlagDevice : 0) |
-                                         (d.scsiType ? kFlagType : 0) |
-                                         (d.sizeBytes ? kFlagSize : 0)));
+        out.U8(static_cast<std::uint8_t>(
+            (d.hasDevice ? kFlagDevice : 0) | (d.scsiType ? kFlagType : 0) |
+            (d.sizeBytes ? kFlagSize : 0) | (d.kind == DriveKind::Nvme ? kFlagNvme : 0) |
+            (d.sensorCelsius ? kFlagSensor : 0)));
         out.I32(d.scsiType.value_or(0));
         out.I64(d.sizeBytes.value_or(0));
         out.Text8(d.parentSubsystem);
+        out.I32(d.sensorCelsius.value_or(0));
+        out.Text8(d.model);
+        out.Text8(d.firmware);
     }
     return Frame(kListAnswer, out.bytes);
 }
@@ -218,10 +224,15 @@ bool DecodeListAnswer(std::uint8_t kind, const Bytes& payload, std::vector<DiskF
         std::uint8_t flags = 0;
         std::int32_t type = 0;
         std::int64_t size = 0;
+        std::int32_t sensor = 0;
         if (!in.Text8(&d.name) || !in.U8(&flags) || !in.I32(&type) || !in.I64(&size) ||
-            !in.Text8(&d.parentSubsystem) || !IsPlainDiskName(d.name))
+            !in.Text8(&d.parentSubsystem) || !in.I32(&sensor) || !in.Text8(&d.model) ||
+            !in.Text8(&d.firmware) || !IsPlainDiskName(d.name))
             return false;
         d.hasDevice = (flags & kFlagDevice) != 0;
+        d.kind = (flags & kFlagNvme) != 0 ? DriveKind::Nvme : DriveKind::Ata;
+        if ((flags & kFlagSensor) != 0)
+            d.sensorCelsius = sensor;
         if ((flags & kFlagType) != 0)
             d.scsiType = type;
         if ((flags & kFlagSize) != 0)

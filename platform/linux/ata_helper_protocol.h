@@ -9,11 +9,15 @@
 //              single payload byte is read
 // Requests:  kListRequest (no payload);
 //            kCommandRequest: command (DiskCommand), form (16 or 12),
-//            name length, name (a /sys/block name, never a path).
+//            name length, name (a /sys/block name or an NVMe controller's,
+//            never a path).
 // Answers:   kListAnswer: error text (u16 length + bytes), count (u16), then
 //            per disk: name (u8 length + bytes), flags (bit 0 has a device,
-//            bit 1 has a SCSI type, bit 2 has a size), SCSI type (i32), size
-//            (i64), parent subsystem (u8 length + bytes);
+//            bit 1 has a SCSI type, bit 2 has a size, bit 3 an NVMe
+//            controller, bit 4 has a sensor temperature), SCSI type (i32),
+//            size (i64), parent subsystem (u8 length + bytes), sensor
+//            temperature (i32, °C), model and firmware (each u8 length +
+//            bytes);
 //            kCommandAnswer: outcome (ata::Outcome), flags (bit 0 denied,
 //            bit 1 refused), detail
 //            (u16 length + bytes), then the 512-byte sector when the outcome
@@ -54,7 +58,8 @@ template <typename Byte, typename Io> bool MoveExactly(Byte* bytes, std::size_t 
 
 inline constexpr std::uint8_t kMagic0 = 'Z';
 inline constexpr std::uint8_t kMagic1 = 'A';
-inline constexpr std::uint8_t kProtocolVersion = 1;
+// 2: the disk list carries NVMe controllers.
+inline constexpr std::uint8_t kProtocolVersion = 2;
 inline constexpr std::size_t kHeaderSize = 8;
 
 inline constexpr std::uint8_t kListRequest = 0x01;

@@ -1,7 +1,10 @@
 #include "disk_access.h"
 
+#include "nvme_admin.h"
+
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -58,7 +61,7 @@ DiskAnswer Refuse(std::string detail, bool denied = false) {
 // Sends one command; the sector is kept only when the verdict is a success,
 // so that no caller mistakes leftovers for an answer.
 DiskAnswer SendAtaCommand(int fd, DiskCommand command, ata::CdbForm form) {
-    const ata::AtaCommand ataCommand = ToAtaCommand(command);
+    const ata::AtaCommand ataCommand = ToAtaCommand(command).value();
     ata::Cdb cdb = ata::BuildCdb(ataCommand, form);
     std::array<std::uint8_t, ata::kSectorSize> data{};
     std::array<std::uint8_t, 64> sense{};
@@ -119,8 +122,10 @@ DiskFacts ReadFacts(const fs::path& sysBlockDir, const std::string& name) {
     return facts;
 }
 
-// The node must be the disk sysfs names, when sysfs says which one it is.
-std::optional<std::string> NodeProblem(int fd, const fs::path& sysDir, const std::string& node) {
+// The node must be the disk or controller sysfs names, when sysfs says which
+// one it is.
+std::optional<std::string> NodeProblem(int fd, const fs::path& sysDir, const std::string& node,
+                                       bool characterDevice) {
     std::ifstream in(sysDir / "dev");
     unsigned major = 0;
     unsigned minor = 0;
@@ -130,10 +135,95 @@ std::optional<std::string> NodeProblem(int fd, const fs::path& sysDir, const std
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return "fstat " + node + ": " + std::strerror(errno);
-    if (!S_ISBLK(st.st_mode) || ::major(st.st_rdev) != major || ::minor(st.st_rdev) != minor)
-        return node + " is not the block device " + std::to_string(major) + ":" +
-               std::to_string(minor);
+    const bool rightType = characterDevice ? S_ISCHR(st.st_mode) : S_ISBLK(st.st_mode);
+    if (!rightType || ::major(st.st_rdev) != major || ::minor(st.st_rdev) != minor)
+        return node + " is not the " + (characterDevice ? "character" : "block") + " device " +
+               std::to_string(major) + ":" + std::to_string(minor);
     return std::nullopt;
+}
+
+std::string TrimmedLine(const fs::path& file) {
+    std::ifstream in(file);
+    std::string text;
+    std::getline(in, text);
+    const std::size_t first = text.find_first_not_of(" \t");
+    const std::size_t last = text.find_last_not_of(" \t\r");
+    return first == std::string::npos ? std::string() : text.substr(first, last - first + 1);
+}
+
+// A path of a multipath namespace (nvme0c1n1): hidden, without a node, and
+// the namespace its head stands for already.
+bool IsNamespacePath(std::string_view name) {
+    std::size_t at = 4;
+    const auto digits = [&] {
+        const std::size_t from = at;
+        while (at < name.size() && name[at] >= '0' && name[at] <= '9')
+            ++at;
+        return at > from;
+    };
+    const auto letter = [&](char c) { return at < name.size() && name[at++] == c; };
+    return name.starts_with("nvme") && digits() && letter('c') && digits() && letter('n') &&
+           digits() && at == name.size();
+}
+
+bool IsNvmeNamespace(const DiskFacts& facts) {
+    return facts.kind == DriveKind::Ata &&
+           (facts.parentSubsystem == "nvme" || facts.parentSubsystem == "nvme-subsystem");
+}
+
+// The controller folder of an NVMe namespace of /sys/block. A namespace of
+// its own controller, and each path of a multipath namespace (nvme0c0n1),
+// has the controller as its device. Debian's kernel makes a namespace that
+// several controllers may share into a multipath head named after its
+// subsystem, whose device is the subsystem: of the controllers it lists, the
+// first in the kernel's order.
+std::optional<fs::path> ControllerOf(const fs::path& sysDir) {
+    std::error_code ec;
+    const fs::path device = sysDir / "device";
+    const fs::path target = fs::read_symlink(device, ec);
+    if (ec)
+        return std::nullopt;
+    if (nvme::IsControllerName(target.filename().string()))
+        return device;
+    std::vector<std::string> controllers;
+    for (fs::directory_iterator it(device, ec), end; !ec && it != end; it.increment(ec))
+        if (std::string name = it->path().filename().string(); nvme::IsControllerName(name))
+            controllers.push_back(std::move(name));
+    if (ec || controllers.empty())
+        return std::nullopt;
+    std::sort(controllers.begin(), controllers.end(), ata::NaturalLess);
+    return device / controllers.front();
+}
+
+// The hwmon device the kernel gives a controller reports its composite
+// temperature in millidegrees, readable without any privilege.
+std::optional<int> SensorCelsius(const fs::path& controller) {
+    std::vector<fs::path> sensors;
+    std::error_code ec;
+    for (fs::directory_iterator it(controller, ec), end; !ec && it != end; it.increment(ec))
+        if (it->path().filename().string().starts_with("hwmon"))
+            sensors.push_back(it->path() / "temp1_input");
+    std::sort(sensors.begin(), sensors.end());
+    for (const fs::path& sensor : sensors)
+        if (const auto milli = ReadNumber(sensor); milli && *milli > -300'000 && *milli < 1'000'000)
+            return static_cast<int>(std::lround(static_cast<double>(*milli) / 1000.0));
+    return std::nullopt;
+}
+
+// A namespace's controller as the drive it is part of.
+DiskFacts ControllerFacts(const DiskFacts& ns, const fs::path& controller) {
+    DiskFacts facts;
+    std::error_code ec;
+    const fs::path target = fs::read_symlink(controller, ec);
+    facts.name = (ec ? controller : target).filename().string();
+    facts.kind = DriveKind::Nvme;
+    facts.hasDevice = true;
+    facts.parentSubsystem = "nvme";
+    facts.sizeBytes = ns.sizeBytes;
+    facts.model = TrimmedLine(controller / "model");
+    facts.firmware = TrimmedLine(controller / "firmware_rev");
+    facts.sensorCelsius = SensorCelsius(controller);
+    return facts;
 }
 
 } // namespace
@@ -148,13 +238,16 @@ bool IsPlainDiskName(std::string_view name) {
 }
 
 std::optional<std::string> ScreenDisk(const DiskFacts& facts) {
+    if (facts.kind == DriveKind::Nvme)
+        return std::nullopt;
     // Loop, RAM, zram, device-mapper and md disks have no device of their
     // own; a multipath map would even pass SG_IO on to a disk listed anyway.
     if (!facts.hasDevice)
         return "not a hardware disk (no device link in sysfs)";
-    // Neither speaks ATA, and neither takes a SCSI pass-through any more.
-    if (facts.parentSubsystem == "nvme")
-        return "an NVMe drive, not an ATA device";
+    // A namespace is read through its controller, and a virtio disk not at
+    // all; neither takes a SCSI pass-through any more.
+    if (IsNvmeNamespace(facts))
+        return "an NVMe namespace whose controller is not in sysfs";
     if (facts.parentSubsystem == "virtio")
         return "a virtio disk, not an ATA device";
     if (facts.scsiType && *facts.scsiType != kScsiTypeDisk &&
@@ -167,7 +260,7 @@ bool ReadsSector(DiskCommand command) {
     return command != DiskCommand::SmartEnableOperations;
 }
 
-ata::AtaCommand ToAtaCommand(DiskCommand command) {
+std::optional<ata::AtaCommand> ToAtaCommand(DiskCommand command) {
     switch (command) {
     case DiskCommand::IdentifyDevice:
         return ata::AtaCommand::IdentifyDevice;
@@ -176,15 +269,18 @@ ata::AtaCommand ToAtaCommand(DiskCommand command) {
     case DiskCommand::SmartReadData:
         return ata::AtaCommand::SmartReadData;
     case DiskCommand::SmartReadThresholds:
-    case DiskCommand::NvmeIdentifyController: // never reaches a pass-through
+        return ata::AtaCommand::SmartReadThresholds;
+    case DiskCommand::NvmeIdentifyController:
     case DiskCommand::NvmeReadHealthLog:
         break;
     }
-    return ata::AtaCommand::SmartReadThresholds;
+    return std::nullopt;
 }
 
 DirectDiskAccess::DirectDiskAccess(std::string sysBlockDir, std::string devDir)
-    : sysBlockDir_(std::move(sysBlockDir)), devDir_(std::move(devDir)) {}
+    : sysBlockDir_(std::move(sysBlockDir)),
+      nvmeClassDir_((fs::path(sysBlockDir_).parent_path() / "class" / "nvme").string()),
+      devDir_(std::move(devDir)) {}
 
 DirectDiskAccess::~DirectDiskAccess() {
     for (const auto& [name, fd] : open_)
@@ -214,12 +310,30 @@ std::vector<DiskFacts> DirectDiskAccess::ListDisks(std::string* error) {
     }
     std::sort(names.begin(), names.end(), ata::NaturalLess);
     std::vector<DiskFacts> disks;
-    for (const std::string& name : names)
-        disks.push_back(ReadFacts(sysBlockDir_, name));
+    for (const std::string& name : names) {
+        DiskFacts facts = ReadFacts(sysBlockDir_, name);
+        if (IsNvmeNamespace(facts) && IsNamespacePath(name))
+            continue;
+        if (IsNvmeNamespace(facts)) {
+            if (const auto controller = ControllerOf(fs::path(sysBlockDir_) / name)) {
+                facts = ControllerFacts(facts, *controller);
+                const bool seen = std::any_of(disks.begin(), disks.end(), [&](const DiskFacts& d) {
+                    return d.kind == DriveKind::Nvme && d.name == facts.name;
+                });
+                if (seen)
+                    continue;
+            }
+        }
+        disks.push_back(std::move(facts));
+    }
     return disks;
 }
 
 DiskAnswer DirectDiskAccess::Run(const std::string& name, DiskCommand command, ata::CdbForm form) {
+    if (nvme::IsNvmeCommand(command))
+        return RunNvme(name, command);
+    if (nvme::IsControllerName(name))
+        return Refuse(name + " is an NVMe controller, which takes no ATA command");
     // Partitions live below their disk, not in the folder itself, so "sda1"
     // is missing here just like a disk that has gone.
     std::error_code ec;
@@ -235,24 +349,49 @@ DiskAnswer DirectDiskAccess::Run(const std::string& name, DiskCommand command, a
         return Refuse(*why);
     }
 
-    auto it = open_.find(name);
-    if (it == open_.end()) {
-        // sysfs writes a '/' of a device name as '!' (cciss!c0d0).
-        std::string nodeName = name;
-        std::replace(nodeName.begin(), nodeName.end(), '!', '/');
-        const std::string node = (fs::path(devDir_) / nodeName).string();
-        const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
-        if (fd < 0) {
-            const int error = errno;
-            return Refuse("open " + node + ": " + ata::ErrnoText(error), IsDenied(error));
-        }
-        if (const auto problem = NodeProblem(fd, sysDir, node)) {
-            ::close(fd);
-            return Refuse(*problem);
-        }
-        it = open_.emplace(name, fd).first;
+    // sysfs writes a '/' of a device name as '!' (cciss!c0d0).
+    std::string nodeName = name;
+    std::replace(nodeName.begin(), nodeName.end(), '!', '/');
+    DiskAnswer refusal;
+    const int fd =
+        Node(name, (fs::path(devDir_) / nodeName).string(), sysDir.string(), false, &refusal);
+    return fd < 0 ? refusal : SendAtaCommand(fd, command, form);
+}
+
+DiskAnswer DirectDiskAccess::RunNvme(const std::string& name, DiskCommand command) {
+    if (!nvme::IsControllerName(name))
+        return Refuse("not an NVMe controller name: \"" + name + "\"");
+    std::error_code ec;
+    const fs::path sysDir = fs::path(nvmeClassDir_) / name;
+    if (!fs::exists(sysDir, ec)) {
+        Forget(name);
+        return Refuse("no NVMe controller " + name + " in " + nvmeClassDir_);
     }
-    return SendAtaCommand(it->second, command, form);
+    DiskAnswer refusal;
+    const int fd = Node(name, (fs::path(devDir_) / name).string(), sysDir.string(), true, &refusal);
+    return fd < 0 ? refusal : nvme::SendAdminCommand(fd, command);
+}
+
+int DirectDiskAccess::Node(const std::string& name, const std::string& node,
+                           const std::string& sysDir, bool characterDevice, DiskAnswer* refusal) {
+    if (const auto it = open_.find(name); it != open_.end())
+        return it->second;
+    const int fd = ::open(node.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0) {
+        const int error = errno;
+        *refusal =
+            Refuse("open " + node + ": " +
+                       (characterDevice ? nvme::NvmeErrnoText(error) : ata::ErrnoText(error)),
+                   IsDenied(error));
+        return -1;
+    }
+    if (const auto problem = NodeProblem(fd, sysDir, node, characterDevice)) {
+        ::close(fd);
+        *refusal = Refuse(*problem);
+        return -1;
+    }
+    open_.emplace(name, fd);
+    return fd;
 }
 
 } // namespace zentrova::platform

@@ -7,6 +7,7 @@
 // through the same code, so they give the same lists, notes and pages.
 #pragma once
 
+#include "platform/device_registry.h"
 #include "platform/linux/ata_passthrough.h"
 
 #include <array>
@@ -20,13 +21,21 @@
 namespace zentrova::platform {
 
 // What detection needs to know of one entry of /sys/block before it sends
-// anything to it.
+// anything to it. An NVMe controller stands in the list where its first
+// namespace stands in /sys/block, in place of all its namespaces: the
+// controller is the drive, and sysfs tells what the window shows of it
+// before any command, so that it is listed even when it cannot be read.
 struct DiskFacts {
-    std::string name; // as in /sys/block ("sda", "cciss!c0d0")
-    std::optional<std::int64_t> sizeBytes;
-    bool hasDevice = false;      // a hardware parent: loop, zram, dm have none
-    std::optional<int> scsiType; // SCSI peripheral device type, when it has one
-    std::string parentSubsystem; // "scsi", "virtio", "nvme", ... ("" when unknown)
+    std::string name; // as in /sys/block ("sda", "cciss!c0d0"), or a controller ("nvme0")
+    std::optional<std::int64_t> sizeBytes; // of a controller: its first namespace's
+    bool hasDevice = false;                // a hardware parent: loop, zram, dm have none
+    std::optional<int> scsiType;           // SCSI peripheral device type, when it has one
+    std::string parentSubsystem;           // "scsi", "virtio", "nvme", ... ("" when unknown)
+    DriveKind kind = DriveKind::Ata;
+    // A controller's model, firmware revision and hwmon temperature (°C).
+    std::string model{};
+    std::string firmware{};
+    std::optional<int> sensorCelsius{};
     bool operator==(const DiskFacts&) const = default;
 };
 
@@ -60,8 +69,9 @@ struct DiskAnswer {
 class DiskAccess {
   public:
     virtual ~DiskAccess() = default;
-    // Every entry of /sys/block in the kernel's name order; on failure an
-    // empty list and `error` says why.
+    // Every entry of /sys/block in the kernel's name order, the namespaces
+    // of an NVMe controller folded into the controller; on failure an empty
+    // list and `error` says why.
     virtual std::vector<DiskFacts> ListDisks(std::string* error) = 0;
     virtual DiskAnswer Run(const std::string& name, DiskCommand command, ata::CdbForm form) = 0;
 };
@@ -74,13 +84,18 @@ std::optional<std::string> ScreenDisk(const DiskFacts& facts);
 bool IsPlainDiskName(std::string_view name);
 
 bool ReadsSector(DiskCommand command);
-ata::AtaCommand ToAtaCommand(DiskCommand command);
+// The ATA command of an ATA code; none for the NVMe codes.
+std::optional<ata::AtaCommand> ToAtaCommand(DiskCommand command);
 
 // Reads the disks of this machine (or of a test tree with the same shape).
 // Every command names its disk afresh and is checked against the sysfs
 // folder: a plain name of a whole hardware disk whose type is a disk.
-// A disk is opened read-only once and kept open until it leaves the folder
-// or this object ends (read-only keeps no write from a disk; see DiskCommand).
+// An NVMe command names a controller instead, checked against the class
+// folder beside the block folder (/sys/class/nvme): exactly "nvme" and
+// digits, a controller there, its node the character device sysfs names.
+// A disk or controller is opened read-only once and kept open until it
+// leaves the folder or this object ends (read-only keeps no write from a
+// disk; see DiskCommand).
 class DirectDiskAccess final : public DiskAccess {
   public:
     DirectDiskAccess(std::string sysBlockDir = "/sys/block", std::string devDir = "/dev");
@@ -93,8 +108,14 @@ class DirectDiskAccess final : public DiskAccess {
 
   private:
     void Forget(const std::string& name);
+    DiskAnswer RunNvme(const std::string& name, DiskCommand command);
+    // The descriptor of `node` kept under `name`, opened and checked against
+    // the device number in `sysDir`/dev on first use; -1 with `refusal` set.
+    int Node(const std::string& name, const std::string& node, const std::string& sysDir,
+             bool characterDevice, DiskAnswer* refusal);
 
     std::string sysBlockDir_;
+    std::string nvmeClassDir_; // class/nvme beside the block folder
     std::string devDir_;
     std::map<std::string, int> open_;
 };

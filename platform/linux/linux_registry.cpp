@@ -18,36 +18,62 @@ namespace zentrova::platform {
 
 namespace {
 
-// The SMART channel of one disk, through whichever road found it. The road
-// stays alive (the helper keeps running) for as long as a handle holds it.
-// Once the disk has gone, every command fails, and so does the handle.
-class AccessAtaSmart final : public AtaSmartInterface {
-  public:
-    AccessAtaSmart(std::shared_ptr<DiskAccess> disks, std::string name, ata::CdbForm form)
-        : disks_(std::move(disks)), name_(std::move(name)), form_(form) {}
+// A drive's channel through whichever road found it. The road stays alive
+// (the helper keeps running) for as long as a handle holds it. Once the
+// drive has gone, every command fails, and so does the handle.
+class RoadChannel : public AtaSmartInterface {
+  protected:
+    RoadChannel(std::shared_ptr<DiskAccess> disks, std::string name)
+        : disks_(std::move(disks)), name_(std::move(name)) {}
 
-    // Nothing ever switches SMART off: that command is not on either road.
-    int SMARTEnableDisableOperations(bool enable) override {
-        return enable ? Send(DiskCommand::SmartEnableOperations, nullptr) : -1;
-    }
-    int SMARTReadData(std::uint8_t* page) override {
-        return page == nullptr ? -1 : Send(DiskCommand::SmartReadData, page);
-    }
-    int SMARTReadDataThresholds(std::uint8_t* page) override {
-        return page == nullptr ? -1 : Send(DiskCommand::SmartReadThresholds, page);
-    }
-
-  private:
-    int Send(DiskCommand command, std::uint8_t* page) {
-        const DiskAnswer answer = disks_->Run(name_, command, form_);
+    int Send(DiskCommand command, std::uint8_t* page, ata::CdbForm form = ata::CdbForm::Sixteen) {
+        const DiskAnswer answer = disks_->Run(name_, command, form);
         if (answer.ok() && page != nullptr)
             std::memcpy(page, answer.page.data(), answer.page.size());
         return static_cast<int>(answer.outcome);
     }
 
+  private:
     std::shared_ptr<DiskAccess> disks_;
     std::string name_;
+};
+
+// The SMART channel of one ATA disk.
+class AccessAtaSmart final : public RoadChannel {
+  public:
+    AccessAtaSmart(std::shared_ptr<DiskAccess> disks, std::string name, ata::CdbForm form)
+        : RoadChannel(std::move(disks), std::move(name)), form_(form) {}
+
+    // Nothing ever switches SMART off: that command is not on either road.
+    int SMARTEnableDisableOperations(bool enable) override {
+        return enable ? Send(DiskCommand::SmartEnableOperations, nullptr, form_) : -1;
+    }
+    int SMARTReadData(std::uint8_t* page) override {
+        return page == nullptr ? -1 : Send(DiskCommand::SmartReadData, page, form_);
+    }
+    int SMARTReadDataThresholds(std::uint8_t* page) override {
+        return page == nullptr ? -1 : Send(DiskCommand::SmartReadThresholds, page, form_);
+    }
+
+  private:
     ata::CdbForm form_;
+};
+
+// An NVMe controller's health log and Identify Controller in the places of
+// the two SMART pages (device_registry.h).
+class AccessNvme final : public RoadChannel {
+  public:
+    AccessNvme(std::shared_ptr<DiskAccess> disks, std::string name)
+        : RoadChannel(std::move(disks), std::move(name)) {}
+
+    // The health log cannot be switched off: there is nothing to send.
+    int SMARTEnableDisableOperations(bool) override { return 0; }
+    int SMARTReadData(std::uint8_t* page) override {
+        return page == nullptr ? -1 : Send(DiskCommand::NvmeReadHealthLog, page);
+    }
+    int SMARTReadDataThresholds(std::uint8_t* page) override {
+        return page == nullptr ? -1 : Send(DiskCommand::NvmeIdentifyController, page);
+    }
 };
 
 const char* FormName(ata::CdbForm form) {
@@ -62,7 +88,40 @@ struct Probe {
     std::string note; // why it was skipped, or what was listed
 };
 
+std::string SizeText(const DiskFacts& facts) {
+    return (facts.sizeBytes ? std::to_string(*facts.sizeBytes) : std::string("unknown")) + " bytes";
+}
+
+// A controller is a drive whatever its health read says: sysfs has told
+// what the window shows of it. Only one that cannot be opened for another
+// reason than a privilege (its node gone, or not the device sysfs names)
+// is left out.
+Probe ProbeController(const std::shared_ptr<DiskAccess>& disks, const DiskFacts& facts) {
+    const DiskAnswer health =
+        disks->Run(facts.name, DiskCommand::NvmeReadHealthLog, ata::CdbForm::Sixteen);
+    if (health.refused && !health.denied)
+        return {std::nullopt, Fate::Unopened, health.detail};
+    Probe probe;
+    probe.fate = health.denied ? Fate::Denied : Fate::Listed;
+    probe.service.emplace();
+    BlockStorageService& service = *probe.service;
+    service.kind = DriveKind::Nvme;
+    service.bsdName = facts.name;
+    service.sizeBytes = facts.sizeBytes;
+    service.deviceModel = facts.model;
+    service.deviceRevision = facts.firmware;
+    service.sensorCelsius = facts.sensorCelsius;
+    service.smartInterface = std::make_unique<AccessNvme>(disks, facts.name);
+    probe.note = "NVMe controller \"" + facts.model + "\" firmware \"" + facts.firmware + "\", " +
+                 SizeText(facts) + ", sensor " +
+                 (facts.sensorCelsius ? std::to_string(*facts.sensorCelsius) + " C" : "none") +
+                 (health.ok() ? std::string() : "; health log: " + health.detail);
+    return probe;
+}
+
 Probe ProbeDisk(const std::shared_ptr<DiskAccess>& disks, const DiskFacts& facts) {
+    if (facts.kind == DriveKind::Nvme)
+        return ProbeController(disks, facts);
     if (const auto why = ScreenDisk(facts))
         return {std::nullopt, facts.hasDevice ? Fate::Screened : Fate::Virtual, *why};
 
@@ -93,8 +152,7 @@ Probe ProbeDisk(const std::shared_ptr<DiskAccess>& disks, const DiskFacts& facts
     service.deviceRevision = ata::IdentifyRevision(identify.page.data());
     service.smartInterface = std::make_unique<AccessAtaSmart>(disks, facts.name, form);
     probe.note = "\"" + *service.deviceModel + "\" firmware \"" + *service.deviceRevision + "\", " +
-                 (facts.sizeBytes ? std::to_string(*facts.sizeBytes) : std::string("unknown")) +
-                 " bytes, " + FormName(form);
+                 SizeText(facts) + ", " + FormName(form);
     return probe;
 }
 
@@ -117,9 +175,9 @@ std::string PlainLine(const DiskFacts& facts, const Probe& probe, bool helperUse
     case Fate::Virtual:
         return {};
     case Fate::Screened:
-        if (facts.parentSubsystem == "nvme")
-            return name + ": NVMe drives are not ATA drives; Zentrova cannot read their "
-                          "S.M.A.R.T. data.";
+        if (facts.parentSubsystem.starts_with("nvme"))
+            return name + ": an NVMe namespace whose controller Zentrova could not find in "
+                          "sysfs, so it cannot read the drive's health.";
         if (facts.parentSubsystem == "virtio")
             return name + ": virtio disks (the disks of a virtual machine) are not ATA drives "
                           "and have no S.M.A.R.T. data.";
@@ -134,7 +192,11 @@ std::string PlainLine(const DiskFacts& facts, const Probe& probe, bool helperUse
             return name + ": the drive helper " + helperPath +
                    " lacks its capabilities; give them with: " +
                    HelperCapabilityCommand(helperPath);
-        return name + ": reading disks needs the Zentrova drive helper, which " +
+        return name +
+               (facts.kind == DriveKind::Nvme ? ": reading its health needs the Zentrova drive "
+                                                "helper, which "
+                                              : ": reading disks needs the Zentrova drive "
+                                                "helper, which ") +
                helperTrouble.why + "; " + helperTrouble.remedy;
     case Fate::Unopened:
         return name + ": could not be opened (" + probe.note + ").";
@@ -180,7 +242,7 @@ std::shared_ptr<DiskAccess> StartInstalledHelper(HelperTrouble* trouble) {
 } // namespace
 
 std::string HelperCapabilityCommand(const std::string& helperPath) {
-    return "sudo setcap cap_sys_rawio,cap_dac_read_search+ep " + helperPath;
+    return "sudo setcap cap_sys_rawio,cap_dac_read_search,cap_sys_admin+ep " + helperPath;
 }
 
 HelperTrouble ExplainUnrunnableHelper(const std::string& path, int error, bool onlyForItsGroup) {

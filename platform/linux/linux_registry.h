@@ -11,12 +11,15 @@
 namespace zentrova::platform {
 
 // Whole disks of /sys/block that answer ATA IDENTIFY DEVICE through SCSI ATA
-// PASS-THROUGH over SG_IO, in the kernel's name order.
+// PASS-THROUGH over SG_IO, and NVMe controllers (one per controller, where
+// its first namespace stands), in the kernel's name order.
 //
 // The disks are read directly when this process may, and otherwise through
 // the drive helper zentrova-ata, which is started then and kept for as long as
-// a drive handle uses it. Every hardware disk left out gets one plain line
-// for the window (LeftOutDisks); with ZENTROVA_DEBUG_DETECTION=1 in the
+// a drive handle uses it. An NVMe controller whose health the helper cannot
+// read is listed all the same, from sysfs. Every hardware disk left out,
+// and every controller without its health, gets one plain line for the
+// window (LeftOutDisks); with ZENTROVA_DEBUG_DETECTION=1 in the
 // environment every disk also gets one technical line on standard error.
 // Why the helper cannot read the disks, and what the user can do about it,
 // for the line under the drive table.

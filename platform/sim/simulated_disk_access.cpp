@@ -25,17 +25,40 @@ DiskAnswer Status(int status) {
     return answer;
 }
 
+DiskAnswer Refused(std::string detail) {
+    DiskAnswer answer = Status(-1);
+    answer.detail = std::move(detail);
+    answer.refused = true;
+    return answer;
+}
+
 } // namespace
 
 SimulatedDiskAccess::SimulatedDiskAccess(const std::string& path)
     : drives_(SimulatedRegistry(path).BlockStorageServices()) {}
+
+SimulatedDiskAccess::SimulatedDiskAccess(std::vector<BlockStorageService> drives)
+    : drives_(std::move(drives)) {}
 
 std::vector<DiskFacts> SimulatedDiskAccess::ListDisks(std::string*) {
     std::vector<DiskFacts> disks;
     for (const BlockStorageService& drive : drives_) {
         if (!drive.bsdName || !IsPlainDiskName(*drive.bsdName))
             continue;
-        disks.push_back(DiskFacts{*drive.bsdName, drive.sizeBytes, true, 0, "scsi"});
+        DiskFacts facts{.name = *drive.bsdName,
+                        .sizeBytes = drive.sizeBytes,
+                        .hasDevice = true,
+                        .scsiType = 0,
+                        .parentSubsystem = "scsi"};
+        if (drive.kind == DriveKind::Nvme) {
+            facts.scsiType.reset();
+            facts.parentSubsystem = "nvme";
+            facts.kind = DriveKind::Nvme;
+            facts.model = drive.deviceModel.value_or("");
+            facts.firmware = drive.deviceRevision.value_or("");
+            facts.sensorCelsius = drive.sensorCelsius;
+        }
+        disks.push_back(std::move(facts));
     }
     return disks;
 }
@@ -43,35 +66,38 @@ std::vector<DiskFacts> SimulatedDiskAccess::ListDisks(std::string*) {
 DiskAnswer SimulatedDiskAccess::Run(const std::string& name, DiskCommand command, ata::CdbForm) {
     const auto drive = std::find_if(drives_.begin(), drives_.end(),
                                     [&](const auto& d) { return d.bsdName && *d.bsdName == name; });
-    if (drive == drives_.end()) {
-        DiskAnswer answer = Status(-1);
-        answer.detail = "no disk " + name;
-        answer.refused = true;
-        return answer;
-    }
+    if (drive == drives_.end())
+        return Refused("no disk " + name);
     if (!drive->smartInterface)
         return Status(-1);
-    DiskAnswer answer;
+    // A controller takes only the NVMe commands, a disk only the ATA ones, as
+    // on the real road.
+    const bool nvmeCommand =
+        command == DiskCommand::NvmeIdentifyController || command == DiskCommand::NvmeReadHealthLog;
+    if (nvmeCommand != (drive->kind == DriveKind::Nvme))
+        return Refused(name + " takes no such command");
+    std::array<std::uint8_t, ata::kSectorSize> page{};
+    int status = 0;
     switch (command) {
     case DiskCommand::IdentifyDevice:
-        answer = Status(0);
-        PutAtaString(answer.page.data(), 23, 4, drive->deviceRevision.value_or(""));
-        PutAtaString(answer.page.data(), 27, 20, drive->deviceModel.value_or(""));
-        return answer;
+        PutAtaString(page.data(), 23, 4, drive->deviceRevision.value_or(""));
+        PutAtaString(page.data(), 27, 20, drive->deviceModel.value_or(""));
+        break;
     case DiskCommand::SmartEnableOperations:
         return Status(drive->smartInterface->SMARTEnableDisableOperations(true));
     case DiskCommand::SmartReadData:
-        answer = Status(drive->smartInterface->SMARTReadData(answer.page.data()));
+    case DiskCommand::NvmeReadHealthLog:
+        status = drive->smartInterface->SMARTReadData(page.data());
         break;
     case DiskCommand::SmartReadThresholds:
-        answer = Status(drive->smartInterface->SMARTReadDataThresholds(answer.page.data()));
-        break;
     case DiskCommand::NvmeIdentifyController:
-    case DiskCommand::NvmeReadHealthLog:
-        return Status(-1);
+        status = drive->smartInterface->SMARTReadDataThresholds(page.data());
+        break;
     }
-    if (!answer.ok())
-        answer.page.fill(0);
+    // Only a success carries the page, as on the real road.
+    DiskAnswer answer = Status(status);
+    if (answer.ok())
+        answer.page = page;
     return answer;
 }
 

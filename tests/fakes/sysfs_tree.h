@@ -1,11 +1,13 @@
-// A scratch folder, removed with the test: shaped like /sys/block and /dev for
-// the Linux registry and the drive helper, or holding a test's files.
+// A scratch folder, removed with the test: shaped like /sys/block,
+// /sys/class/nvme and /dev for the Linux registry and the drive helper, or
+// holding a test's files.
 #pragma once
 
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <vector>
 
 namespace zentrova::testing {
 
@@ -30,6 +32,37 @@ class TempTree {
     void Link(const fs::path& relative, const fs::path& target) {
         Dir(relative.parent_path());
         fs::create_directory_symlink(target, root_ / relative, ec_);
+    }
+
+    // The NVMe shapes of sysfs, as a kernel makes them beside block/: a
+    // controller in class/nvme with its hwmon temperature when given; a
+    // namespace of one controller, or a path of a multipath one (nvme0c0n1),
+    // whose device is the controller; a multipath namespace head, whose
+    // device is its subsystem in class/nvme-subsystem, which lists the
+    // controllers it reaches.
+    void NvmeController(const std::string& name, const std::string& model,
+                        const std::string& firmware, const std::string& milliCelsius = "") {
+        const fs::path dir = fs::path("class/nvme") / name;
+        Write(dir / "model", model + "   \n");
+        Write(dir / "firmware_rev", firmware + "\n");
+        Write(dir / "dev", "244:" + name.substr(4) + "\n");
+        Link(dir / "subsystem", "/sys/class/nvme");
+        if (!milliCelsius.empty())
+            Write(dir / "hwmon2/temp1_input", milliCelsius + "\n");
+    }
+    void NvmeNamespace(const std::string& name, const std::string& controller, long sectors) {
+        Write(fs::path("block") / name / "size", std::to_string(sectors));
+        Link(fs::path("block") / name / "device", fs::path("../../class/nvme") / controller);
+    }
+    void NvmeMultipathHead(const std::string& name, const std::string& subsystem,
+                           const std::vector<std::string>& controllers, long sectors) {
+        const fs::path dir = fs::path("class/nvme-subsystem") / subsystem;
+        Link(dir / "subsystem", "/sys/class/nvme-subsystem");
+        for (const std::string& controller : controllers)
+            Link(dir / controller, fs::path("../../nvme") / controller);
+        Write(fs::path("block") / name / "size", std::to_string(sectors));
+        Link(fs::path("block") / name / "device",
+             fs::path("../../class/nvme-subsystem") / subsystem);
     }
 
   private:

@@ -12,11 +12,17 @@ namespace {
 class CannedDisks final : public DiskAccess {
   public:
     std::vector<DiskFacts> ListDisks(std::string*) override {
-        return {DiskFacts{"sda", 512, true, 0, "scsi"}, DiskFacts{"loop0", {}, false, {}, ""}};
+        DiskFacts controller{.name = "nvme0", .sizeBytes = 512, .hasDevice = true};
+        controller.kind = DriveKind::Nvme;
+        controller.model = "canned";
+        controller.sensorCelsius = 40;
+        return {DiskFacts{"sda", 512, true, 0, "scsi"}, DiskFacts{"loop0", {}, false, {}, ""},
+                controller};
     }
     DiskAnswer Run(const std::string& name, DiskCommand, ata::CdbForm) override {
         DiskAnswer answer;
-        answer.outcome = name == "sda" ? ata::Outcome::Ok : ata::Outcome::SystemError;
+        answer.outcome =
+            name == "sda" || name == "nvme0" ? ata::Outcome::Ok : ata::Outcome::SystemError;
         answer.refused = !answer.ok();
         answer.detail = answer.ok() ? "" : "no disk " + name;
         answer.page.fill(0xa5);
@@ -48,7 +54,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         helper::DecodeListAnswer(helper::kListAnswer, payload, &facts, &error);
         DiskAnswer answer;
         helper::DecodeCommandAnswer(helper::kCommandAnswer, payload,
-                                    static_cast<DiskCommand>(1 + data[0] % 4), &answer);
+                                    static_cast<DiskCommand>(1 + data[0] % 6), &answer);
     }
     return 0;
 }

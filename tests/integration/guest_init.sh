@@ -18,18 +18,29 @@ wait_for() {
     done
 }
 
+# Inserts a stage's modules with automatic PCI binding off, then binds each
+# PCI device ("address/disk") to the driver in turn, waiting for its disk.
+bind_one_at_a_time() {
+    local modules=$1 driver=$2 pci
+    shift 2
+    echo 0 >/sys/bus/pci/drivers_autoprobe
+    insert "$modules"
+    for pci in "$@"; do
+        echo "${pci%/*}" >"/sys/bus/pci/drivers/$driver/bind" || echo "ZT bind-failed ${pci%/*}"
+        wait_for "${pci#*/}"
+    done
+    echo 1 >/sys/bus/pci/drivers_autoprobe
+}
+
 # Disks found together may get their names in either order, so each AHCI
-# disk has a controller of its own, bound one at a time with automatic binding
-# off: the first disk is always sda, the second sdb, the virtio-scsi one sdc.
-echo 0 >/sys/bus/pci/drivers_autoprobe
-insert /ata.modules
-for pci in 0000:00:04.0/sda 0000:00:05.0/sdb; do
-    echo "${pci%/*}" >/sys/bus/pci/drivers/ahci/bind || echo "ZT bind-failed ${pci%/*}"
-    wait_for "${pci#*/}"
-done
-echo 1 >/sys/bus/pci/drivers_autoprobe
+# disk has a controller of its own, bound one at a time: the first disk is
+# always sda, the second sdb, the virtio-scsi one sdc.
+bind_one_at_a_time /ata.modules ahci 0000:00:04.0/sda 0000:00:05.0/sdb
 insert /virtio.modules
 wait_for vda sdc
+# The NVMe controllers likewise, so that the first is nvme0; the second
+# one's namespace is a multipath head, named after its subsystem.
+bind_one_at_a_time /nvme.modules nvme 0000:00:06.0/nvme0n1 0000:00:07.0/nvme1n1
 
 # Runs the probe as one section: "root" reads directly and removes sdb on the
 # way; "user" is an ordinary user through the drive helper, placed in

@@ -1,6 +1,7 @@
 // Runs inside the emulated machine as its only program: detection with the
-// real Linux registry, a read of both SMART pages of every listed disk, then a
-// read through the handle of a disk that has been deleted from under it.
+// real Linux registry, a read of both SMART pages of every listed ATA disk,
+// what the registry lists of each NVMe controller and its two pages judged,
+// then a read through the handle of a disk that has been deleted from under it.
 //
 //   smart_probe              as root: all of it, reading the disks directly
 //   smart_probe user         as uid and gid 1000, through the drive helper,
@@ -10,10 +11,13 @@
 //                            tries to read inside and outside /sys and /dev
 //
 // Every result is one "ZT " line on standard output (the serial console),
-// compared line by line on the host. Diagnostics go to stderr.
+// compared line by line on the host; "ZT nvme-bytes" lines, whose health log
+// counts the kernel's own reads, only between runs of one machine.
+// Diagnostics go to stderr.
 #include "device/device.h"
 #include "device/knowndrives.h"
 #include "device/smart_pages.h"
+#include "nvme/nvme_health.h"
 #include "platform/linux/helper/file_barrier.h"
 
 #include <algorithm>
@@ -34,14 +38,20 @@ using Page = std::array<std::uint8_t, kSmartPageSize>;
 
 namespace {
 
-// The count, then every record of the list: a list out of step with its
-// count shows as a line too many or too few.
+bool IsNvme(const xDEV_INFO* r) {
+    return std::strncmp(r->szDevFilePath, "/dev/nvme", 9) == 0;
+}
+
+// The count, then every ATA record of the list: a list out of step with its
+// count shows as a line too many or too few. The NVMe drives have lines of
+// their own (PrintNvme).
 void PrintList(const char* tag) {
     std::printf("ZT %s nDevCnt=%d\n", tag, dev.nDevCnt);
     for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-        std::printf("ZT %s %d path=%s model=%s fw=%s size=%d smart=%d temp=%d\n", tag, r->nDevIndex,
-                    r->szDevFilePath, r->szModelNum, r->szFirmwareRev, r->nSizeGB, r->bSmartEnabled,
-                    r->nTemperature);
+        if (!IsNvme(r))
+            std::printf("ZT %s %d path=%s model=%s fw=%s size=%d smart=%d temp=%d\n", tag,
+                        r->nDevIndex, r->szDevFilePath, r->szModelNum, r->szFirmwareRev, r->nSizeGB,
+                        r->bSmartEnabled, r->nTemperature);
 }
 
 // Both pages of one drive, through the selected-drive interface the poll uses.
@@ -66,6 +76,54 @@ void ReadPages(xDEV_INFO* r, const char* tag = "read") {
                         lookupdrive(r->szModelNum, r->szFirmwareRev, e.attributeId));
 }
 
+std::uint64_t Fnv1a(const Page& page) {
+    std::uint64_t hash = 0xcbf29ce484222325ull;
+    for (const std::uint8_t b : page)
+        hash = (hash ^ b) * 0x100000001b3ull;
+    return hash;
+}
+
+// What the registry lists of each NVMe controller, and its two pages: the
+// verdict on its health log, its critical-warning byte and composite
+// temperature, its temperature thresholds, and the pages' bytes.
+void PrintNvme() {
+    namespace platform = zentrova::platform;
+    namespace nvme = zentrova::nvme;
+    const std::unique_ptr<platform::DeviceRegistry> registry =
+        platform::CreateSystemDeviceRegistry();
+    for (platform::BlockStorageService& s : registry->BlockStorageServices()) {
+        if (s.kind != platform::DriveKind::Nvme)
+            continue;
+        const std::string name = s.bsdName.value_or("?");
+        std::printf("ZT nvme path=/dev/%s model=%s fw=%s size=%lld sensor=%s\n", name.c_str(),
+                    s.deviceModel.value_or("?").c_str(), s.deviceRevision.value_or("?").c_str(),
+                    static_cast<long long>(s.sizeBytes.value_or(-1)),
+                    s.sensorCelsius ? std::to_string(*s.sensorCelsius).c_str() : "none");
+        Page health{}, identify{};
+        const int healthStatus = s.smartInterface->SMARTReadData(health.data());
+        const int identifyStatus = s.smartInterface->SMARTReadDataThresholds(identify.data());
+        std::printf("ZT nvme-health %s status=%d", name.c_str(), healthStatus);
+        if (healthStatus == 0) {
+            const nvme::HealthLog log = nvme::DecodeHealthLog(health.data());
+            std::printf(" failed=%d critical-warning=%02Xh (%s) composite=%d",
+                        nvme::HealthFailed(log), log.criticalWarning,
+                        nvme::CriticalWarningText(log.criticalWarning).c_str(),
+                        nvme::Celsius(log.compositeKelvin).value_or(-999));
+        }
+        std::printf("\nZT nvme-identify %s status=%d", name.c_str(), identifyStatus);
+        if (identifyStatus == 0) {
+            const nvme::ControllerLimits limits = nvme::DecodeIdentifyController(identify.data());
+            std::printf(" wctemp=%d cctemp=%d", nvme::Celsius(limits.warningKelvin).value_or(-999),
+                        nvme::Celsius(limits.criticalKelvin).value_or(-999));
+        }
+        std::printf("\n");
+        if (healthStatus == 0 && identifyStatus == 0)
+            std::printf("ZT nvme-bytes %s health=%016llx identify=%016llx\n", name.c_str(),
+                        static_cast<unsigned long long>(Fnv1a(health)),
+                        static_cast<unsigned long long>(Fnv1a(identify)));
+    }
+}
+
 // Deletes the disk of `r` from the kernel while the record keeps its open
 // handle; every command through that handle must then fail.
 void ReadRemovedDisk(xDEV_INFO* r) {
@@ -83,7 +141,8 @@ void ReadRemovedDisk(xDEV_INFO* r) {
 int Grant(const char* helper) {
     vfs_cap_data caps{};
     caps.magic_etc = VFS_CAP_REVISION_2 | VFS_CAP_FLAGS_EFFECTIVE;
-    caps.data[0].permitted = (1u << CAP_SYS_RAWIO) | (1u << CAP_DAC_READ_SEARCH);
+    caps.data[0].permitted =
+        (1u << CAP_SYS_RAWIO) | (1u << CAP_DAC_READ_SEARCH) | (1u << CAP_SYS_ADMIN);
     if (setxattr(helper, "security.capability", &caps, sizeof caps, 0) == 0)
         return 0;
     std::fprintf(stderr, "smart_probe: setxattr %s: %s\n", helper, std::strerror(errno));
@@ -130,10 +189,13 @@ int main(int argc, char** argv) {
     PrintList("drive");
     for (const std::string& line : dev.leftOutDisks)
         std::printf("ZT left-out %s\n", line.c_str());
+    xDEV_INFO* lastAta = nullptr;
     for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-        ReadPages(r);
-    if (mode != "user" && dev.gpCurrDevInfo != nullptr) {
-        ReadRemovedDisk(dev.gpCurrDevInfo);
+        if (!IsNvme(r))
+            ReadPages(lastAta = r);
+    PrintNvme();
+    if (mode != "user" && lastAta != nullptr) {
+        ReadRemovedDisk(lastAta);
         // A fresh detection sees the disks that are left, and the old handles
         // close without complaint.
         ResetDeviceGlobalsForTest();

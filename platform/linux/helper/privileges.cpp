@@ -7,14 +7,22 @@
 #include <scsi/sg.h>
 #include <seccomp.h>
 #include <sys/capability.h>
+#include <sys/ioctl.h>
 #include <sys/prctl.h>
 #include <unistd.h>
+
+#include <linux/nvme_ioctl.h> // after sys/ioctl.h, whose macros it uses
 
 namespace zentrova::platform::helper {
 
 namespace {
 
-constexpr cap_value_t kKept[] = {CAP_SYS_RAWIO, CAP_DAC_READ_SEARCH};
+// CAP_SYS_ADMIN only because the kernel sends Get Log Page (an NVMe drive's
+// health) for no one else. With it the kernel takes any admin command on a
+// controller, as CAP_SYS_RAWIO makes it take any SG_IO command: the fixed
+// command table (nvme_admin.cpp) is the barrier, and the system-call filter
+// lets no other NVMe request through.
+constexpr cap_value_t kKept[] = {CAP_SYS_RAWIO, CAP_DAC_READ_SEARCH, CAP_SYS_ADMIN};
 
 // The open flags that must all be clear for an open to pass, beside a read-only
 // access mode. O_TMPFILE includes O_DIRECTORY, which listing a folder needs,
@@ -114,6 +122,9 @@ bool RestrictSystemCalls(std::string* error) {
     allowIf(SCMP_SYS(openat), SCMP_A2(SCMP_CMP_MASKED_EQ, kCheckedOpenFlags, O_RDONLY));
     allowIf(SCMP_SYS(open), SCMP_A1(SCMP_CMP_MASKED_EQ, kCheckedOpenFlags, O_RDONLY));
     allowIf(SCMP_SYS(ioctl), SCMP_A1(SCMP_CMP_EQ, SG_IO));
+    // The 32-bit admin command alone: not the I/O command, which reads and
+    // writes a namespace's blocks, nor the 64-bit admin one.
+    allowIf(SCMP_SYS(ioctl), SCMP_A1(SCMP_CMP_EQ, NVME_IOCTL_ADMIN_CMD));
     // Directory listing asks for a descriptor's flags.
     for (const int command : {F_GETFL, F_GETFD, F_SETFD})
         allowIf(SCMP_SYS(fcntl), SCMP_A1(SCMP_CMP_EQ, static_cast<scmp_datum_t>(command)));

@@ -1,7 +1,9 @@
 // zentrova-ata: the only part of Zentrova with privileges. It lists the whole
 // disks of /sys/block and runs IDENTIFY DEVICE and three SMART commands on a
-// disk named as /sys/block names it, for the monitor at the other end of its
-// standard input and output (ata_helper_protocol.h). It sends no command
+// disk named as /sys/block names it, and Identify Controller and the health
+// log on an NVMe controller named as /sys/class/nvme names it, for the
+// monitor at the other end of its standard input and output
+// (ata_helper_protocol.h). It sends no command
 // outside that table, takes no path from its caller and ends when the
 // monitor goes away.
 //
@@ -55,7 +57,8 @@ std::unique_ptr<DiskAccess> Disks(std::vector<std::string>* readable) {
         return std::make_unique<SimulatedDiskAccess>(drives); // read whole, here
     if (const char* root = ::secure_getenv("ZENTROVA_ATA_TEST_ROOT");
         root != nullptr && root[0] != '\0') {
-        *readable = {std::string(root) + "/block", std::string(root) + "/dev"};
+        *readable = {std::string(root) + "/block", std::string(root) + "/dev",
+                     std::string(root) + "/class"};
         return std::make_unique<DirectDiskAccess>((*readable)[0], (*readable)[1]);
     }
 #endif

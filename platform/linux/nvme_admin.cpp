@@ -1,0 +1,128 @@
+#include "nvme_admin.h"
+
+#include "platform/nvme_pages.h"
+
+#include <algorithm>
+#include <array>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+
+#include <sys/ioctl.h>
+
+namespace zentrova::platform::nvme {
+
+namespace {
+
+constexpr std::uint8_t kOpGetLogPage = 0x02;
+constexpr std::uint8_t kOpIdentify = 0x06;
+constexpr std::uint32_t kCnsController = 0x01;
+constexpr std::uint32_t kLogHealth = 0x02;
+// The health log is the controller's whole, not one namespace's.
+constexpr std::uint32_t kAllNamespaces = 0xffffffff;
+// Get Log Page counts dwords from zero, in the upper half of CDW10.
+constexpr std::uint32_t kHealthLogDwordsLess1 = kHealthLogSize / 4 - 1;
+
+// The ATA road's limit, for the same reason: a controller waking from a
+// low-power state answers late, and the kernel's own default is no shorter.
+constexpr std::uint32_t kCommandTimeoutMs = 30000;
+
+struct StatusName {
+    std::uint16_t typeAndCode;
+    const char* name;
+};
+
+// The status codes a controller may give these two commands.
+constexpr StatusName kStatusNames[] = {
+    {0x001, "Invalid Command Opcode"},      {0x002, "Invalid Field in Command"},
+    {0x004, "Data Transfer Error"},         {0x006, "Internal Error"},
+    {0x00b, "Invalid Namespace or Format"}, {0x109, "Invalid Log Page"},
+};
+
+std::string StatusText(int status) {
+    // Bits 7:0 status code, 10:8 status code type; above them retry and
+    // "do not retry" flags that say nothing of the cause.
+    const auto code = static_cast<unsigned>(status & 0xff);
+    const auto type = static_cast<unsigned>((status >> 8) & 0x7);
+    char text[96];
+    std::snprintf(text, sizeof text, "NVMe status %04Xh (status code type %Xh, status code %02Xh",
+                  static_cast<unsigned>(status & 0xffff), type, code);
+    std::string out = text;
+    const auto named =
+        std::find_if(std::begin(kStatusNames), std::end(kStatusNames),
+                     [&](const StatusName& s) { return s.typeAndCode == ((type << 8) | code); });
+    if (named != std::end(kStatusNames))
+        out += std::string(": ") + named->name;
+    return out + ")";
+}
+
+} // namespace
+
+bool IsControllerName(std::string_view name) {
+    constexpr std::string_view kPrefix = "nvme";
+    constexpr std::size_t kMaxDigits = 6;
+    if (!name.starts_with(kPrefix))
+        return false;
+    const std::string_view digits = name.substr(kPrefix.size());
+    return !digits.empty() && digits.size() <= kMaxDigits &&
+           std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; });
+}
+
+bool IsNvmeCommand(DiskCommand command) {
+    return command == DiskCommand::NvmeIdentifyController ||
+           command == DiskCommand::NvmeReadHealthLog;
+}
+
+nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data) {
+    nvme_admin_cmd cmd;
+    std::memset(&cmd, 0, sizeof cmd);
+    cmd.addr = reinterpret_cast<std::uintptr_t>(data);
+    cmd.timeout_ms = kCommandTimeoutMs;
+    if (command == DiskCommand::NvmeIdentifyController) {
+        cmd.opcode = kOpIdentify;
+        cmd.cdw10 = kCnsController;
+        cmd.data_len = kIdentifySize;
+    } else {
+        cmd.opcode = kOpGetLogPage;
+        cmd.nsid = kAllNamespaces;
+        cmd.cdw10 = (kHealthLogDwordsLess1 << 16) | kLogHealth;
+        cmd.data_len = kHealthLogSize;
+    }
+    return cmd;
+}
+
+std::string NvmeErrnoText(int error) {
+    std::string text = std::strerror(error);
+    // The controller node is root's alone, and the kernel takes Get Log Page
+    // only from a process with CAP_SYS_ADMIN.
+    if (error == EACCES || error == EPERM)
+        text += " (needs root or CAP_SYS_ADMIN)";
+    return text;
+}
+
+DiskAnswer JudgeAdminReply(int ioctlResult, int ioctlErrno, const std::uint8_t* data) {
+    DiskAnswer answer;
+    if (ioctlResult < 0) {
+        answer.outcome = ata::Outcome::SystemError;
+        answer.detail = "NVME_IOCTL_ADMIN_CMD: " + NvmeErrnoText(ioctlErrno);
+        answer.denied = ioctlErrno == EACCES || ioctlErrno == EPERM;
+        return answer;
+    }
+    if (ioctlResult > 0) {
+        answer.outcome = ata::Outcome::DeviceError;
+        answer.detail = StatusText(ioctlResult);
+        return answer;
+    }
+    answer.outcome = ata::Outcome::Ok;
+    std::copy_n(data, answer.page.size(), answer.page.begin());
+    return answer;
+}
+
+DiskAnswer SendAdminCommand(int fd, DiskCommand command) {
+    std::array<std::uint8_t, kIdentifySize> data{};
+    nvme_admin_cmd cmd = BuildAdminCommand(command, data.data());
+    const int result = ::ioctl(fd, NVME_IOCTL_ADMIN_CMD, &cmd);
+    return JudgeAdminReply(result, result < 0 ? errno : 0, data.data());
+}
+
+} // namespace zentrova::platform::nvme
