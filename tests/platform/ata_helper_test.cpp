@@ -187,7 +187,8 @@ TEST(AtaHelperProcess, BothRoadsListAndReadAlike) {
     auto b = throughHelper.BlockStorageServices();
     EXPECT_EQ(started, 1); // only the road that could not read directly
     ASSERT_EQ(a.size(), b.size());
-    ASSERT_GE(a.size(), 3u); // the three ATA drives, and any NVMe one
+    ASSERT_EQ(a.size(), 4u); // the three ATA drives and the NVMe one
+    EXPECT_EQ(b[3].kind, DriveKind::Nvme);
     const auto poll = [](BlockStorageService& s) {
         std::array<std::uint8_t, 1024> pages{};
         const int status = s.smartInterface->SMARTReadData(pages.data()) * 10 +
