@@ -42,16 +42,20 @@ bool IsNvme(const xDEV_INFO* r) {
     return std::strncmp(r->szDevFilePath, "/dev/nvme", 9) == 0;
 }
 
-// The count, then every ATA record of the list: a list out of step with its
-// count shows as a line too many or too few. The NVMe drives have lines of
-// their own (PrintNvme).
+// The count, then every record of the list as the monitor shows it: a list
+// out of step with its count shows as a line too many or too few. An NVMe
+// drive also says the critical temperature its settings start with; its
+// pages have lines of their own (PrintNvme).
 void PrintList(const char* tag) {
     std::printf("ZT %s nDevCnt=%d\n", tag, dev.nDevCnt);
-    for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-        if (!IsNvme(r))
-            std::printf("ZT %s %d path=%s model=%s fw=%s size=%d smart=%d temp=%d\n", tag,
-                        r->nDevIndex, r->szDevFilePath, r->szModelNum, r->szFirmwareRev, r->nSizeGB,
-                        r->bSmartEnabled, r->nTemperature);
+    for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext) {
+        std::printf("ZT %s %d path=%s model=%s fw=%s size=%d smart=%d temp=%d", tag, r->nDevIndex,
+                    r->szDevFilePath, r->szModelNum, r->szFirmwareRev, r->nSizeGB, r->bSmartEnabled,
+                    r->nTemperature);
+        if (IsNvme(r))
+            std::printf(" critical=%d", r->nDefaultCriticalTemp);
+        std::printf("\n");
+    }
 }
 
 // Both pages of one drive, through the selected-drive interface the poll uses.
