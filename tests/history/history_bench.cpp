@@ -1,0 +1,77 @@
+// The history's figures on a generated store: a year of hourly readings of
+// four drives with 30 attributes each. Prints the file's size, the cost of
+// adding one reading to it and of loading a year of one drive for the page.
+#include "history/history_fixture.h"
+#include "history/history_plot.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+
+#include <cstdio>
+#include <sys/stat.h>
+
+using namespace zentrova;
+using namespace zentrova::testing;
+
+namespace {
+
+constexpr int kDrives = 4;
+constexpr int kHours = 365 * 24;
+const char* const kModels[kDrives] = {"A", "B", "C", "D"};
+
+struct Generated {
+    QTemporaryDir dir;
+    std::string path = dir.filePath("history.sqlite3").toStdString();
+    history::Store store{[] { return kT0; }};
+    std::int64_t end = kT0 + kHours * kHourMs;
+    Generated() {
+        store.Open(path);
+        for (int h = 0; h < kHours; ++h)
+            for (int d = 0; d < kDrives; ++d)
+                // Power-on hours tick every reading, so none is stored compactly.
+                store.Add(MadeUpReading(kModels[d], kT0 + h * kHourMs, h + d));
+    }
+    std::int64_t Bytes() const {
+        std::int64_t total = 0;
+        for (const char* suffix : {"", "-wal", "-shm"}) {
+            struct stat st {};
+            if (::stat((path + suffix).c_str(), &st) == 0)
+                total += st.st_size;
+        }
+        return total;
+    }
+};
+
+Generated& Store() {
+    static Generated g;
+    return g;
+}
+
+void AddOneReading(benchmark::State& state) {
+    Generated& g = Store();
+    state.counters["readings"] = double(g.store.ReadingCount());
+    state.counters["store_MB"] = double(g.Bytes()) / 1e6;
+    int i = 0;
+    for (auto _ : state) {
+        ++i;
+        g.store.Add(MadeUpReading("A", g.end + i * 1000, kHours + i));
+    }
+}
+BENCHMARK(AddOneReading)->Unit(benchmark::kMillisecond);
+
+void LoadAYearOfOneDrive(benchmark::State& state) {
+    Generated& g = Store();
+    for (auto _ : state) {
+        history::PlotModel model;
+        model.Show(&g.store, {"B", "FW1", ""}, 5, history::Range::Year, g.end);
+        benchmark::DoNotOptimize(model.Temperatures());
+        benchmark::DoNotOptimize(model.Raws());
+        state.counters["points"] = double(model.Size());
+    }
+}
+BENCHMARK(LoadAYearOfOneDrive)->Unit(benchmark::kMillisecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
