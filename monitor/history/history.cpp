@@ -10,6 +10,10 @@ namespace zentrova::history {
 
 HistoryGlobals history;
 
+void CloseHistory() {
+    history.store.reset();
+}
+
 void ResetHistoryForTest() {
     history = HistoryGlobals{};
 }

@@ -17,7 +17,8 @@ struct HistoryGlobals {
 
 extern HistoryGlobals history;
 
-// Closes the store.
+// Closes the store; reads are then not kept.
+void CloseHistory();
 void ResetHistoryForTest();
 
 // Now, from the panels' clock (tests fix it there), in ms since the epoch.

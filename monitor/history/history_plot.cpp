@@ -51,15 +51,17 @@ void PlotModel::Show(const Store* store, const Identity& drive, std::uint8_t ent
     drive_ = drive;
     entryId_ = entryId;
     range_ = range;
-    lastMs_ = RangeStartMs(range, nowMs);
+    lastMs_ = RangeStartMs(range, nowMs) + 1;
     Update(nowMs);
 }
 
 void PlotModel::Update(std::int64_t nowMs) {
     if (store_ == nullptr)
         return;
-    for (Point& p : store_->Points(drive_, entryId_, lastMs_, nowMs)) {
-        lastMs_ = p.takenMs;
+    // Only what came since: the search starts at the last reading's time.
+    for (Point& p : store_->Points(drive_, entryId_, lastMs_, lastReading_)) {
+        lastMs_ = std::max(lastMs_, p.takenMs);
+        lastReading_ = std::max(lastReading_, p.reading);
         points_.push_back(std::move(p));
     }
     const std::int64_t start = RangeStartMs(range_, nowMs);
@@ -71,6 +73,7 @@ void PlotModel::Clear() {
     store_ = nullptr;
     points_.clear();
     lastMs_ = std::numeric_limits<std::int64_t>::min();
+    lastReading_ = 0;
 }
 
 std::vector<QPointF> PlotModel::Temperatures() const {

@@ -52,7 +52,9 @@ class PlotModel {
     Identity drive_;
     std::uint8_t entryId_ = 0;
     Range range_ = Range::Day;
+    // Where the next update starts: the last reading shown, and its time.
     std::int64_t lastMs_ = std::numeric_limits<std::int64_t>::min();
+    std::int64_t lastReading_ = 0;
     std::deque<Point> points_;
 };
 

@@ -118,27 +118,16 @@ void AddNvmeEntries(const std::uint8_t* healthPage, const std::uint8_t* identify
 
 } // namespace
 
-Identity IdentityOf(const device::xDEV_INFO& drive, const std::uint8_t* thresholdsPage) {
-    Identity id{Text(smart::FieldBytes(drive.szModelNum)),
-                Text(smart::FieldBytes(drive.szFirmwareRev)),
-                Text(smart::FieldBytes(drive.szSerialNum))};
-    if (id.serial.empty() && thresholdsPage != nullptr &&
-        drive.driveKind == platform::DriveKind::Nvme)
-        id.serial =
-            Trimmed({reinterpret_cast<const char*>(thresholdsPage) + pages::kSerialNumber.offset,
-                     pages::kSerialNumber.width});
-    // A serial with bytes that are not text is no help to a person or a file.
-    for (char c : id.serial)
-        if (c < 0x20 || c > 0x7e)
-            return {id.model, id.firmware, {}};
-    return id;
+Identity IdentityOf(const device::xDEV_INFO& drive) {
+    return {Text(smart::FieldBytes(drive.szModelNum)), Text(smart::FieldBytes(drive.szFirmwareRev)),
+            Text(smart::FieldBytes(drive.szSerialNum))};
 }
 
 Reading ReadingOf(const device::xDEV_INFO& drive, const std::uint8_t* dataPage,
                   const std::uint8_t* thresholdsPage, std::int64_t takenMs) {
     Reading r;
     r.takenMs = takenMs;
-    r.identity = IdentityOf(drive, thresholdsPage);
+    r.identity = IdentityOf(drive);
     if (drive.driveKind == platform::DriveKind::Nvme) {
         r.kind = Kind::Nvme;
         AddNvmeEntries(dataPage, thresholdsPage, &r);

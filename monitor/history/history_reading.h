@@ -12,9 +12,9 @@
 
 namespace zentrova::history {
 
-// Model, firmware and serial as the record holds them; an NVMe drive's serial
-// comes from its Identify Controller page when the record has none.
-Identity IdentityOf(const device::xDEV_INFO& drive, const std::uint8_t* thresholdsPage = nullptr);
+// Model, firmware and serial (when the drive reported one) as the record
+// holds them, without the padding: never the drive's place in the list.
+Identity IdentityOf(const device::xDEV_INFO& drive);
 
 Reading ReadingOf(const device::xDEV_INFO& drive, const std::uint8_t* dataPage,
                   const std::uint8_t* thresholdsPage, std::int64_t takenMs);

@@ -38,9 +38,9 @@ constexpr char kAddReading[] =
 constexpr char kAddEntry[] =
     "INSERT INTO entry(reading, id, value, worst, threshold, raw) VALUES(?1,?2,?3,?4,?5,?6)";
 constexpr char kPoints[] =
-    "SELECT r.taken, r.temperature, e.value, e.worst, e.threshold, e.raw, e.id FROM reading r"
-    " LEFT JOIN entry e ON e.reading = coalesce(r.same_as, r.id) AND e.id = ?2"
-    " WHERE r.drive = ?1 AND r.taken > ?3 AND r.taken <= ?4 ORDER BY r.taken, r.id";
+    "SELECT r.taken, r.temperature, e.value, e.worst, e.threshold, e.raw, e.id, r.id"
+    " FROM reading r LEFT JOIN entry e ON e.reading = coalesce(r.same_as, r.id) AND e.id = ?2"
+    " WHERE r.drive = ?1 AND r.taken >= ?3 AND r.id > ?4 ORDER BY r.taken, r.id";
 constexpr char kLatest[] =
     "SELECT e.id, e.value, e.worst, e.threshold, e.raw, d.kind FROM entry e, drive d"
     " WHERE d.id = ?1 AND e.reading = (SELECT coalesce(same_as, id) FROM reading"
@@ -350,8 +350,8 @@ int Store::Insert(const Reading& reading, std::string* error) {
     return SQLITE_OK;
 }
 
-std::vector<Point> Store::Points(const Identity& drive, std::uint8_t entryId, std::int64_t afterMs,
-                                 std::int64_t untilMs) const {
+std::vector<Point> Store::Points(const Identity& drive, std::uint8_t entryId, std::int64_t fromMs,
+                                 std::int64_t afterReading) const {
     std::vector<Point> points;
     const auto id = FindDrive(drive);
     sqlite3_stmt* s = Statement(kPoints);
@@ -360,10 +360,11 @@ std::vector<Point> Store::Points(const Identity& drive, std::uint8_t entryId, st
     Use use{s};
     sqlite3_bind_int64(s, 1, *id);
     sqlite3_bind_int(s, 2, entryId);
-    sqlite3_bind_int64(s, 3, afterMs);
-    sqlite3_bind_int64(s, 4, untilMs);
+    sqlite3_bind_int64(s, 3, fromMs);
+    sqlite3_bind_int64(s, 4, afterReading);
     while (sqlite3_step(s) == SQLITE_ROW) {
         Point p;
+        p.reading = sqlite3_column_int64(s, 7);
         p.takenMs = sqlite3_column_int64(s, 0);
         if (auto t = ColumnOptional(s, 1))
             p.temperature = static_cast<int>(*t);

@@ -49,6 +49,7 @@ struct Reading {
 
 // One reading as a plot sees it: its time, temperature and one entry.
 struct Point {
+    std::int64_t reading = 0; // grows with every reading added
     std::int64_t takenMs = 0;
     std::optional<int> temperature;
     std::optional<Entry> entry; // none when that reading lacked it
@@ -79,10 +80,10 @@ class Store {
     // previous one in all but its time is stored as a reference to it.
     Trouble Add(const Reading& reading);
 
-    // The drive's readings taken after `afterMs` (exclusive) and up to
-    // `untilMs`, oldest first, each with entry `entryId`.
-    std::vector<Point> Points(const Identity& drive, std::uint8_t entryId, std::int64_t afterMs,
-                              std::int64_t untilMs) const;
+    // The drive's readings taken at `fromMs` or later and added after reading
+    // `afterReading`, oldest first, each with entry `entryId`.
+    std::vector<Point> Points(const Identity& drive, std::uint8_t entryId, std::int64_t fromMs,
+                              std::int64_t afterReading = 0) const;
     // The entries of the drive's latest reading (kind in `kind`); empty when
     // it has none.
     std::vector<Entry> LatestEntries(const Identity& drive, Kind* kind = nullptr) const;

@@ -74,7 +74,7 @@ TEST_F(HistoryStore, ARepeatedReadingKeepsItsTimeButNotItsEntries) {
     for (std::int64_t t : {kT0, kT0 + kHourMs, kT0 + 2 * kHourMs})
         store.Add(MadeUpReading("M", t, 7));
     store.Add(MadeUpReading("M", kT0 + 3 * kHourMs, 8));
-    const auto points = store.Points({"M", "FW1", ""}, 5, 0, kT0 + 9 * kHourMs);
+    const auto points = store.Points({"M", "FW1", ""}, 5, 0);
     ASSERT_EQ(points.size(), 4u);
     for (int i = 0; i < 4; ++i) {
         EXPECT_EQ(points[i].takenMs, kT0 + i * kHourMs);
@@ -224,8 +224,8 @@ TEST_F(DemoDrives, ADriveKeepsItsHistoryWhenItMovesInTheList) {
     std::swap(a.nDevIndex, b.nDevIndex);
     Read(0, 1);
     Read(1, 0);
-    EXPECT_EQ(history::history.store->Points(first, 194, 0, INT64_MAX).size(), 2u);
-    EXPECT_EQ(history::history.store->Points(second, 194, 0, INT64_MAX).size(), 1u);
+    EXPECT_EQ(history::history.store->Points(first, 194, 0).size(), 2u);
+    EXPECT_EQ(history::history.store->Points(second, 194, 0).size(), 1u);
 }
 
 TEST_F(DemoDrives, AnNvmeDrivesHealthFieldsAreKeptWithTheirBytes) {
