@@ -5,6 +5,7 @@
 #include <QDateTime>
 
 #include <algorithm>
+#include <cmath>
 
 namespace zentrova::history {
 
@@ -118,6 +119,31 @@ std::optional<Point> PlotModel::Nearest(double x) const {
         return points_.back();
     const auto before = std::prev(after);
     return x - before->takenMs <= after->takenMs - x ? *before : *after;
+}
+
+std::vector<QPointF> Thinned(const std::vector<QPointF>& points, double fromX, double toX,
+                             int columns) {
+    if (columns <= 0 || toX <= fromX || points.size() <= 2 * std::size_t(columns))
+        return points;
+    std::vector<QPointF> out;
+    const double width = (toX - fromX) / columns;
+    std::size_t i = 0;
+    while (i < points.size()) {
+        const double column = std::floor((points[i].x() - fromX) / width);
+        std::size_t low = i, high = i, end = i;
+        for (; end < points.size() && std::floor((points[end].x() - fromX) / width) == column;
+             ++end) {
+            if (points[end].y() < points[low].y())
+                low = end;
+            if (points[end].y() > points[high].y())
+                high = end;
+        }
+        out.push_back(points[std::min(low, high)]);
+        if (low != high)
+            out.push_back(points[std::max(low, high)]);
+        i = end;
+    }
+    return out;
 }
 
 QString TooltipText(const QString& series, double value, std::int64_t takenMs) {

@@ -58,6 +58,12 @@ class PlotModel {
     std::deque<Point> points_;
 };
 
+// At most two points per column of `columns` across [fromX, toX]: each
+// column's lowest and highest, in time order, so a peak of one reading still
+// shows. A year of hourly readings is far more points than a chart is wide.
+std::vector<QPointF> Thinned(const std::vector<QPointF>& points, double fromX, double toX,
+                             int columns);
+
 // The tooltip: "<series>: <value>" and the local date and time of the reading.
 QString TooltipText(const QString& series, double value, std::int64_t takenMs);
 

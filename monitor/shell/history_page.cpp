@@ -260,9 +260,13 @@ void HistoryPage::Redraw() {
         axis->setRange(QDateTime::fromMSecsSinceEpoch(start), QDateTime::fromMSecsSinceEpoch(now));
     }
 
-    temperature_->replace(List(temperatures));
-    value_->replace(List(values));
-    raw_->replace(List(raws));
+    const int columns = std::max(100, temperatureChart_->plotArea().toRect().width());
+    const auto thin = [&](const std::vector<QPointF>& points) {
+        return List(history::Thinned(points, double(start), double(now), columns));
+    };
+    temperature_->replace(thin(temperatures));
+    value_->replace(thin(values));
+    raw_->replace(thin(raws));
     const std::optional<std::int64_t> threshold = model_.Threshold();
     threshold_->clear();
     if (threshold) {

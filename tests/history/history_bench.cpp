@@ -1,12 +1,19 @@
 // The history's figures on a generated store: a year of hourly readings of
 // four drives with 30 attributes each. Prints the file's size, the cost of
-// adding one reading to it and of loading a year of one drive for the page.
+// adding one reading to it, of loading a year of one drive for the page and
+// of the History page showing and drawing that year (offscreen).
+#include "history/history.h"
 #include "history/history_fixture.h"
 #include "history/history_plot.h"
+#include "platform/ui/alert_panel.h"
+#include "shell/history_page.h"
 
 #include <benchmark/benchmark.h>
 
+#include <QApplication>
 #include <QTemporaryDir>
+
+#include <cstring>
 
 #include <cstdio>
 #include <sys/stat.h>
@@ -23,7 +30,8 @@ const char* const kModels[kDrives] = {"A", "B", "C", "D"};
 struct Generated {
     QTemporaryDir dir;
     std::string path = dir.filePath("history.sqlite3").toStdString();
-    history::Store store{[] { return kT0; }};
+    history::Store& store =
+        *(history::history.store = std::make_unique<history::Store>([] { return kT0; }));
     std::int64_t end = kT0 + kHours * kHourMs;
     Generated() {
         store.Open(path);
@@ -72,6 +80,30 @@ void LoadAYearOfOneDrive(benchmark::State& state) {
 }
 BENCHMARK(LoadAYearOfOneDrive)->Unit(benchmark::kMillisecond);
 
+void DrawAYearOnThePage(benchmark::State& state) {
+    Generated& g = Store();
+    platform::SetClockHandler([&] { return QDateTime::fromMSecsSinceEpoch(g.end); });
+    device::xDEV_INFO drive;
+    std::strcpy(drive.szModelNum, "B");
+    std::strcpy(drive.szFirmwareRev, "FW1");
+    shell::HistoryPage page;
+    page.resize(1000, 700);
+    page.SetRange(history::Range::Year);
+    for (auto _ : state) {
+        page.ShowDrive(&drive);
+        benchmark::DoNotOptimize(page.grab());
+    }
+    state.counters["points"] = double(page.Model().Size());
+}
+BENCHMARK(DrawAYearOnThePage)->Unit(benchmark::kMillisecond);
+
 } // namespace
 
-BENCHMARK_MAIN();
+int main(int argc, char** argv) {
+    qputenv("QT_QPA_PLATFORM", "offscreen");
+    QApplication app(argc, argv);
+    benchmark::Initialize(&argc, argv);
+    benchmark::RunSpecifiedBenchmarks();
+    benchmark::Shutdown();
+    return 0;
+}

@@ -303,6 +303,12 @@ TEST(HistoryPlot, ARangeShowsItsReadingsAndAPollAddsOnlyItsOwn) {
     }
 }
 
+TEST(HistoryPlot, ThinningKeepsEachColumnsLowestAndHighestInTimeOrder) {
+    const std::vector<QPointF> points{{0, 5}, {1, 9}, {2, 1}, {3, 4}, {10, 7}, {11, 7}, {19, 3}};
+    EXPECT_EQ(Thinned(points, 0, 20, 2), (std::vector<QPointF>{{1, 9}, {2, 1}, {10, 7}, {19, 3}}));
+    EXPECT_EQ(Thinned(points, 0, 20, 4).size(), points.size());
+}
+
 TEST(HistoryPlot, TheTooltipNamesTheNearestReading) {
     QTemporaryDir dir;
     Store store{[] { return kT0; }};
