@@ -243,6 +243,24 @@ TEST_F(DemoDrives, AnNvmeDrivesHealthFieldsAreKeptWithTheirBytes) {
     EXPECT_TRUE(stored == r.entries);
 }
 
+TEST_F(DemoDrives, AnAtaDrivesAttributesAreKeptWithTheirThresholdsAndRawBytes) {
+    Page data, thresholds;
+    drives[2].smartInterface->SMARTReadData(data.data());
+    drives[2].smartInterface->SMARTReadDataThresholds(thresholds.data());
+    ASSERT_EQ(RecordRead(2, data.data(), thresholds.data()).error, "");
+    const std::vector<Entry> stored = history::history.store->LatestEntries(IdentityOf(Record(2)));
+    const auto* attributes = device::AttributeEntries(data.data());
+    const auto* limits = device::ThresholdEntries(thresholds.data());
+    ASSERT_FALSE(stored.empty());
+    for (std::size_t i = 0; i < stored.size(); ++i) {
+        EXPECT_EQ(stored[i].id, attributes[i].attributeId);
+        EXPECT_EQ(stored[i].value, attributes[i].current);
+        EXPECT_EQ(stored[i].threshold, limits[i].ThresholdValue);
+        EXPECT_EQ(stored[i].raw,
+                  std::vector<std::uint8_t>(attributes[i].rawvalue, attributes[i].rawvalue + 6));
+    }
+}
+
 TEST_F(DemoDrives, AFailedReadAddsNothing) {
     EXPECT_EQ(RecordRead(0, nullptr, nullptr).error, "");
     EXPECT_EQ(history::history.store->ReadingCount(), 0);
