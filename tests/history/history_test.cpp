@@ -73,7 +73,10 @@ TEST_F(HistoryStore, ARepeatedReadingKeepsItsTimeButNotItsEntries) {
     ASSERT_EQ(store.Open(path).error, "");
     for (std::int64_t t : {kT0, kT0 + kHourMs, kT0 + 2 * kHourMs})
         store.Add(MadeUpReading("M", t, 7));
-    store.Add(MadeUpReading("M", kT0 + 3 * kHourMs, 8));
+    // The same temperature, one raw byte changed.
+    Reading changed = MadeUpReading("M", kT0 + 3 * kHourMs, 7);
+    changed.entries[4].raw[0] = 8;
+    store.Add(changed);
     const auto points = store.Points({"M", "FW1", ""}, 5, 0);
     ASSERT_EQ(points.size(), 4u);
     for (int i = 0; i < 4; ++i) {
@@ -114,6 +117,19 @@ const Damage kDamages[] = {
                  full.Add(MadeUpReading("M", kT0 + i * kHourMs, i));
          } // closing checkpoints the log into the file
          ASSERT_EQ(::truncate(path.c_str(), 3 * 4096 + 100), 0);
+     }},
+    {"a page overwritten",
+     [](const std::string& path) {
+         {
+             Store full{[] { return kT0; }};
+             full.Open(path);
+             for (int i = 0; i < 200; ++i)
+                 full.Add(MadeUpReading("M", kT0 + i * kHourMs, i));
+         }
+         QFile f(QString::fromStdString(path));
+         f.open(QIODevice::ReadWrite);
+         f.seek(6 * 4096);
+         f.write(QByteArray(4096, '\x5a'));
      }},
 };
 
@@ -318,6 +334,10 @@ TEST(HistoryPlot, ARangeShowsItsReadingsAndAPollAddsOnlyItsOwn) {
         EXPECT_EQ(model.Values().size(), c.afterPoll);
         EXPECT_EQ(model.Temperatures().size(), c.afterPoll);
         EXPECT_EQ(model.Threshold(), 36);
+        // A second reading in the same millisecond is new all the same.
+        store.Add(MadeUpReading("M", now + kHourMs / 2, 2));
+        model.Update(now + c.laterHours * kHourMs);
+        EXPECT_EQ(model.Size(), c.afterPoll + 1);
     }
 }
 
