@@ -350,15 +350,22 @@ int Store::Insert(const Reading& reading, std::string* error) {
     return SQLITE_OK;
 }
 
+sqlite3_stmt* Store::ForDrive(const char* sql, const Identity& drive) const {
+    const auto id = FindDrive(drive);
+    sqlite3_stmt* s = Statement(sql);
+    if (!id || s == nullptr)
+        return nullptr;
+    sqlite3_bind_int64(s, 1, *id);
+    return s;
+}
+
 std::vector<Point> Store::Points(const Identity& drive, std::uint8_t entryId, std::int64_t fromMs,
                                  std::int64_t afterReading) const {
     std::vector<Point> points;
-    const auto id = FindDrive(drive);
-    sqlite3_stmt* s = Statement(kPoints);
-    if (!id || s == nullptr)
+    sqlite3_stmt* s = ForDrive(kPoints, drive);
+    if (s == nullptr)
         return points;
     Use use{s};
-    sqlite3_bind_int64(s, 1, *id);
     sqlite3_bind_int(s, 2, entryId);
     sqlite3_bind_int64(s, 3, fromMs);
     sqlite3_bind_int64(s, 4, afterReading);
@@ -377,12 +384,10 @@ std::vector<Point> Store::Points(const Identity& drive, std::uint8_t entryId, st
 
 std::vector<Entry> Store::LatestEntries(const Identity& drive, Kind* kind) const {
     std::vector<Entry> entries;
-    const auto id = FindDrive(drive);
-    sqlite3_stmt* s = Statement(kLatest);
-    if (!id || s == nullptr)
+    sqlite3_stmt* s = ForDrive(kLatest, drive);
+    if (s == nullptr)
         return entries;
     Use use{s};
-    sqlite3_bind_int64(s, 1, *id);
     while (sqlite3_step(s) == SQLITE_ROW) {
         entries.push_back(ColumnEntry(s, 0, 1));
         if (kind != nullptr)

@@ -108,6 +108,9 @@ class Store {
     // Prepared once per open; null when SQLite refused it.
     sqlite3_stmt* Statement(const char* sql) const;
     std::optional<std::int64_t> FindDrive(const Identity& drive) const;
+    // Statement `sql` with the drive's id bound to ?1; null for a drive
+    // never stored or a statement SQLite refused.
+    sqlite3_stmt* ForDrive(const char* sql, const Identity& drive) const;
 
     Clock clock_;
     std::string path_;

@@ -96,6 +96,14 @@ TEST_F(HistoryStore, ARepeatedReadingKeepsItsTimeButNotItsEntries) {
     EXPECT_EQ(StoreDefects(path), "");
 }
 
+// Closing checkpoints the log into the file.
+void WriteTwoHundredReadings(const std::string& path) {
+    Store full{[] { return kT0; }};
+    full.Open(path);
+    for (int i = 0; i < 200; ++i)
+        full.Add(MadeUpReading("M", kT0 + i * kHourMs, i));
+}
+
 // What a damaged file looks like to the store.
 struct Damage {
     const char* name;
@@ -110,22 +118,12 @@ const Damage kDamages[] = {
      }},
     {"truncated",
      [](const std::string& path) {
-         {
-             Store full{[] { return kT0; }};
-             full.Open(path);
-             for (int i = 0; i < 200; ++i)
-                 full.Add(MadeUpReading("M", kT0 + i * kHourMs, i));
-         } // closing checkpoints the log into the file
+         WriteTwoHundredReadings(path);
          ASSERT_EQ(::truncate(path.c_str(), 3 * 4096 + 100), 0);
      }},
     {"a page overwritten",
      [](const std::string& path) {
-         {
-             Store full{[] { return kT0; }};
-             full.Open(path);
-             for (int i = 0; i < 200; ++i)
-                 full.Add(MadeUpReading("M", kT0 + i * kHourMs, i));
-         }
+         WriteTwoHundredReadings(path);
          QFile f(QString::fromStdString(path));
          f.open(QIODevice::ReadWrite);
          f.seek(6 * 4096);
