@@ -182,8 +182,10 @@ bool Store::OpenFile(std::string* error) {
             *error = "the store does not take write-ahead logging";
         return false;
     }
-    // Each reading's commit reaches the disk before the next poll.
-    if (!Exec(db_, "PRAGMA synchronous=FULL", error))
+    // Each reading's commit reaches the disk before the next poll. The page
+    // cache is held to 512 KiB: a poll touches only the newest pages, and the
+    // monitor's memory must not grow with the file over months.
+    if (!Exec(db_, "PRAGMA synchronous=FULL", error) || !Exec(db_, "PRAGMA cache_size=-512", error))
         return false;
     const std::string check = Scalar(db_, "PRAGMA quick_check", error);
     if (check != "ok") {

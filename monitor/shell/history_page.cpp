@@ -241,6 +241,11 @@ void HistoryPage::Redraw() {
                      : empty ? QStringLiteral("No readings of this drive yet.")
                              : QString());
     exportButton_->setEnabled(shown_ && !empty);
+    // The charts wait until the page is seen: a poll behind another page
+    // costs no chart work, and showEvent catches up.
+    chartsStale_ = !isVisible();
+    if (chartsStale_)
+        return;
 
     const std::int64_t now = history::NowMs();
     std::int64_t start = history::RangeStartMs(range_, now);
@@ -279,6 +284,12 @@ void HistoryPage::Redraw() {
     Fit(raws_, raws);
     QListWidgetItem* item = entries_->currentItem();
     entryChart_->setTitle(item != nullptr ? item->text() : QString());
+}
+
+void HistoryPage::showEvent(QShowEvent* event) {
+    QWidget::showEvent(event);
+    if (chartsStale_)
+        Redraw();
 }
 
 void HistoryPage::ShowTooltip(int series, const QPointF& point, bool inside) {

@@ -52,6 +52,9 @@ class HistoryPage : public QWidget {
     QChart* TemperatureChart() const { return temperatureChart_; }
     QChart* EntryChart() const { return entryChart_; }
 
+  protected:
+    void showEvent(QShowEvent* event) override;
+
   private:
     void Reload();
     void FillEntryList();
@@ -61,9 +64,10 @@ class HistoryPage : public QWidget {
 
     SaveDialog saveDialog_;
     bool shown_ = false;
+    bool chartsStale_ = true;
     history::Identity drive_;
     history::Kind kind_ = history::Kind::Ata;
-    history::Range range_ = history::Range::Week;
+    history::Range range_ = history::Range::Day;
     std::uint8_t entryId_ = 0;
     history::PlotModel model_;
 

@@ -88,6 +88,7 @@ void DrawAYearOnThePage(benchmark::State& state) {
     std::strcpy(drive.szFirmwareRev, "FW1");
     shell::HistoryPage page;
     page.resize(1000, 700);
+    page.show();
     page.SetRange(history::Range::Year);
     for (auto _ : state) {
         page.ShowDrive(&drive);
