@@ -6,6 +6,7 @@
 #include "ui_FlashWnd.h"
 #include "ui_MainWindow.h"
 
+#include "history/history.h"
 #include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
 #include "settings/timers.h"
@@ -54,6 +55,7 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
     zentrova::platform::SetPanelClosedByWindowManagerHandler([this] { quitRequested_ = true; });
     ConnectActions();
     SetUpLogPage();
+    SetUpHistoryPage();
     awakeFromNib();
 }
 
@@ -201,6 +203,7 @@ void AppController::FreeAllocatedMemory() {
     driveColumns_ = DriveColumns{};
     attrColumns_ = zentrova::smart::AttributeColumns{};
     logLines_.Clear();
+    zentrova::history::CloseHistory();
 }
 
 void AppController::RestoreMainWindowIfMinimised() {
@@ -212,4 +215,5 @@ void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
                                      const std::uint8_t* thresholdsPage) {
     zentrova::metrics::MetricsRecordRead(drive, dataPage, thresholdsPage);
     zentrova::metrics::UpdateMetricsFile();
+    RecordReadInHistory(drive, dataPage, thresholdsPage);
 }

@@ -4,8 +4,8 @@
 
 #include "device/device.h"
 #include "platform/device_registry.h"
-#include "smart/log_lines.h"
 #include "settings/settings_host.h"
+#include "smart/log_lines.h"
 #include "smart/poll_cycle.h"
 #include "smart/smart_state.h"
 
@@ -35,6 +35,7 @@ class AdWindow;
 
 namespace zentrova::shell {
 class ControllerTableModel;
+class HistoryPage;
 class LogPageView;
 enum class TableId { Drives, Attributes };
 } // namespace zentrova::shell
@@ -53,6 +54,9 @@ struct StartupEnvironment {
     std::function<bool(const QUrl&)> openUrl;
     // How much of a log the log page scans before it lets the window draw.
     std::int64_t logScanSliceBytes = zentrova::smart::LogLineIndex::kScanSlice;
+    // Where the History page's export goes, asked with a suggested path;
+    // empty means the platform's save dialog.
+    std::function<QString(QWidget* parent, const QString& suggested)> saveDialog;
 };
 
 // The drive table's four columns, one entry per drive in list order.
@@ -156,6 +160,7 @@ class AppController : public QObject,
     QTableView* DriveTable() const;
     QTableView* AttrTable() const;
     zentrova::shell::LogPageView* LogView() const;
+    zentrova::shell::HistoryPage* HistoryView() const { return historyPage_; }
     QLabel* AboutVersion() const;
     QLabel* AboutImage() const;
     // Under the drive table: why drives are missing, hidden when all is said.
@@ -195,6 +200,12 @@ class AppController : public QObject,
     bool EndIfQuitRequested();
     std::int64_t* LogReadSlot(int index);
     void SetUpLogPage();
+    void SetUpHistoryPage();
+    // The history store in the data folder; its trouble is told in one panel.
+    void OpenHistoryStore();
+    void RecordReadInHistory(int drive, const std::uint8_t* dataPage,
+                             const std::uint8_t* thresholdsPage);
+    void TellHistoryTrouble(const QString& message);
     void ContinueLogScan();
 
     StartupEnvironment env_;
@@ -226,4 +237,7 @@ class AppController : public QObject,
     std::int64_t dwLogPrevRead[zentrova::device::kMaxDrives] = {};
     // The selected drive's log lines as the log page shows them.
     zentrova::smart::LogLineIndex logLines_;
+    zentrova::shell::HistoryPage* historyPage_ = nullptr;
+    // A write failure of the history is printed once until a write succeeds.
+    bool historyWriteFailureTold_ = false;
 };

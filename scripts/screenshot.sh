@@ -14,6 +14,7 @@ cd "$work"
 LC_ALL=C.UTF-8 ZENTROVA_SIMULATED_DRIVES="$root/share/demo-drives.json" \
     xvfb-run -a -s "-screen 0 1280x900x24" \
     "$root/build/monitor/zentrova_screenshot" "$root/docs/main-window.png" "$root/docs/main-window-log.png" \
-    "$root/docs/main-window-settings.png" "$root/docs/main-window-nvme.png"
-echo "Wrote docs/main-window.png, docs/main-window-log.png, docs/main-window-settings.png and" \
-    "docs/main-window-nvme.png"
+    "$root/docs/main-window-settings.png" "$root/docs/main-window-nvme.png" \
+    "$root/docs/main-window-history.png"
+echo "Wrote docs/main-window.png, docs/main-window-log.png, docs/main-window-settings.png," \
+    "docs/main-window-nvme.png and docs/main-window-history.png"

@@ -3,6 +3,7 @@
 // evaluation layer; this side only owns the drive table's column arrays.
 #include "AppController.h"
 
+#include "shell/history_page.h"
 #include "smart/table_rules.h"
 #include "table_model.h"
 #include "ui_MainWindow.h"
@@ -138,6 +139,7 @@ void AppController::tableViewSelectionDidChange(QTableView* table) {
     // it never was, its timer chose it, or the first load of the table is
     // under way.
     zentrova::smart::ShowSelectedDriveReading(*this);
+    historyPage_->ShowDrive(dev.gpSelDevInfo);
 }
 
 void AppController::PollSelDriveForSMARTAndFillAttributeTable() {

@@ -1,9 +1,12 @@
 // Starts the monitor as usual, but without the splash pause and the
 // advertisement, and saves pictures of the main window:
-//   zentrova_screenshot <status.png> [<log.png> [<settings.png> [<nvme.png>]]]
-// The drive page, then the log page and the settings page, and last the drive
-// page with the first NVMe drive chosen.
+//   zentrova_screenshot <status.png> [<log.png> [<settings.png> [<nvme.png> [<history.png>]]]]
+// The drive page, then the log page and the settings page, the drive page
+// with the first NVMe drive chosen, and last the History page of sdc, which
+// wears out, after a day of hourly polls.
 #include "AppController.h"
+#include "platform/ui/alert_panel.h"
+#include "shell/history_page.h"
 
 #include <QApplication>
 #include <QEventLoop>
@@ -33,9 +36,9 @@ bool Save(QWidget* window, const char* path) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
-    if (argc < 2 || argc > 5) {
+    if (argc < 2 || argc > 6) {
         std::fprintf(stderr, "usage: zentrova_screenshot <status.png> [<log.png> [<settings.png> "
-                             "[<nvme.png>]]]\n");
+                             "[<nvme.png> [<history.png>]]]]\n");
         return 2;
     }
     StartupEnvironment environment;
@@ -67,5 +70,26 @@ int main(int argc, char* argv[]) {
     controller.Tab()->setCurrentIndex(0);
     controller.SelectDriveRow(row);
     SettleFor(200);
-    return Save(controller.MainWindow(), argv[4]) ? 0 : 1;
+    if (!Save(controller.MainWindow(), argv[4]))
+        return 1;
+    if (argc < 6)
+        return 0;
+    // A day of hourly polls of sdc, on a clock that moves an hour each time.
+    const QDateTime start = QDateTime::currentDateTime();
+    int hour = 0;
+    zentrova::platform::SetClockHandler([&] { return start.addSecs(3600 * hour); });
+    // The temperature alert and the warning it wears into answer themselves.
+    zentrova::platform::SetAlertHandler([](const zentrova::platform::AlertRequest&) {
+        return zentrova::platform::NSAlertDefaultReturn;
+    });
+    controller.SelectDriveRow(2);
+    for (hour = 1; hour < 24; ++hour)
+        controller.PollSelDriveForSMARTAndFillAttributeTable();
+    hour = 23;
+    zentrova::shell::HistoryPage* page = controller.HistoryView();
+    page->SetRange(zentrova::history::Range::Day);
+    page->SelectEntry(5);
+    controller.Tab()->setCurrentWidget(page);
+    SettleFor(300);
+    return Save(controller.MainWindow(), argv[5]) ? 0 : 1;
 }

@@ -49,6 +49,7 @@ bool AppController::applicationWillFinishLaunching() {
     CreateLogFilesForTheDrives();
     if (ended_)
         return false;
+    OpenHistoryStore();
 
     FillDriveColumns();
     ShowLeftOutDisks();

@@ -69,7 +69,7 @@ void AppController::LoadAboutPage() {
 }
 
 void AppController::OnAboutMenu() {
-    mainUi_->TheTab->setCurrentIndex(3);
+    mainUi_->TheTab->setCurrentWidget(mainUi_->aboutPage);
 }
 
 void AppController::OnAppHelp() {

@@ -7,6 +7,7 @@
 #include "fakes/fake_registry.h"
 #include "fakes/log_files.h"
 #include "fakes/manual_timers.h"
+#include "history/history.h"
 #include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
 #include "settings/login_item.h"
@@ -46,6 +47,7 @@ class Shell : public ::testing::Test {
         smart::ResetSmartGlobalsForTest();
         settings::ResetSettingsForTest();
         metrics::ResetMetricsGlobalsForTest();
+        history::ResetHistoryForTest();
     }
     // Drive i: "/dev/sd<a+i>", (2i+1) GiB, 40+i degrees but drive 1 has no
     // temperature, and drive 2's SMART enable fails.

@@ -1,0 +1,126 @@
+// The history store: one SQLite file (WAL mode) that only grows, one
+// transaction per reading, so that a crash loses at most the reading being
+// written. A file that cannot be opened or turns out corrupt is renamed aside
+// and a fresh one started; the caller is told once, and monitoring goes on.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace zentrova::history {
+
+// What a drive says it is; the same drive keeps it wherever it is listed.
+struct Identity {
+    std::string model;
+    std::string firmware;
+    std::string serial; // empty when the drive reports none
+    bool operator==(const Identity&) const = default;
+    auto operator<=>(const Identity&) const = default;
+};
+
+// One attribute of an ATA drive, or one health field of an NVMe drive (`id`
+// is then the field's byte offset in the health log). Fields that a kind does
+// not have are empty.
+struct Entry {
+    std::uint8_t id = 0;
+    std::optional<std::int64_t> value;
+    std::optional<std::int64_t> worst;
+    std::optional<std::int64_t> threshold;
+    std::vector<std::uint8_t> raw; // as the drive sent them, least significant first
+    bool operator==(const Entry&) const = default;
+};
+
+enum class Kind { Ata = 0, Nvme = 1 };
+
+struct Reading {
+    std::int64_t takenMs = 0; // milliseconds since the epoch, UTC
+    Identity identity;
+    Kind kind = Kind::Ata;
+    std::optional<int> temperature; // degrees Celsius
+    std::vector<Entry> entries;     // identifiers unique
+};
+
+// One reading as a plot sees it: its time, temperature and one entry.
+struct Point {
+    std::int64_t reading = 0; // grows with every reading added
+    std::int64_t takenMs = 0;
+    std::optional<int> temperature;
+    std::optional<Entry> entry; // none when that reading lacked it
+};
+
+// What an open or a write did to the file, for the one alert.
+struct Trouble {
+    std::string error;       // empty: all went well
+    std::string keptAside;   // where a bad file went, empty if none was moved
+    bool historyOff = false; // not even a fresh file could be made
+};
+
+class Store {
+  public:
+    using Clock = std::function<std::int64_t()>; // ms since the epoch, UTC
+    explicit Store(Clock clock);
+    ~Store();
+    Store(const Store&) = delete;
+    Store& operator=(const Store&) = delete;
+
+    // Opens or creates `path`; a file that fails to open or to check is moved
+    // aside and replaced by a new one.
+    Trouble Open(const std::string& path);
+    bool IsOpen() const { return db_ != nullptr; }
+    void Close();
+
+    // Adds one reading in one transaction. A reading equal to the drive's
+    // previous one in all but its time is stored as a reference to it.
+    Trouble Add(const Reading& reading);
+
+    // The drive's readings taken at `fromMs` or later and added after reading
+    // `afterReading`, oldest first, each with entry `entryId`.
+    std::vector<Point> Points(const Identity& drive, std::uint8_t entryId, std::int64_t fromMs,
+                              std::int64_t afterReading = 0) const;
+    // The entries of the drive's latest reading (kind in `kind`); empty when
+    // it has none.
+    std::vector<Entry> LatestEntries(const Identity& drive, Kind* kind = nullptr) const;
+    // Walks every reading and entry of the drive, oldest first, without
+    // holding them all; false when the store could not be read.
+    using RowVisitor = std::function<void(const Reading& reading, const Entry& entry)>;
+    bool ForEachRow(const Identity& drive, const RowVisitor& visit) const;
+
+    std::int64_t ReadingCount() const;
+    const std::string& Path() const { return path_; }
+
+  private:
+    struct Last {
+        std::int64_t owner = 0; // the reading that holds the entries
+        Kind kind = Kind::Ata;
+        std::optional<int> temperature;
+        std::vector<Entry> entries;
+    };
+    bool OpenFile(std::string* error);
+    std::string KeepAside();
+    int Insert(const Reading& reading, std::string* error);
+    // Prepared once per open; null when SQLite refused it.
+    sqlite3_stmt* Statement(const char* sql) const;
+    std::optional<std::int64_t> FindDrive(const Identity& drive) const;
+    // Statement `sql` with the drive's id bound to ?1; null for a drive
+    // never stored or a statement SQLite refused.
+    sqlite3_stmt* ForDrive(const char* sql, const Identity& drive) const;
+
+    Clock clock_;
+    std::string path_;
+    sqlite3* db_ = nullptr;
+    mutable std::map<const char*, sqlite3_stmt*> statements_;
+    std::map<Identity, std::int64_t> driveIds_;
+    std::map<std::int64_t, Last> last_; // per drive id: flat, one per drive
+};
+
+// "history.sqlite3" in the data folder.
+inline constexpr char kHistoryFileName[] = "history.sqlite3";
+
+} // namespace zentrova::history

@@ -1,0 +1,77 @@
+// The History tab on fake drives: it fills as the shown drive is polled, says
+// when there is nothing to plot, exports through the save dialog, and a
+// damaged store is kept aside with one panel while monitoring goes on.
+#include "shell/history_page.h"
+#include "shell_fixture.h"
+
+#include <QChart>
+
+namespace {
+
+const char kNoReadings[] = "No readings of this drive yet.";
+
+int HistoryPanels(const std::vector<platform::AlertRequest>& alerts) {
+    return int(std::count_if(alerts.begin(), alerts.end(), [](const platform::AlertRequest& a) {
+        return a.title == "Drive history";
+    }));
+}
+
+TEST_F(Shell, HistoryTabFollowsEachPollOfTheShownDrive) {
+    AddDrives(2);
+    ASSERT_TRUE(Start());
+    QTabWidget* tabs = Find<QTabWidget>("TheTab");
+    shell::HistoryPage* page = controller->HistoryView();
+    EXPECT_EQ(tabs->indexOf(page), tabs->indexOf(Find<QWidget>("logPage")) + 1);
+    EXPECT_EQ(page->Model().Size(), 1u);
+    EXPECT_EQ(page->Notice(), "");
+    states[0].data = DataPage({{194, 100, 100, 47}});
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    ASSERT_EQ(page->Model().Size(), 2u);
+    EXPECT_EQ(page->Model().Temperatures().back().y(), 47);
+    EXPECT_EQ(page->Model().Raws().back().y(), 47);
+    EXPECT_EQ(page->EntryList()->currentItem()->text(), "C2 Temperature");
+}
+
+TEST_F(Shell, HistoryTabSaysSoWhenTheDriveHasNoReadings) {
+    AddDrives(1);
+    states[0].readDataStatus = 1;
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(controller->HistoryView()->Notice(), kNoReadings);
+    EXPECT_EQ(controller->HistoryView()->EntryList()->count(), 0);
+}
+
+TEST_F(Shell, HistoryExportGoesWhereTheSaveDialogSays) {
+    AddDrives(1);
+    QString suggested, answer = dir.filePath("out.csv");
+    ASSERT_TRUE(Start([&](StartupEnvironment& env) {
+        env.saveDialog = [&](QWidget*, const QString& path) { return suggested = path, answer; };
+    }));
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    EXPECT_TRUE(controller->HistoryView()->ExportCsv());
+    EXPECT_TRUE(suggested.endsWith("HD-EXAMPLE-80G-history.csv"));
+    QFile csv(answer);
+    ASSERT_TRUE(csv.open(QIODevice::ReadOnly));
+    const QList<QByteArray> rows = csv.readAll().split('\n');
+    EXPECT_TRUE(rows[0].startsWith("time_utc,model,"));
+    EXPECT_EQ(rows.size(), 1 + 2 + 1); // header, one row per reading, the end
+    answer.clear();
+    EXPECT_FALSE(controller->HistoryView()->ExportCsv());
+}
+
+TEST_F(Shell, ADamagedHistoryIsKeptAsideWithOnePanelAndPollsGoOn) {
+    AddDrives(1);
+    QDir(dir.path()).mkdir("Zentrodat");
+    QFile garbage(dir.filePath("Zentrodat/history.sqlite3"));
+    ASSERT_TRUE(garbage.open(QIODevice::WriteOnly));
+    garbage.write(QByteArray(4096, '\x5a'));
+    garbage.close();
+    ASSERT_TRUE(Start());
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(HistoryPanels(alerts), 1);
+    EXPECT_EQ(QDir(dir.filePath("Zentrodat")).entryList({"history.sqlite3.broken-*"}).size(), 1);
+    EXPECT_EQ(controller->HistoryView()->Model().Size(), 2u);
+    EXPECT_EQ(Reads(0), 2);
+}
+
+} // namespace
