@@ -1,5 +1,5 @@
-// Layout of the two pages an NVMe drive is read by (NVM Express Base
-// Specification): the SMART / Health Information log page (log identifier
+// Layout of the two pages an NVMe drive is read by (the NVM Express base
+// standard): the SMART / Health Information log page (log identifier
 // 02h) and Identify Controller (CNS 01h), of which the monitor keeps the first
 // 512 bytes. All fields are little-endian.
 #pragma once
