@@ -102,9 +102,7 @@ void AddNvmeEntries(const std::uint8_t* healthPage, const std::uint8_t* identify
             if (auto c = nvme::Celsius(limits.warningKelvin))
                 e.threshold = *c;
         } else {
-            nvme::Counter n = 0;
-            for (std::size_t b = f.width; b-- > 0;)
-                n = (n << 8) | healthPage[f.offset + b];
+            const nvme::Counter n = nvme::LittleEndian(healthPage + f.offset, f.width);
             if (n <= nvme::Counter(INT64_MAX))
                 e.value = static_cast<std::int64_t>(n);
         }
@@ -151,10 +149,7 @@ QString EntryName(Kind kind, const Identity& drive, std::uint8_t id) {
 }
 
 std::string RawDecimal(const std::vector<std::uint8_t>& raw) {
-    nvme::Counter n = 0;
-    for (std::size_t b = raw.size(); b-- > 0;)
-        n = (n << 8) | raw[b];
-    return nvme::DecimalText(n);
+    return nvme::DecimalText(nvme::LittleEndian(raw.data(), raw.size()));
 }
 
 double RawNumber(const std::vector<std::uint8_t>& raw) {

@@ -11,10 +11,7 @@ namespace pages = platform::nvme;
 namespace {
 
 Counter Read(const std::uint8_t* page, pages::Field field) {
-    Counter value = 0;
-    for (std::size_t i = field.width; i-- > 0;)
-        value = (value << 8) | page[field.offset + i];
-    return value;
+    return LittleEndian(page + field.offset, field.width);
 }
 
 template <typename T> T ReadAs(const std::uint8_t* page, pages::Field field) {
@@ -110,6 +107,13 @@ std::string CriticalWarningText(std::uint8_t bits) {
         text += kNames[bit];
     }
     return text.empty() ? "none" : text;
+}
+
+Counter LittleEndian(const std::uint8_t* bytes, std::size_t width) {
+    Counter value = 0;
+    for (std::size_t i = width; i-- > 0;)
+        value = (value << 8) | bytes[i];
+    return value;
 }
 
 std::string DecimalText(Counter value) {

@@ -3,6 +3,7 @@
 // reads. Plain C++ over byte arrays: no Qt, no device access.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -56,6 +57,8 @@ bool HealthFailed(const HealthLog& log);
 
 // "none", or the names of the set critical-warning bits joined by ", ".
 std::string CriticalWarningText(std::uint8_t bits);
+// A little-endian number of `width` bytes (at most 16 count).
+Counter LittleEndian(const std::uint8_t* bytes, std::size_t width);
 // The plain decimal digits of a counter.
 std::string DecimalText(Counter value);
 // Bytes of `units` data units, saturating at the largest double.
