@@ -6,6 +6,8 @@
 #include "ui_FlashWnd.h"
 #include "ui_MainWindow.h"
 
+#include "desktop/notices.h"
+#include "desktop/tray.h"
 #include "history/history.h"
 #include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
@@ -61,6 +63,9 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
 
 AppController::~AppController() {
     zentrova::platform::SetPanelClosedByWindowManagerHandler({});
+    zentrova::platform::SetNoticeHandler({});
+    delete tray_;
+    tray_ = nullptr;
     // The timers end with the controller they poll through.
     for (int k = 0; k < zentrova::device::kMaxDrives; ++k)
         zentrova::settings::StopTimerForDrive(k);
@@ -137,6 +142,11 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::Close) {
         // The splash and welcome windows close themselves only after marking
         // it; a close before that comes from outside and asks the monitor to end.
+        if (watched == SMARTWindow && HidesInsteadOfClosing()) {
+            event->ignore();
+            SMARTWindow->hide();
+            return true;
+        }
         if (watched == SMARTWindow)
             MainWindowDidClose();
         else if (watched == FlashWnd && splashUp_)
@@ -148,13 +158,22 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AppController::OnAppClose() {
+    // Hiding the window stops nothing: there is nothing to confirm.
+    if (HidesInsteadOfClosing()) {
+        SMARTWindow->close();
+        return;
+    }
+    if (ConfirmClose())
+        SMARTWindow->close();
+}
+
+bool AppController::ConfirmClose() {
     const int answer = zentrova::platform::NSRunAlertPanel(
         QStringLiteral("Zentrova"),
         QStringLiteral("Are you sure that you want to close this application and stop "
                        "monitoring for S.M.A.R.T. Data?"),
         QStringLiteral("Yes"), QStringLiteral("No"));
-    if (answer == zentrova::platform::NSAlertDefaultReturn)
-        SMARTWindow->close();
+    return answer == zentrova::platform::NSAlertDefaultReturn;
 }
 
 // The main window is the last window that matters: the splash is gone by
@@ -186,8 +205,10 @@ void AppController::MainWindowDidClose() {
 }
 
 bool AppController::EndIfQuitRequested() {
-    if (quitRequested_ && !ended_)
+    if (quitRequested_ && !ended_) {
+        quitting_ = true;
         SMARTWindow->close();
+    }
     return ended_;
 }
 
@@ -216,4 +237,5 @@ void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
     zentrova::metrics::MetricsRecordRead(drive, dataPage, thresholdsPage);
     zentrova::metrics::UpdateMetricsFile();
     RecordReadInHistory(drive, dataPage, thresholdsPage);
+    NoteReadForTray(drive, dataPage, thresholdsPage);
 }

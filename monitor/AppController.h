@@ -33,6 +33,15 @@ class FlashWnd;
 class AdWindow;
 } // namespace Ui
 
+namespace zentrova::desktop {
+class DesktopNotices;
+class Tray;
+} // namespace zentrova::desktop
+
+namespace zentrova::platform {
+class NotificationBus;
+} // namespace zentrova::platform
+
 namespace zentrova::shell {
 class ControllerTableModel;
 class HistoryPage;
@@ -57,6 +66,10 @@ struct StartupEnvironment {
     // Where the History page's export goes, asked with a suggested path;
     // empty means the platform's save dialog.
     std::function<QString(QWidget* parent, const QString& suggested)> saveDialog;
+    // The desktop's notification server; empty means the session bus's.
+    std::function<std::unique_ptr<zentrova::platform::NotificationBus>()> makeNotificationBus;
+    // Whether the desktop has a system tray; empty means asking the desktop.
+    std::function<bool()> systemTrayAvailable;
 };
 
 // The drive table's four columns, one entry per drive in list order.
@@ -167,6 +180,12 @@ class AppController : public QObject,
     QLabel* DriveNotes() const;
     QTimer* AdTimer() const { return Timer; }
     QTextBrowser* HelpBrowser() const { return helpBrowser_; }
+    // Null without a system tray.
+    zentrova::desktop::Tray* TrayIcon() const { return tray_; }
+
+    // Shows the main window with drive row `row` selected, once no panel is
+    // up (a notification's or the tray's drive entry); -1 selects nothing.
+    void ShowDrive(int row);
 
   public slots:
     void OnAboutMenu();
@@ -207,6 +226,21 @@ class AppController : public QObject,
                              const std::uint8_t* thresholdsPage);
     void TellHistoryTrouble(const QString& message);
     void ContinueLogScan();
+    // Desktop notifications and the tray icon (shell/desktop.cpp).
+    void SetUpDesktopNotices();
+    void SetUpTray();
+    void UpdateTray();
+    void ShowMainWindow();
+    void ToggleMainWindow();
+    void QuitFromTray();
+    // The question before the monitor ends at the user's word.
+    bool ConfirmClose();
+    // Whether a close of the main window only hides it: the user chose to
+    // keep the monitor in a tray that is there, and no quit was asked for.
+    bool HidesInsteadOfClosing() const;
+    // What the tray knows of each drive besides the table: its last read.
+    void NoteReadForTray(int drive, const std::uint8_t* dataPage,
+                         const std::uint8_t* thresholdsPage);
 
     StartupEnvironment env_;
     std::unique_ptr<Ui::SMARTWindow> mainUi_;
@@ -240,4 +274,11 @@ class AppController : public QObject,
     zentrova::shell::HistoryPage* historyPage_ = nullptr;
     // A write failure of the history is printed once until a write succeeds.
     bool historyWriteFailureTold_ = false;
+    std::unique_ptr<zentrova::desktop::DesktopNotices> notices_;
+    zentrova::desktop::Tray* tray_ = nullptr;
+    // A quit from the tray or from outside ends the monitor even when a close
+    // would only hide the window.
+    bool quitting_ = false;
+    bool readFailed_[zentrova::device::kMaxDrives] = {};
+    int lastTemperature_[zentrova::device::kMaxDrives] = {}; // 0: unknown
 };

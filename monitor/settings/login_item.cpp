@@ -116,6 +116,16 @@ void SetStartUpFlagForAllDrivesInList(bool flag) {
     defaults->sync();
 }
 
+bool KeepRunningInTray() {
+    return UserDefaults()->value(QStringLiteral("KeepRunning_InTray"), 0).toInt() != 0;
+}
+
+void SetKeepRunningInTray(bool flag) {
+    std::unique_ptr<QSettings> defaults = UserDefaults();
+    defaults->setValue(QStringLiteral("KeepRunning_InTray"), flag ? 1 : 0);
+    defaults->sync();
+}
+
 QString UpdateStartUpDictionary(bool flag) {
     const QString path = LoginWindowPath();
     PlistPtr root;

@@ -34,6 +34,11 @@ void SetInstalledMonitorCommand(std::function<QString()> command);
 bool CheckForStartUpFlagInList();
 // "RunAt_Startup" := 1 or 0, one setting for all drives.
 void SetStartUpFlagForAllDrivesInList(bool flag);
+// "KeepRunning_InTray", beside "RunAt_Startup": whether closing the main
+// window hides it while a system tray holds the monitor's icon, rather than
+// ending the monitor. Off unless set.
+bool KeepRunningInTray();
+void SetKeepRunningInTray(bool flag);
 // Adds the monitor's entry at the end of the log-in list (once), or removes
 // every element equal to it, then brings the autostart entry in line.
 // Answers an empty string, or why the list could not be updated (it then

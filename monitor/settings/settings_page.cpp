@@ -14,7 +14,10 @@ namespace zentrova::settings {
 
 namespace {
 
-void Alert(const QString& message) {
+// An event the user did not ask for is also told to the desktop.
+void Alert(const QString& message, std::optional<platform::NoticeKind> notice = std::nullopt) {
+    if (notice)
+        platform::AnnounceBeforePanel({*notice, -1, {}, message});
     platform::NSRunAlertPanel(QStringLiteral("Zentrova"), message, QStringLiteral("OK"));
 }
 
@@ -61,6 +64,7 @@ PageValues SettingsForSelectedDrive(SettingsHost& host) {
         settings.gbCheckLog[k] = page.logEvent ? 1 : 0;
     }
     page.startsUp = CheckForStartUpFlagInList();
+    page.keepInTray = KeepRunningInTray();
     return page;
 }
 
@@ -127,12 +131,15 @@ void ApplySettings(SettingsHost& host, const PageInput& input) {
     store.mutDict.Put(DiskKey(k), ordered);
     const QString saveError = SaveSettings(host.DrvPath());
     SetStartUpFlagForAllDrivesInList(input.startsUp);
+    if (input.keepInTray)
+        SetKeepRunningInTray(*input.keepInTray);
     FireTimerForSelDevice(host, k);
 
     if (!saveError.isEmpty()) {
         Alert(QStringLiteral("The settings could not be saved (%1). The previous settings stay "
                              "in the settings file.")
-                  .arg(saveError));
+                  .arg(saveError),
+              platform::NoticeKind::SettingsUnsaved);
     } else if (!loginError.isEmpty()) {
         Alert(QStringLiteral("The settings were saved, but the start at log-in could not be "
                              "changed (%1).")

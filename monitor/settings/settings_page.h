@@ -6,6 +6,8 @@
 
 #include <QString>
 
+#include <optional>
+
 namespace zentrova::settings {
 
 // The page for one drive.
@@ -14,6 +16,7 @@ struct PageValues {
     bool criticalTemp = true;
     bool logEvent = true;
     bool startsUp = false;
+    bool keepInTray = false;
     // Whether the drive gave a temperature at detection; without one the
     // critical-temperature controls are off and disabled.
     bool hasTemperature = false;
@@ -36,6 +39,8 @@ struct PageInput {
     QString temperature;
     bool logEvent = false;
     bool startsUp = false;
+    // Absent when the page does not offer it (no system tray): it stays as it is.
+    std::optional<bool> keepInTray = std::nullopt;
 };
 
 // Apply for the selected drive: validates the interval before anything

@@ -34,7 +34,9 @@ bool HasMirrorSlot(int index) {
     return index >= 0 && index < device::kMaxDrives;
 }
 
-void Alert(const QString& message) {
+// Each of these panels is also told to the desktop.
+void Alert(const QString& message, platform::NoticeKind notice) {
+    platform::AnnounceBeforePanel({notice, -1, {}, message});
     platform::NSRunAlertPanel(QStringLiteral("Zentrova"), message, QStringLiteral("OK"));
 }
 
@@ -56,7 +58,8 @@ void SaveAtStartUp(const QString& drvPath) {
     if (!error.isEmpty())
         Alert(QStringLiteral("The settings could not be saved (%1). Zentrova monitors the drives "
                              "with them until it quits.")
-                  .arg(error));
+                  .arg(error),
+              platform::NoticeKind::SettingsUnsaved);
 }
 
 void FirstRun(SettingsHost& host) {
@@ -139,13 +142,15 @@ void ReadAndSavePreviousSettings(SettingsHost& host) {
             Alert(QStringLiteral("The settings file %1 could not be read, nor moved aside. "
                                  "Zentrova uses the default settings and leaves the file as "
                                  "it is until it is moved or removed.")
-                      .arg(path));
+                      .arg(path),
+                  platform::NoticeKind::SettingsUnreadable);
             FirstRun(host);
             return;
         }
         Alert(QStringLiteral("The settings file %1 could not be read. It was kept as %2, and "
                              "every drive starts with the default settings.")
-                  .arg(path, aside));
+                  .arg(path, aside),
+              platform::NoticeKind::SettingsUnreadable);
         FirstRun(host);
         SaveAtStartUp(drvPath);
         return;

@@ -148,6 +148,7 @@ void AppController::PollSelDriveForSMARTAndFillAttributeTable() {
 
 void AppController::ReloadDriveTable() {
     driveModel_->Reload();
+    UpdateTray();
 }
 
 void AppController::ReloadAttrTable() {

@@ -42,10 +42,12 @@ void AppController::CreateLogFilesForTheDrives() {
             // loop: one alert is enough. The alert cannot say which path or
             // why; standard error does.
             std::fprintf(stderr, "%s\n", smartlog::LogCreateFailureLine(path, created).constData());
-            zentrova::platform::NSRunAlertPanel(
-                QStringLiteral("Zentrova"),
-                QStringLiteral("Unable to create S.M.A.R.T. log file.\nQuiting the application."),
-                QStringLiteral("OK"));
+            const QString text =
+                QStringLiteral("Unable to create S.M.A.R.T. log file.\nQuiting the application.");
+            zentrova::platform::AnnounceBeforePanel(
+                {zentrova::platform::NoticeKind::DataFolderUnusable, -1, {}, text});
+            zentrova::platform::NSRunAlertPanel(QStringLiteral("Zentrova"), text,
+                                                QStringLiteral("OK"));
             SMARTWindow->close();
             break;
         }

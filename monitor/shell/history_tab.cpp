@@ -54,6 +54,8 @@ void AppController::TellHistoryTrouble(const QString& message) {
         return;
     // From the event loop: the read that found it goes on with its poll.
     QTimer::singleShot(0, this, [message] {
+        zentrova::platform::AnnounceBeforePanel(
+            {zentrova::platform::NoticeKind::HistoryTrouble, -1, {}, message});
         zentrova::platform::NSRunAlertPanel(QStringLiteral("Drive history"), message, QString());
     });
 }

@@ -61,6 +61,7 @@ void AppController::LoadSMARTSettingsPage() {
     OnClickCriticalTemp();
     ui.SetsLogEvent->setChecked(page.logEvent);
     ui.SetsStartsUp->setChecked(page.startsUp);
+    ui.SetsKeepInTray->setChecked(page.keepInTray);
     Show(ui.SetsHrEdit, ui.SetsHrStepper, page.hours);
     Show(ui.SetsMinEdit, ui.SetsMinStepper, page.minutes);
     Show(ui.SetsTempEdit, ui.SetsTempStepper, page.temperature);
@@ -92,6 +93,8 @@ void AppController::OnApplySettings() {
     input.temperature = ui.SetsTempEdit->text();
     input.logEvent = ui.SetsLogEvent->isChecked();
     input.startsUp = ui.SetsStartsUp->isChecked();
+    if (TrayIcon() != nullptr)
+        input.keepInTray = ui.SetsKeepInTray->isChecked();
     zentrova::settings::ApplySettings(*this, input);
 }
 

@@ -13,6 +13,8 @@ using zentrova::device::dev;
 using zentrova::device::xDEV_INFO;
 
 bool AppController::applicationWillFinishLaunching() {
+    // Every panel from here on is also told to the desktop.
+    SetUpDesktopNotices();
     // The splash, for as long as start-up used to take.
     DisplayFlashWindow();
     if (EndIfQuitRequested())
@@ -53,6 +55,7 @@ bool AppController::applicationWillFinishLaunching() {
 
     FillDriveColumns();
     ShowLeftOutDisks();
+    SetUpTray();
     SMARTWindow->setWindowTitle(QStringLiteral("Zentrova"));
 
     // The previous run's settings and the polling timers, before the first

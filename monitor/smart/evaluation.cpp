@@ -64,6 +64,11 @@ void ChangeLog::Changed(std::uint8_t id, const QString& name, const QByteArray& 
 void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text) {
     if (smart.bTempFailed == 1 && settings::settings.gbCriticalTempEnable[d] == 1 &&
         !host.FirstTime()) {
+        const device::xDEV_INFO* drive = device::dev.gpSelDevInfo;
+        platform::AnnounceBeforePanel(
+            {platform::NoticeKind::DriveOverCriticalTemp, d,
+             drive != nullptr ? QString::fromUtf8(FieldBytes(drive->szDevFilePath)) : QString(),
+             text});
         smart.gbMessagePoped[d] = 1;
         platform::NSRunAlertPanel(QStringLiteral("Zentrova"), text, QStringLiteral("OK"));
         smart.gbMessagePoped[d] = 0;

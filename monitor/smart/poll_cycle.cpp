@@ -66,6 +66,8 @@ void ShowFailureWarning(int d, const device::xDEV_INFO& drive) {
         QString::fromUtf8(FieldBytes(drive.szFirmwareRev)) +
         QStringLiteral(",\nis about to fail.\nMake sure to take backup of your data before it is "
                        "lost.");
+    platform::AnnounceBeforePanel({platform::NoticeKind::DriveFailing, d,
+                                   QString::fromUtf8(FieldBytes(drive.szDevFilePath)), text});
     smart.gbMessagePoped[d] = 1;
     platform::NSRunAlertPanel(QStringLiteral("WARNING"), text, QString());
     smart.gbMessagePoped[d] = 0;

@@ -4,6 +4,8 @@
 #include <QMessageBox>
 #include <QPushButton>
 
+#include <utility>
+
 namespace zentrova::platform {
 
 namespace {
@@ -41,6 +43,15 @@ int& PanelDepth() {
 }
 std::function<void()>& PanelsClosedHandler() {
     static std::function<void()> handler;
+    return handler;
+}
+
+std::function<void()>& ActionAfterPanels() {
+    static std::function<void()> action;
+    return action;
+}
+NoticeHandler& CurrentNoticeHandler() {
+    static NoticeHandler handler;
     return handler;
 }
 
@@ -85,8 +96,17 @@ int NSRunAlertPanel(const QString& title, const QString& message, const QString&
     ++PanelDepth();
     const int answer =
         CurrentAlertHandler() ? CurrentAlertHandler()(request) : RunMessageBox(request);
-    if (--PanelDepth() == 0 && PanelsClosedHandler())
-        PanelsClosedHandler()();
+    if (--PanelDepth() == 0) {
+        if (PanelsClosedHandler())
+            PanelsClosedHandler()();
+        // The panel's caller goes on from here: the action waits for the
+        // event loop.
+        if (ActionAfterPanels())
+            QMetaObject::invokeMethod(
+                QCoreApplication::instance(),
+                [] { WhenNoPanelIsUp(std::exchange(ActionAfterPanels(), {})); },
+                Qt::QueuedConnection);
+    }
     return answer;
 }
 
@@ -109,6 +129,24 @@ int OpenPanelCount() {
 
 void SetPanelsClosedHandler(std::function<void()> handler) {
     PanelsClosedHandler() = std::move(handler);
+}
+
+void WhenNoPanelIsUp(std::function<void()> action) {
+    if (PanelDepth() == 0) {
+        if (action)
+            action();
+        return;
+    }
+    ActionAfterPanels() = std::move(action);
+}
+
+void SetNoticeHandler(NoticeHandler handler) {
+    CurrentNoticeHandler() = std::move(handler);
+}
+
+void AnnounceBeforePanel(const DesktopNotice& notice) {
+    if (CurrentNoticeHandler())
+        CurrentNoticeHandler()(notice);
 }
 
 void NSBeep() {

@@ -47,6 +47,33 @@ int OpenPanelCount();
 // Called each time the last open panel closes; empty: nothing.
 void SetPanelsClosedHandler(std::function<void()> handler);
 
+// Runs `action` now when no panel is up, else from the event loop once the
+// last open panel has closed and its caller has finished: what a panel's
+// caller holds (the selected drive among it) must not change under it. A
+// later action replaces one still waiting.
+void WhenNoPanelIsUp(std::function<void()> action);
+
+// Events that raise a panel are also told to the desktop, just before the
+// panel opens, for a user who is not looking at the window.
+enum class NoticeKind {
+    DriveFailing,          // the "WARNING" panel of a failed attribute
+    DriveOverCriticalTemp, // the temperature alert
+    DataFolderUnusable,
+    SettingsUnreadable,
+    SettingsUnsaved,
+    HistoryTrouble,
+};
+struct DesktopNotice {
+    NoticeKind kind = NoticeKind::DriveFailing;
+    int drive = -1;    // the drive's index, -1 for the program's own events
+    QString driveName; // "/dev/sdc"; empty for the program's own events
+    QString body;      // the panel's text
+};
+using NoticeHandler = std::function<void(const DesktopNotice&)>;
+// Empty: nothing is told (tests, and before the desktop side is up).
+void SetNoticeHandler(NoticeHandler handler);
+void AnnounceBeforePanel(const DesktopNotice& notice);
+
 // Replace the real behaviour; an empty function restores it.
 void SetAlertHandler(AlertHandler handler);
 void SetBeepHandler(BeepHandler handler);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "AppController.h"
+#include "fakes/fake_notifications.h"
 #include "fakes/fake_registry.h"
 #include "fakes/log_files.h"
 #include "fakes/manual_timers.h"
@@ -71,6 +72,10 @@ class Shell : public ::testing::Test {
         env.splashWait = [](int) {};
         env.currentDirectory = dir.path();
         env.openUrl = [this](const QUrl& url) { return opened.push_back(url.toString()), true; };
+        env.makeNotificationBus = [this] {
+            return std::make_unique<FakeNotificationBus>(notifications);
+        };
+        env.systemTrayAvailable = [this] { return trayAvailable; };
         if (change)
             change(env);
         controller = std::make_unique<AppController>(std::move(env));
@@ -103,6 +108,8 @@ class Shell : public ::testing::Test {
     int answer = platform::NSAlertDefaultReturn, beeps = 0;
     std::function<void(const platform::AlertRequest&)> duringAlert; // while a panel is up
     std::vector<QString> opened;
+    FakeNotificationServer notifications;
+    bool trayAvailable = false;
     std::unique_ptr<AppController> controller;
 };
 

@@ -1,0 +1,123 @@
+// The window with the desktop around it: notifications before panels, a
+// click on one, the tray icon and closing into the tray.
+#include "desktop/tray.h"
+#include "shell_fixture.h"
+
+class Desktop : public Shell {
+  protected:
+    // Drive 1 fails its attribute 5 and is 45 degrees warm.
+    void AddFailingDrives() {
+        AddDrives(3);
+        states[1].data = DataPage({{5, 36, 36}, {194, 100, 90, 45}});
+        states[1].thresholds = ThresholdsPage({{5, 0, 0, 0, 36}, {194}});
+    }
+    int SelectedRow() const {
+        const QModelIndexList rows = Drives()->selectionModel()->selectedRows();
+        return rows.size() == 1 ? rows.first().row() : -1;
+    }
+};
+
+TEST_F(Desktop, EachPanelIsToldToTheDesktopJustBeforeItOpens) {
+    AddFailingDrives();
+    std::vector<std::size_t> panelsWhenSent;
+    notifications.onSend = [&] { panelsWhenSent.push_back(alerts.size()); };
+    ASSERT_TRUE(Start());
+    Drives()->selectRow(1);
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    ASSERT_EQ(notifications.sent.size(), 2u);
+    const platform::NotificationRequest& first = notifications.sent[0];
+    EXPECT_EQ(first.summary, "Drive /dev/sdb is about to fail");
+    EXPECT_EQ(first.body, alerts.at(0).message);
+    EXPECT_EQ(first.urgency, platform::NotificationUrgency::Critical);
+    EXPECT_EQ(notifications.sent[1].replacesId, 1u); // the same fact again
+    EXPECT_EQ(panelsWhenSent, (std::vector<std::size_t>{0, 1}));
+
+    // The temperature alert, once the drive is over its limit after start-up.
+    Drives()->selectRow(0);
+    settings::settings.gnCriticaltemp[0] = 39;
+    settings::settings.gbCriticalTempEnable[0] = 1;
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    ASSERT_EQ(notifications.sent.size(), 3u);
+    EXPECT_EQ(notifications.sent[2].summary, "Drive /dev/sda is over its critical temperature");
+    EXPECT_EQ(notifications.sent[2].body, alerts.back().message);
+
+    // No server: the panels as before, nothing sent.
+    notifications = {};
+    notifications.unavailable = "none";
+    ASSERT_TRUE(Start());
+    alerts.clear();
+    Drives()->selectRow(1);
+    EXPECT_EQ(alerts.size(), 1u);
+    EXPECT_TRUE(notifications.sent.empty());
+}
+
+// A click shows the window with the drive chosen; during a panel, only once
+// the panel is answered and its caller is done.
+TEST_F(Desktop, ClickOnANotificationShowsItsDrive) {
+    AddFailingDrives();
+    ASSERT_TRUE(Start());
+    Drives()->selectRow(1);
+    Drives()->selectRow(0);
+    ASSERT_FALSE(controller->MainWindow()->isVisible());
+    notifications.click(1);
+    EXPECT_TRUE(controller->MainWindow()->isVisible());
+    EXPECT_EQ(SelectedRow(), 1);
+
+    Drives()->selectRow(0);
+    answer = platform::NSAlertAlternateReturn;
+    duringAlert = [&](const platform::AlertRequest&) {
+        notifications.click(1);
+        EXPECT_EQ(SelectedRow(), 0);
+    };
+    controller->OnAppClose();
+    EXPECT_EQ(SelectedRow(), 0);
+    QCoreApplication::processEvents();
+    EXPECT_EQ(SelectedRow(), 1);
+}
+
+TEST_F(Desktop, TrayFollowsTheDrivesAndClosingIntoItKeepsPolling) {
+    AddFailingDrives();
+    registry.services.pop_back(); // only drives that start well
+    trayAvailable = true;
+    ASSERT_TRUE(Start());
+    desktop::Tray* tray = controller->TrayIcon();
+    ASSERT_NE(tray, nullptr);
+    EXPECT_EQ(tray->State(), desktop::TrayState::AllOk) << tray->ToolTip().toStdString();
+    Drives()->selectRow(1);
+    EXPECT_EQ(tray->State(), desktop::TrayState::Failed);
+    EXPECT_EQ(tray->ToolTip(), "Zentrova\n/dev/sda: OK, 40 °C\n/dev/sdb: Failed, 45 °C");
+    states[0].readDataStatus = 5;
+    Drives()->selectRow(0);
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    EXPECT_TRUE(tray->ToolTip().contains("/dev/sda: could not be read, 40 °C"))
+        << tray->ToolTip().toStdString();
+    states[0].readDataStatus = 0;
+
+    // Keep running in the tray, polled every minute.
+    controller->OnClickContinueImg();
+    ASSERT_FALSE(Find<QCheckBox>("SetsKeepInTray")->isHidden());
+    Find<QCheckBox>("SetsKeepInTray")->setChecked(true);
+    Find<QLineEdit>("SetsHrEdit")->setText("0");
+    Find<QLineEdit>("SetsMinEdit")->setText("1");
+    Find<QPushButton>("SetsApplysettings")->click();
+    EXPECT_TRUE(settings::KeepRunningInTray());
+    alerts.clear();
+    controller->OnAppClose();
+    EXPECT_TRUE(alerts.empty() && !controller->MainWindow()->isVisible() &&
+                !controller->HasEnded());
+    const qint64 logSize = ReadAll(LogPath(0)).size();
+    states[0].data = DataPage({{194, 99, 90, 40}});
+    clock.Advance(60);
+    EXPECT_GT(ReadAll(LogPath(0)).size(), logSize);
+    // The tray's Quit asks as Close did, and ends.
+    tray->Menu()->actions().last()->trigger();
+    EXPECT_EQ(alerts.back().defaultButton, "Yes");
+    EXPECT_TRUE(controller->HasEnded());
+
+    // Without a tray, the setting is neither offered nor obeyed.
+    trayAvailable = false;
+    ASSERT_TRUE(Start());
+    EXPECT_TRUE(controller->TrayIcon() == nullptr && Find<QCheckBox>("SetsKeepInTray")->isHidden());
+    controller->OnAppClose();
+    EXPECT_TRUE(controller->HasEnded());
+}
