@@ -18,6 +18,7 @@ tests=(
     xvfb xauth
     qemu-system-x86 busybox-static cpio xz-utils
     desktop-file-utils gtk-update-icon-cache x11-utils openbox xterm
+    dbus-daemon dunst trayer xdotool
     prometheus prometheus-node-exporter
 )
 case "${1:-all}" in

@@ -90,8 +90,8 @@ QIcon StateIcon(const QIcon& program, TrayState state) {
     return marked;
 }
 
-Tray::Tray(QIcon program, TrayActions actions, QObject* parent)
-    : QObject(parent), program_(std::move(program)), actions_(std::move(actions)),
+Tray::Tray(QIcon program, TrayActions actions, std::ostream* debug, QObject* parent)
+    : QObject(parent), program_(std::move(program)), actions_(std::move(actions)), debug_(debug),
       menu_(std::make_unique<QMenu>()) {
     icon_ = new QSystemTrayIcon(program_, this);
     QObject::connect(menu_->addAction(QStringLiteral("Show Zentrova")), &QAction::triggered, this,
@@ -141,7 +141,12 @@ void Tray::Update(const std::vector<TrayDrive>& drives) {
     if (state != state_ || !shown_)
         icon_->setIcon(StateIcon(program_, state));
     state_ = state;
-    icon_->setToolTip(TrayToolTip(drives));
+    const QString tip = TrayToolTip(drives);
+    if (debug_ != nullptr && tip != icon_->toolTip())
+        *debug_ << "zentrova: tray: "
+                << QString(tip).replace(QLatin1Char('\n'), QLatin1String("; ")).toStdString()
+                << '\n';
+    icon_->setToolTip(tip);
     RebuildDriveEntries(drives);
     if (!shown_) {
         icon_->show();

@@ -8,6 +8,7 @@
 
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <vector>
 
 class QMenu;
@@ -44,7 +45,9 @@ struct TrayActions {
 
 class Tray : public QObject {
   public:
-    Tray(QIcon program, TrayActions actions, QObject* parent = nullptr);
+    // `debug`: where each change of the tooltip is told; null: nowhere.
+    Tray(QIcon program, TrayActions actions, std::ostream* debug = nullptr,
+         QObject* parent = nullptr);
     ~Tray() override;
 
     void Update(const std::vector<TrayDrive>& drives);
@@ -57,6 +60,7 @@ class Tray : public QObject {
 
     QIcon program_;
     TrayActions actions_;
+    std::ostream* debug_;
     std::unique_ptr<QMenu> menu_;
     QSystemTrayIcon* icon_ = nullptr;
     TrayState state_ = TrayState::AllOk;

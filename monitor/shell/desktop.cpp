@@ -64,7 +64,7 @@ void AppController::SetUpTray() {
     };
     actions.quit = [this] { QuitFromTray(); };
     tray_ = new zentrova::desktop::Tray(QIcon(QStringLiteral(":/zentrova.png")), std::move(actions),
-                                        this);
+                                        DebugStream(), this);
     UpdateTray();
 }
 
@@ -121,8 +121,12 @@ void AppController::ShowDrive(int row) {
         if (ended_)
             return;
         ShowMainWindow();
-        if (row >= 0 && row < FindNoOfDevices())
-            SelectDriveRow(row);
+        if (row < 0 || row >= FindNoOfDevices())
+            return;
+        SelectDriveRow(row);
+        if (std::ostream* debug = DebugStream();
+            debug != nullptr && row < driveColumns_.Col_0_Array.size())
+            *debug << "zentrova: showing " << driveColumns_.Col_0_Array[row].toStdString() << '\n';
     });
 }
 

@@ -60,14 +60,23 @@ void KeepRowsAfterFailedRead(PollHost& host, int d) {
     host.ReloadAttrTable();
 }
 
-void ShowFailureWarning(int d, const device::xDEV_INFO& drive) {
-    const QString text =
-        QString::fromUtf8(FieldBytes(drive.szModelNum)) + QStringLiteral(",\n") +
-        QString::fromUtf8(FieldBytes(drive.szFirmwareRev)) +
-        QStringLiteral(",\nis about to fail.\nMake sure to take backup of your data before it is "
-                       "lost.");
+QString FailureWarningText(const device::xDEV_INFO& drive) {
+    return QString::fromUtf8(FieldBytes(drive.szModelNum)) + QStringLiteral(",\n") +
+           QString::fromUtf8(FieldBytes(drive.szFirmwareRev)) +
+           QStringLiteral(",\nis about to fail.\nMake sure to take backup of your data before it "
+                          "is lost.");
+}
+
+// The desktop hears of a failing drive at every failed poll, also when the
+// temperature alert stands in for the "WARNING" panel.
+void AnnounceFailure(int d, const device::xDEV_INFO& drive) {
     platform::AnnounceBeforePanel({platform::NoticeKind::DriveFailing, d,
-                                   QString::fromUtf8(FieldBytes(drive.szDevFilePath)), text});
+                                   QString::fromUtf8(FieldBytes(drive.szDevFilePath)),
+                                   FailureWarningText(drive)});
+}
+
+void ShowFailureWarning(int d, const device::xDEV_INFO& drive) {
+    const QString text = FailureWarningText(drive);
     smart.gbMessagePoped[d] = 1;
     platform::NSRunAlertPanel(QStringLiteral("WARNING"), text, QString());
     smart.gbMessagePoped[d] = 0;
@@ -128,6 +137,7 @@ void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host) {
         host.EditDriveCell(kSmartColumn, d);
         host.ReloadDriveTable();
         host.RestoreMainWindowIfMinimised();
+        AnnounceFailure(d, drive);
         if (smart.bTempFailed == 0)
             ShowFailureWarning(d, drive);
     } else {

@@ -41,6 +41,18 @@ TEST_F(Desktop, EachPanelIsToldToTheDesktopJustBeforeItOpens) {
     EXPECT_EQ(notifications.sent[2].summary, "Drive /dev/sda is over its critical temperature");
     EXPECT_EQ(notifications.sent[2].body, alerts.back().message);
 
+    // Failing and too hot: the temperature alert stands in for the "WARNING"
+    // panel, and the desktop still hears of the failure after it.
+    Drives()->selectRow(1);
+    settings::settings.gnCriticaltemp[1] = 44;
+    settings::settings.gbCriticalTempEnable[1] = 1;
+    const std::size_t panels = alerts.size();
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    ASSERT_EQ(alerts.size(), panels + 1);
+    EXPECT_EQ(alerts.back().title, "Zentrova");
+    ASSERT_EQ(notifications.sent.size(), 5u);
+    EXPECT_EQ(notifications.sent[4].summary, "Drive /dev/sdb is about to fail");
+
     // No server: the panels as before, nothing sent.
     notifications = {};
     notifications.unavailable = "none";
