@@ -61,6 +61,8 @@ struct StartupEnvironment {
     // Where the data folder goes; empty means the process's current directory.
     QString currentDirectory;
     std::function<bool(const QUrl&)> openUrl;
+    // The program whose pages the welcome window opens; empty means this one.
+    QString programPath;
     // How much of a log the log page scans before it lets the window draw.
     std::int64_t logScanSliceBytes = zentrova::smart::LogLineIndex::kScanSlice;
     // Where the History page's export goes, asked with a suggested path;

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <charconv>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 
 namespace zentrova::platform {
@@ -99,6 +100,20 @@ std::string UninstallerProgramPath() {
 }
 std::string AtaHelperProgramPath() {
     return BundlePath() + "/libexec/zentrova-ata";
+}
+std::string GuidePagesPath() {
+    return BundlePath() + "/" + kGuidePagesInBundle;
+}
+
+std::string FindGuidePagesFor(const std::string& programPath, const std::string& buildTreePages) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    const fs::path bundle = fs::path(programPath).parent_path().parent_path();
+    const fs::path installed = (bundle / kGuidePagesInBundle).lexically_normal();
+    if (!fs::is_directory(installed, ec) && !buildTreePages.empty() &&
+        fs::is_directory(buildTreePages, ec))
+        return buildTreePages;
+    return installed.string();
 }
 std::string UnderRoot(const std::string& path) {
     return Rooted(path);

@@ -37,6 +37,15 @@ std::string UninstallerProgramPath();
 std::string AtaHelperProgramPath();
 // A constant, so that the drive access can name it without linking the layout.
 inline constexpr const char* kHelperGroupName = "zentrova";
+// The welcome window's pages, as the install step puts them in the bundle.
+inline constexpr const char* kGuidePagesInBundle = "share/guide";
+std::string GuidePagesPath();
+// The pages that go with the program at `programPath`: its bundle's
+// (kGuidePagesInBundle beside its `bin` folder, wherever the bundle was
+// installed or staged) when that folder is there; else `buildTreePages`, the
+// source tree's, when they are there, as for a program run from its build
+// tree; else its bundle's again, whose pages are then missing.
+std::string FindGuidePagesFor(const std::string& programPath, const std::string& buildTreePages);
 // `path`, an absolute path as the receipt names it, under the root of the layout.
 std::string UnderRoot(const std::string& path);
 // Copies of files from the bundle that the desktop only finds in its own

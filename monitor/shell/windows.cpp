@@ -1,6 +1,7 @@
 // The splash, About page, help and advertisement windows.
 #include "AppController.h"
 
+#include "guide_pages.h"
 #include "string_table.h"
 #include "ui_AdWindow.h"
 #include "ui_MainWindow.h"
@@ -91,8 +92,10 @@ void AppController::OnAppHelp() {
 void AppController::OpenPromo(const char* key) {
     const QString address = zentrova::shell::LocalizedString(QString::fromLatin1(key), QString(),
                                                              QStringLiteral("Messages"));
-    const QUrl url(address, QUrl::StrictMode);
-    if (address.isEmpty() || !url.isValid() || url.isRelative())
+    const QUrl url = zentrova::shell::PromoAddress(
+        address,
+        env_.programPath.isEmpty() ? QCoreApplication::applicationFilePath() : env_.programPath);
+    if (url.isEmpty())
         return;
     if (env_.openUrl)
         env_.openUrl(url);

@@ -28,6 +28,7 @@ int main(int argc, char* argv[]) {
     std::printf("bundle=%s\n", layout::BundlePath().c_str());
     std::printf("receipt=%s\n", layout::ReceiptPath().c_str());
     std::printf("helper=%s\n", layout::AtaHelperProgramPath().c_str());
+    std::printf("guide=%s\n", layout::GuidePagesPath().c_str());
     std::printf("group=%s\n", layout::kHelperGroupName);
     std::printf("applications=%s\n", layout::ApplicationsFolder().c_str());
     std::printf("icon_theme=%s\n", layout::IconThemeFolder().c_str());

@@ -3,6 +3,8 @@
 #include "shell/string_table.h"
 #include "shell_fixture.h"
 
+#include "platform/install_layout.h"
+
 #include <QTest>
 
 static const QByteArray kHeader = smart::LogHeader(kEvening);
@@ -27,7 +29,8 @@ TEST_F(Shell, StartupShowsTheTablesTheNotesAndTheWelcomeWindow) {
     // Its promo opens a page; continuing shows the window and ends the timer.
     QPointer<QTimer> timer = controller->AdTimer();
     controller->OnClickPromo4Img();
-    EXPECT_EQ(opened, (std::vector<QString>{"https://zentrova.example/news"}));
+    EXPECT_EQ(opened, (std::vector<QString>{
+                          QUrl::fromLocalFile(ZENTROVA_BUILD_TREE_GUIDE "/news.html").toString()}));
     controller->OnClickContinueImg();
     EXPECT_TRUE(!controller->AdvertWindow()->isVisible() && controller->MainWindow()->isVisible());
     QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
@@ -40,6 +43,47 @@ TEST_F(Shell, StartupShowsTheTablesTheNotesAndTheWelcomeWindow) {
     ASSERT_TRUE(Start()); // closed from outside, the welcome window asks to end
     controller->AdvertWindow()->close();
     EXPECT_TRUE(controller->HasEnded() && !controller->MainWindow()->isVisible());
+}
+
+// Each button asks the browser for a page of ours that is there, run from the
+// build tree and from an install staged by the install rule itself; a page
+// missing from an install opens nothing.
+TEST_F(Shell, WelcomeButtonsOpenOurPagesFromTheBuildTreeAndAnInstall) {
+    QTemporaryDir staged;
+    QProcess install;
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("DESTDIR", staged.path());
+    install.setProcessEnvironment(environment);
+    install.start(ZENTROVA_CMAKE, {"--install", ZENTROVA_BUILD_DIR, "--component", "guide",
+                                   "--prefix", QString::fromStdString(platform::BundlePath())});
+    ASSERT_TRUE(install.waitForFinished(60000) && install.exitCode() == 0)
+        << install.readAllStandardError().toStdString();
+    const struct LayoutReset {
+        ~LayoutReset() { platform::ResetInstallLayoutForTest(); }
+    } reset;
+    platform::installLayout.rootPrefix = staged.path().toStdString();
+    const QString installed = QString::fromStdString(platform::GuidePagesPath());
+    const struct {
+        QString program, pages;
+    } runs[] = {{"", ZENTROVA_BUILD_TREE_GUIDE}, // this test, in the build tree
+                {QString::fromStdString(platform::MonitorProgramPath()), installed}};
+    for (const auto& run : runs) {
+        ASSERT_TRUE(Start([&](StartupEnvironment& env) { env.programPath = run.program; }));
+        opened.clear();
+        std::vector<QString> pages;
+        for (const char* page : {"backup.html", "drive-care.html", "smart.html", "news.html"}) {
+            controller->AdvertWindow()
+                ->findChild<QAbstractButton*>(QStringLiteral("Promo%1Image").arg(pages.size() + 1))
+                ->click();
+            pages.push_back(QUrl::fromLocalFile(run.pages + "/" + page).toString());
+            EXPECT_TRUE(QFile::exists(run.pages + "/" + page)) << page;
+        }
+        EXPECT_EQ(opened, pages);
+    }
+    ASSERT_TRUE(QFile::remove(installed + "/backup.html"));
+    opened.clear();
+    controller->OnClickPromo1Img();
+    EXPECT_TRUE(opened.empty() && controller->AdvertWindow()->isVisible());
 }
 
 TEST_F(Shell, LogPageAppendsOnlyWhatIsNewAndFollowsTheChosenDrive) {

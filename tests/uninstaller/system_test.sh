@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # The uninstaller on a real installation in a scratch root (made with DESTDIR).
-# destdir: the menu entries, the helper's mode and the receipt are checked, and
+# destdir: the menu entries, the helper's mode and the receipt (the welcome
+#   window's pages among its paths) are checked, and
 #   uninstalling leaves the staged root as it was before the install, file for
 #   file (bystanders, folders and the desktop's caches).
 # quit_e2e: a monitor on simulated drives and three xterms run under a real window
@@ -42,7 +43,8 @@ if [ "$mode" = destdir ]; then
     grep -q zentrova "$root${at[icon_theme]}/icon-theme.cache" || fail "the icon cache does not name the icon"
     sed -n 's/^Path: //p' "$root${at[receipt]}" >"$tmp/paths"
     printf '%s\n' "${at[bundle]}/bin/zentrova" "${at[bundle]}/bin/zentrova-uninstall" "${at[helper]}" "${at[menu_entry]}" \
-        "${at[icon]}" "${at[policy]}" | grep -vxFf "$tmp/paths" && fail "the receipt lacks these"
+        "${at[icon]}" "${at[policy]}" "${at[guide]}"/{backup,drive-care,smart,news}.html | grep -vxFf "$tmp/paths" &&
+        fail "the receipt lacks these"
     mkdir -p "$root${at[data]}" && touch "$root${at[data]}/SMARTLog0" # as the monitor would
     DISPLAY= uninstall
     tree >"$tmp/after"
