@@ -126,10 +126,21 @@ std::string IconThemeFolder() {
     return Rooted("/usr/share/icons/hicolor");
 }
 
+std::vector<std::string> IconThemePaths() {
+    std::vector<std::string> paths;
+    for (const char* size : {"256x256", "16x16", "22x22", "24x24", "32x32", "48x48", "64x64",
+                             "128x128"})
+        paths.push_back(IconThemeFolder() + "/" + size + "/apps/zentrova.png");
+    paths.push_back(IconThemeFolder() + "/scalable/apps/zentrova.svg");
+    return paths;
+}
+
 std::vector<std::string> SystemIntegrationPaths() {
-    return {ApplicationsFolder() + "/zentrova.desktop",
-            IconThemeFolder() + "/256x256/apps/zentrova.png",
-            Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
+    const std::vector<std::string> icons = IconThemePaths();
+    std::vector<std::string> paths{ApplicationsFolder() + "/zentrova.desktop", icons.front(),
+                                   Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
+    paths.insert(paths.end(), icons.begin() + 1, icons.end());
+    return paths;
 }
 
 std::string SuperUserDesktopFolder() {

@@ -51,7 +51,11 @@ std::string UnderRoot(const std::string& path);
 // Copies of files from the bundle that the desktop only finds in its own
 // places (menu entry, icon, the uninstaller's polkit policy). They belong to
 // the installation as much as the bundle does.
+// The menu entry, the 256-pixel icon and the policy first, then the icon's
+// other sizes.
 std::vector<std::string> SystemIntegrationPaths();
+// The icon in each size of the theme, the 256-pixel one first.
+std::vector<std::string> IconThemePaths();
 // The folders those copies go to, whose caches name what is in them.
 std::string ApplicationsFolder();
 std::string IconThemeFolder();

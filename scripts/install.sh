@@ -89,7 +89,9 @@ copy() { # source destination mode
     installed+=("${2#"$root"}")
 }
 copy "$bundle/share/applications/zentrova.desktop" "${at[menu_entry]}" 644
-copy "$bundle/share/icons/hicolor/256x256/apps/zentrova.png" "${at[icon]}" 644
+for icon in ${at[icons]}; do # each size, as "16x16/apps/zentrova.png"
+    copy "$bundle/share/icons/hicolor/$icon" "${at[icon_theme]}/$icon" 644
+done
 copy "$bundle/share/polkit-1/actions/org.zentrova.uninstall.policy" "${at[policy]}" 644
 
 desktop="${at[desktop]}"

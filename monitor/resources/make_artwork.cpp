@@ -1,6 +1,8 @@
 // Draws the monitor's artwork, "zentrova.png" (the About picture and window
 // icon) and "FlashImg.png" (the splash), so that every image we ship is our
 // own and can be redrawn: zentrova_artwork <output folder>.
+#include <QDir>
+#include <QFile>
 #include <QFont>
 #include <QGuiApplication>
 #include <QImage>
@@ -56,14 +58,62 @@ void DrawEmblem(QPainter& p, const QRectF& box) {
     p.drawPath(beat);
 }
 
-bool DrawIcon(const QString& path) {
-    QImage image(256, 256, QImage::Format_ARGB32_Premultiplied);
+// The emblem fills all but a 1/32 margin of the icon, at any size.
+bool DrawIcon(const QString& path, int side = 256) {
+    QImage image(side, side, QImage::Format_ARGB32_Premultiplied);
     image.fill(Qt::transparent);
     QPainter p(&image);
     p.setRenderHint(QPainter::Antialiasing);
-    DrawEmblem(p, QRectF(8, 8, 240, 240));
+    const qreal margin = side / 32.0;
+    DrawEmblem(p, QRectF(margin, margin, side - 2 * margin, side - 2 * margin));
     p.end();
     return image.save(path, "PNG");
+}
+
+// The sizes the desktop's icon theme asks for, each drawn at its own size
+// rather than scaled down from the largest.
+const int kIconSizes[] = {16, 22, 24, 32, 48, 64, 128}; // 256: zentrova.png itself
+
+// The same emblem as a scalable icon, by the proportions DrawEmblem uses on
+// the 256-pixel icon (240 wide at 8, 8).
+bool WriteScalableIcon(const QString& path) {
+    QFile file(path);
+    if (!file.open(QIODevice::WriteOnly | QIODevice::Truncate))
+        return false;
+    const qreal s = 240, x = 8, c = x + s / 2; // square: y is x
+    const qreal x0 = x + s * 0.08, w = s * 0.84;
+    const QString beat =
+        QStringLiteral("M%1 %2 L%3 %2 L%4 %5 L%6 %7 L%8 %9 L%10 %2 L%11 %2")
+            .arg(x0).arg(c).arg(x0 + w * 0.30).arg(x0 + w * 0.38).arg(c - s * 0.22)
+            .arg(x0 + w * 0.50).arg(c + s * 0.20).arg(x0 + w * 0.60).arg(c - s * 0.10)
+            .arg(x0 + w * 0.66).arg(x0 + w);
+    const QString svg =
+        QStringLiteral(
+            "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
+            "viewBox=\"0 0 256 256\">\n"
+            "<defs>\n"
+            "<linearGradient id=\"tile\" x1=\"0\" y1=\"0\" x2=\"1\" y2=\"1\">"
+            "<stop offset=\"0\" stop-color=\"%1\"/><stop offset=\"1\" stop-color=\"%2\"/>"
+            "</linearGradient>\n"
+            "<radialGradient id=\"disc\"><stop offset=\"0\" stop-color=\"#f4f7fb\"/>"
+            "<stop offset=\"1\" stop-color=\"#c4d0df\"/></radialGradient>\n"
+            "</defs>\n"
+            "<rect x=\"%3\" y=\"%3\" width=\"%4\" height=\"%4\" rx=\"%5\" fill=\"url(#tile)\"/>\n"
+            "<circle cx=\"%6\" cy=\"%6\" r=\"%7\" fill=\"url(#disc)\"/>\n"
+            "<circle cx=\"%6\" cy=\"%6\" r=\"%8\" fill=\"%2\"/>\n"
+            "<path d=\"%9\" fill=\"none\" stroke=\"%10\" stroke-width=\"%11\" "
+            "stroke-linecap=\"round\" stroke-linejoin=\"round\"/>\n"
+            "</svg>\n")
+            .arg(kBright.name(), kDeep.name())
+            .arg(x)
+            .arg(s)
+            .arg(s * 0.2)
+            .arg(c)
+            .arg(s * 0.36)
+            .arg(s * 0.07)
+            .arg(beat, kPulse.name())
+            .arg(s * 0.055);
+    return file.write(svg.toUtf8()) == svg.toUtf8().size() && file.flush();
 }
 
 bool DrawSplash(const QString& path) {
@@ -114,9 +164,15 @@ int main(int argc, char* argv[]) {
         return 2;
     }
     const QString folder = QString::fromLocal8Bit(argv[1]);
-    const bool icon = DrawIcon(folder + QStringLiteral("/zentrova.png"));
-    const bool splash = DrawSplash(folder + QStringLiteral("/FlashImg.png"));
-    if (!icon || !splash) {
+    bool drawn = DrawIcon(folder + QStringLiteral("/zentrova.png")) &&
+                 DrawSplash(folder + QStringLiteral("/FlashImg.png"));
+    // The icon theme's copies, installed into hicolor (share/desktop).
+    const QString theme = folder + QStringLiteral("/hicolor");
+    drawn = drawn && QDir().mkpath(theme) &&
+            WriteScalableIcon(theme + QStringLiteral("/zentrova.svg"));
+    for (const int side : kIconSizes)
+        drawn = drawn && DrawIcon(theme + QStringLiteral("/zentrova-%1.png").arg(side), side);
+    if (!drawn) {
         std::fprintf(stderr, "zentrova_artwork: could not write the images into %s\n", argv[1]);
         return 1;
     }

@@ -34,6 +34,11 @@ int main(int argc, char* argv[]) {
     std::printf("icon_theme=%s\n", layout::IconThemeFolder().c_str());
     std::printf("desktop=%s\n", desktop->c_str());
     std::printf("data=%s\n", layout::DataFolderFor(*user).value_or("").c_str());
+    // Every size of the icon, the theme's folder left out, space-separated.
+    std::string icons;
+    for (const std::string& icon : layout::IconThemePaths())
+        icons += (icons.empty() ? "" : " ") + icon.substr(layout::IconThemeFolder().size() + 1);
+    std::printf("icons=%s\n", icons.c_str());
     const char* keys[] = {"menu_entry", "icon", "policy"};
     const std::vector<std::string> copies = layout::SystemIntegrationPaths();
     for (std::size_t i = 0; i < copies.size() && i < 3; ++i)

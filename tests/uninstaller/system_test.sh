@@ -43,7 +43,8 @@ if [ "$mode" = destdir ]; then
     grep -q zentrova "$root${at[icon_theme]}/icon-theme.cache" || fail "the icon cache does not name the icon"
     sed -n 's/^Path: //p' "$root${at[receipt]}" >"$tmp/paths"
     printf '%s\n' "${at[bundle]}/bin/zentrova" "${at[bundle]}/bin/zentrova-uninstall" "${at[helper]}" "${at[menu_entry]}" \
-        "${at[icon]}" "${at[policy]}" "${at[guide]}"/{backup,drive-care,smart,news}.html | grep -vxFf "$tmp/paths" &&
+        "${at[policy]}" "${at[guide]}"/{backup,drive-care,smart,news}.html $(printf "${at[icon_theme]}/%s " ${at[icons]}) |
+        grep -vxFf "$tmp/paths" &&
         fail "the receipt lacks these"
     mkdir -p "$root${at[data]}" && touch "$root${at[data]}/SMARTLog0" # as the monitor would
     DISPLAY= uninstall
