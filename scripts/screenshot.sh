@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 root="$PWD"
 scripts/deps.sh
 cmake --preset default >/dev/null
-cmake --build --preset default --target zentrova_screenshot
+cmake --build --preset default --target zentrova_screenshot zentrova grab_screen notify_probe
 work="$(mktemp -d)"
 trap 'rm -rf "$work"' EXIT
 mkdir -p docs
@@ -18,3 +18,7 @@ LC_ALL=C.UTF-8 ZENTROVA_SIMULATED_DRIVES="$root/share/demo-drives.json" \
     "$root/docs/main-window-history.png"
 echo "Wrote docs/main-window.png, docs/main-window-log.png, docs/main-window-settings.png," \
     "docs/main-window-nvme.png and docs/main-window-history.png"
+# The tray menu and a notification, on a desktop with a real tray and
+# notification server (the same run as the desktop test).
+tests/desktop/desktop_e2e.sh "$root" "$root/build" "$root/docs" >/dev/null
+echo "Wrote docs/tray-menu.png and docs/notification.png"
