@@ -1,6 +1,7 @@
 #include "AppController.h"
 
 #include "shell/log_page_view.h"
+#include "shell/selftest_tab.h"
 #include "shell/table_model.h"
 #include "ui_AdWindow.h"
 #include "ui_FlashWnd.h"
@@ -56,6 +57,7 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
     ConnectActions();
     SetUpLogPage();
     SetUpHistoryPage();
+    SetUpSelfTestPage();
     awakeFromNib();
 }
 
@@ -148,11 +150,14 @@ bool AppController::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void AppController::OnAppClose() {
+    QString question = QStringLiteral("Are you sure that you want to close this application and "
+                                      "stop monitoring for S.M.A.R.T. Data?");
+    // The drive goes on with its test whatever the monitor does.
+    if (selfTestTab_->Tests().AnyRunning())
+        question += QStringLiteral("\n\nA self-test is running: the drive goes on with it after "
+                                   "Zentrova closes.");
     const int answer = zentrova::platform::NSRunAlertPanel(
-        QStringLiteral("Zentrova"),
-        QStringLiteral("Are you sure that you want to close this application and stop "
-                       "monitoring for S.M.A.R.T. Data?"),
-        QStringLiteral("Yes"), QStringLiteral("No"));
+        QStringLiteral("Zentrova"), question, QStringLiteral("Yes"), QStringLiteral("No"));
     if (answer == zentrova::platform::NSAlertDefaultReturn)
         SMARTWindow->close();
 }
@@ -216,4 +221,5 @@ void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
     zentrova::metrics::MetricsRecordRead(drive, dataPage, thresholdsPage);
     zentrova::metrics::UpdateMetricsFile();
     RecordReadInHistory(drive, dataPage, thresholdsPage);
+    selfTestTab_->DataRead(drive, dataPage);
 }

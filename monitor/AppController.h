@@ -37,6 +37,7 @@ namespace zentrova::shell {
 class ControllerTableModel;
 class HistoryPage;
 class LogPageView;
+class SelfTestTab;
 enum class TableId { Drives, Attributes };
 } // namespace zentrova::shell
 
@@ -131,6 +132,11 @@ class AppController : public QObject,
     void PollReadFinished(int drive, const std::uint8_t* dataPage,
                           const std::uint8_t* thresholdsPage) override;
 
+    // A self-test's start waits for a poll's end; a failed test fails the drive.
+    void PollStarted(int drive) override;
+    void PollEnded(int drive) override;
+    bool SelfTestFailed(int drive) override;
+
     // Reads the selected drive, judges the reading and shows the verdict.
     void PollSelDriveForSMARTAndFillAttributeTable() override;
 
@@ -161,6 +167,7 @@ class AppController : public QObject,
     QTableView* AttrTable() const;
     zentrova::shell::LogPageView* LogView() const;
     zentrova::shell::HistoryPage* HistoryView() const { return historyPage_; }
+    zentrova::shell::SelfTestTab* SelfTests() const { return selfTestTab_; }
     QLabel* AboutVersion() const;
     QLabel* AboutImage() const;
     // Under the drive table: why drives are missing, hidden when all is said.
@@ -206,6 +213,7 @@ class AppController : public QObject,
     void RecordReadInHistory(int drive, const std::uint8_t* dataPage,
                              const std::uint8_t* thresholdsPage);
     void TellHistoryTrouble(const QString& message);
+    void SetUpSelfTestPage();
     void ContinueLogScan();
 
     StartupEnvironment env_;
@@ -238,6 +246,7 @@ class AppController : public QObject,
     // The selected drive's log lines as the log page shows them.
     zentrova::smart::LogLineIndex logLines_;
     zentrova::shell::HistoryPage* historyPage_ = nullptr;
+    zentrova::shell::SelfTestTab* selfTestTab_ = nullptr;
     // A write failure of the history is printed once until a write succeeds.
     bool historyWriteFailureTold_ = false;
 };

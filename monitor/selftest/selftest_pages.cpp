@@ -1,5 +1,7 @@
 #include "selftest_pages.h"
 
+#include "nvme/nvme_health.h"
+
 #include <cstdio>
 
 namespace zentrova::selftest {
@@ -36,10 +38,7 @@ constexpr std::uint8_t kNvmeUnusedEntry = 0x0f;
 constexpr std::uint8_t kNvmeFailingLbaValid = 0x02;
 
 std::uint64_t LittleEndian(const std::uint8_t* bytes, std::size_t width) {
-    std::uint64_t value = 0;
-    for (std::size_t i = width; i-- > 0;)
-        value = (value << 8) | bytes[i];
-    return value;
+    return static_cast<std::uint64_t>(nvme::LittleEndian(bytes, width));
 }
 
 Verdict AtaVerdict(std::uint8_t code) {
