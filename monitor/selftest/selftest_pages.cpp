@@ -8,34 +8,10 @@ namespace zentrova::selftest {
 
 namespace {
 
-// SMART data page (ATA/ACS SMART READ DATA).
-constexpr std::size_t kExecutionStatusByte = 363;
-constexpr std::size_t kOfflineCapabilityByte = 367;
-constexpr std::uint8_t kSelfTestSupportedBit = 0x10;
-constexpr std::size_t kShortMinutesByte = 372;
-constexpr std::size_t kExtendedMinutesByte = 373;
-// 373 saturates at FFh for a long test, which then gives its minutes here.
-constexpr std::size_t kExtendedMinutesWord = 375;
+using namespace platform::selftest;
 
-// Identify Controller.
-constexpr std::size_t kOacsByte = 256;
-constexpr std::uint8_t kOacsSelfTest = 0x10;
-constexpr std::size_t kExtendedTimeWord = 316;
+// The standard's longest short test.
 constexpr int kNvmeShortMinutes = 2;
-
-// SMART self-test log.
-constexpr std::size_t kAtaDescriptorCount = 21;
-constexpr std::size_t kAtaDescriptorSize = 24;
-constexpr std::size_t kAtaFirstDescriptor = 2;
-constexpr std::size_t kAtaIndexByte = 508;
-constexpr std::uint64_t kAtaNoLba = 0x0fffffff;
-
-// NVMe Device Self-test log.
-constexpr std::size_t kNvmeFirstEntry = 4;
-constexpr std::size_t kNvmeEntrySize = 28;
-constexpr std::size_t kNvmeEntryCount = 20;
-constexpr std::uint8_t kNvmeUnusedEntry = 0x0f;
-constexpr std::uint8_t kNvmeFailingLbaValid = 0x02;
 
 std::uint64_t LittleEndian(const std::uint8_t* bytes, std::size_t width) {
     return static_cast<std::uint64_t>(nvme::LittleEndian(bytes, width));
@@ -139,8 +115,8 @@ std::vector<LogEntry> DecodeAtaSelfTestLog(const std::uint8_t* page) {
         entry.type = AtaType(d[0]);
         entry.status = static_cast<std::uint8_t>(d[1] >> 4);
         entry.verdict = AtaVerdict(entry.status);
-        entry.powerOnHours = LittleEndian(d + 2, 2);
-        const std::uint64_t lba = LittleEndian(d + 5, 4) & kAtaNoLba;
+        entry.powerOnHours = LittleEndian(d + kAtaHoursOffset, 2);
+        const std::uint64_t lba = LittleEndian(d + kAtaLbaOffset, 4) & kAtaNoLba;
         if (entry.failed() && lba != kAtaNoLba)
             entry.failingLba = lba;
         entries.push_back(entry);
@@ -169,9 +145,9 @@ NvmeSelfTestLog DecodeNvmeSelfTestLog(const std::uint8_t* page, std::size_t size
         entry.type = NvmeType(static_cast<std::uint8_t>(e[0] >> 4));
         entry.status = result;
         entry.verdict = NvmeVerdict(result);
-        entry.powerOnHours = LittleEndian(e + 4, 8);
+        entry.powerOnHours = LittleEndian(e + kNvmeHoursOffset, 8);
         if ((e[2] & kNvmeFailingLbaValid) != 0)
-            entry.failingLba = LittleEndian(e + 16, 8);
+            entry.failingLba = LittleEndian(e + kNvmeLbaOffset, 8);
         log.entries.push_back(entry);
     }
     return log;

@@ -4,6 +4,8 @@
 // as the same rows, newest first. Plain C++: no Qt, no device access.
 #pragma once
 
+#include "platform/selftest_layout.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -63,7 +65,7 @@ struct NvmeSelfTestLog {
     int percentComplete = 0;
     std::vector<LogEntry> entries;
 };
-inline constexpr std::size_t kNvmeLogSize = 564;
+using platform::selftest::kNvmeLogSize;
 NvmeSelfTestLog DecodeNvmeSelfTestLog(const std::uint8_t* page, std::size_t size);
 
 // The words a user reads.

@@ -289,12 +289,7 @@ std::optional<ata::AtaCommand> ToAtaCommand(DiskCommand command) {
         return ata::AtaCommand::SmartAbortSelfTest;
     case DiskCommand::SmartReadSelfTestLog:
         return ata::AtaCommand::SmartReadSelfTestLog;
-    case DiskCommand::NvmeIdentifyController:
-    case DiskCommand::NvmeReadHealthLog:
-    case DiskCommand::NvmeShortSelfTest:
-    case DiskCommand::NvmeExtendedSelfTest:
-    case DiskCommand::NvmeAbortSelfTest:
-    case DiskCommand::NvmeReadSelfTestLog:
+    default: // the NVMe codes
         break;
     }
     return std::nullopt;

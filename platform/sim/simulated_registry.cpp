@@ -1,6 +1,7 @@
 #include "simulated_registry.h"
 
 #include "platform/nvme_pages.h"
+#include "platform/selftest_layout.h"
 #include "simulated_selftest.h"
 
 #include <nlohmann/json.hpp>
@@ -528,8 +529,9 @@ class DescriptionReader {
             return false;
         // An NVMe drive says so in Identify Controller: OACS bit 4, EDSTT.
         if (drive.state->identify) {
-            (*drive.state->identify)[256] |= 0x10;
-            PutNumber(*drive.state->identify, nvme::Field{316, 2}, extendedMinutes);
+            (*drive.state->identify)[selftest::kOacsByte] |= selftest::kOacsSelfTest;
+            PutNumber(*drive.state->identify, nvme::Field{selftest::kExtendedTimeWord, 2},
+                      extendedMinutes);
         }
         drive.state->selfTest.emplace(
             drive.kind, static_cast<int>(shortMinutes), static_cast<int>(extendedMinutes),

@@ -1,6 +1,7 @@
 #include "simulated_selftest.h"
 
 #include "platform/nvme_pages.h"
+#include "platform/selftest_layout.h"
 
 #include <algorithm>
 #include <cstring>
@@ -17,8 +18,9 @@ constexpr std::uint8_t kInProgress = 0xf;
 // A failing drive's test stops with this much left.
 constexpr int kFailsAtRemaining = 60;
 
-constexpr std::size_t kAtaDescriptors = 21;
-constexpr std::size_t kNvmeEntriesKept = 18; // of 20: what 512 bytes hold
+using namespace selftest;
+// Of the log's 20 results, what 512 bytes hold.
+constexpr std::size_t kNvmeEntriesKept = (kSmartPageSize - kNvmeFirstEntry) / kNvmeEntrySize;
 
 std::uint64_t LittleEndian(const std::uint8_t* bytes, std::size_t width) {
     std::uint64_t value = 0;
@@ -63,12 +65,14 @@ SimulatedSelfTest::SimulatedSelfTest(DriveKind kind, int shortMinutes, int exten
 void SimulatedSelfTest::Read(std::uint8_t* dataPage) {
     hours_ = PowerOnHours(kind_, dataPage);
     if (kind_ == DriveKind::Ata) {
-        dataPage[363] = running_ ? static_cast<std::uint8_t>(kInProgress << 4 | remaining_ / 10)
-                                 : static_cast<std::uint8_t>(lastStatus_ << 4);
-        dataPage[367] |= 0x11; // off-line immediate and self-tests
-        dataPage[372] = static_cast<std::uint8_t>(shortMinutes_);
-        dataPage[373] = static_cast<std::uint8_t>(std::min(extendedMinutes_, 0xff));
-        Put(dataPage + 375, static_cast<std::uint64_t>(extendedMinutes_), 2);
+        dataPage[kExecutionStatusByte] =
+            running_ ? static_cast<std::uint8_t>(kInProgress << 4 | remaining_ / 10)
+                     : static_cast<std::uint8_t>(lastStatus_ << 4);
+        dataPage[kOfflineCapabilityByte] |= kOfflineImmediateBit | kSelfTestSupportedBit;
+        dataPage[kShortMinutesByte] = static_cast<std::uint8_t>(shortMinutes_);
+        dataPage[kExtendedMinutesByte] =
+            static_cast<std::uint8_t>(std::min(extendedMinutes_, 0xff));
+        Put(dataPage + kExtendedMinutesWord, static_cast<std::uint64_t>(extendedMinutes_), 2);
     }
     if (!running_)
         return;
@@ -113,14 +117,15 @@ void SimulatedSelfTest::AtaLog(std::uint8_t* page) const {
     page[0] = 1;
     for (std::size_t i = 0; i < log_.size(); ++i) {
         const Entry& e = log_[i];
-        std::uint8_t* d = page + 2 + (i % kAtaDescriptors) * 24;
+        std::uint8_t* d =
+            page + kAtaFirstDescriptor + (i % kAtaDescriptorCount) * kAtaDescriptorSize;
         d[0] = Subcommand(e.type);
         d[1] = static_cast<std::uint8_t>(e.status << 4 | (e.lba ? kFailsAtRemaining / 10 : 0));
-        Put(d + 2, e.hours, 2);
-        Put(d + 5, e.lba.value_or(0x0fffffff), 4);
+        Put(d + kAtaHoursOffset, e.hours, 2);
+        Put(d + kAtaLbaOffset, e.lba.value_or(kAtaNoLba), 4);
     }
-    page[508] =
-        static_cast<std::uint8_t>(log_.empty() ? 0 : (log_.size() - 1) % kAtaDescriptors + 1);
+    page[kAtaIndexByte] =
+        static_cast<std::uint8_t>(log_.empty() ? 0 : (log_.size() - 1) % kAtaDescriptorCount + 1);
     std::uint8_t sum = 0;
     for (std::size_t i = 0; i < kSmartPageSize - 1; ++i)
         sum = static_cast<std::uint8_t>(sum + page[i]);
@@ -133,17 +138,17 @@ void SimulatedSelfTest::NvmeLog(std::uint8_t* page) const {
         page[1] = static_cast<std::uint8_t>(100 - remaining_);
     }
     for (std::size_t i = 0; i < kNvmeEntriesKept; ++i) {
-        std::uint8_t* e = page + 4 + i * 28;
+        std::uint8_t* e = page + kNvmeFirstEntry + i * kNvmeEntrySize;
         if (i >= log_.size()) {
-            e[0] = 0x0f;
+            e[0] = kNvmeUnusedEntry;
             continue;
         }
         const Entry& entry = log_[log_.size() - 1 - i];
         e[0] = static_cast<std::uint8_t>(Subcommand(entry.type) << 4 | NvmeResult(entry.status));
-        Put(e + 4, entry.hours, 8);
+        Put(e + kNvmeHoursOffset, entry.hours, 8);
         if (entry.lba) {
-            e[2] = 0x02;
-            Put(e + 16, *entry.lba, 8);
+            e[2] = kNvmeFailingLbaValid;
+            Put(e + kNvmeLbaOffset, *entry.lba, 8);
         }
     }
 }
