@@ -1,6 +1,7 @@
 #include "AppController.h"
 
 #include "shell/log_page_view.h"
+#include "shell/selftest_tab.h"
 #include "shell/table_model.h"
 #include "ui_AdWindow.h"
 #include "ui_FlashWnd.h"
@@ -58,6 +59,7 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
     ConnectActions();
     SetUpLogPage();
     SetUpHistoryPage();
+    SetUpSelfTestPage();
     awakeFromNib();
 }
 
@@ -168,11 +170,14 @@ void AppController::OnAppClose() {
 }
 
 bool AppController::ConfirmClose() {
+    QString question = QStringLiteral("Are you sure that you want to close this application and "
+                                      "stop monitoring for S.M.A.R.T. Data?");
+    // The drive goes on with its test whatever the monitor does.
+    if (selfTestTab_->Tests().AnyRunning())
+        question += QStringLiteral("\n\nA self-test is running: the drive goes on with it after "
+                                   "Zentrova closes.");
     const int answer = zentrova::platform::NSRunAlertPanel(
-        QStringLiteral("Zentrova"),
-        QStringLiteral("Are you sure that you want to close this application and stop "
-                       "monitoring for S.M.A.R.T. Data?"),
-        QStringLiteral("Yes"), QStringLiteral("No"));
+        QStringLiteral("Zentrova"), question, QStringLiteral("Yes"), QStringLiteral("No"));
     return answer == zentrova::platform::NSAlertDefaultReturn;
 }
 
@@ -238,4 +243,5 @@ void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
     zentrova::metrics::UpdateMetricsFile();
     RecordReadInHistory(drive, dataPage, thresholdsPage);
     NoteReadForTray(drive, dataPage, thresholdsPage);
+    selfTestTab_->DataRead(drive, dataPage);
 }

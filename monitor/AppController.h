@@ -46,6 +46,7 @@ namespace zentrova::shell {
 class ControllerTableModel;
 class HistoryPage;
 class LogPageView;
+class SelfTestTab;
 enum class TableId { Drives, Attributes };
 } // namespace zentrova::shell
 
@@ -146,6 +147,11 @@ class AppController : public QObject,
     void PollReadFinished(int drive, const std::uint8_t* dataPage,
                           const std::uint8_t* thresholdsPage) override;
 
+    // A self-test's start waits for a poll's end; a failed test fails the drive.
+    void PollStarted(int drive) override;
+    void PollEnded(int drive) override;
+    bool SelfTestFailed(int drive) override;
+
     // Reads the selected drive, judges the reading and shows the verdict.
     void PollSelDriveForSMARTAndFillAttributeTable() override;
 
@@ -176,6 +182,7 @@ class AppController : public QObject,
     QTableView* AttrTable() const;
     zentrova::shell::LogPageView* LogView() const;
     zentrova::shell::HistoryPage* HistoryView() const { return historyPage_; }
+    zentrova::shell::SelfTestTab* SelfTests() const { return selfTestTab_; }
     QLabel* AboutVersion() const;
     QLabel* AboutImage() const;
     // Under the drive table: why drives are missing, hidden when all is said.
@@ -227,6 +234,7 @@ class AppController : public QObject,
     void RecordReadInHistory(int drive, const std::uint8_t* dataPage,
                              const std::uint8_t* thresholdsPage);
     void TellHistoryTrouble(const QString& message);
+    void SetUpSelfTestPage();
     void ContinueLogScan();
     // Desktop notifications and the tray icon (shell/desktop.cpp).
     void SetUpDesktopNotices();
@@ -274,6 +282,7 @@ class AppController : public QObject,
     // The selected drive's log lines as the log page shows them.
     zentrova::smart::LogLineIndex logLines_;
     zentrova::shell::HistoryPage* historyPage_ = nullptr;
+    zentrova::shell::SelfTestTab* selfTestTab_ = nullptr;
     // A write failure of the history is printed once until a write succeeds.
     bool historyWriteFailureTold_ = false;
     std::unique_ptr<zentrova::desktop::DesktopNotices> notices_;

@@ -23,6 +23,13 @@ enum class DriveKind : std::uint8_t {
     Nvme, // one controller: its health log and Identify Controller (nvme_pages.h)
 };
 
+// The drive's own test of itself: start a short or an extended one, or stop
+// the one that runs.
+enum class SelfTestCommand : std::uint8_t { Short, Extended, Abort };
+
+// Answered by a channel that has no self-test commands.
+inline constexpr int kNoSelfTests = -2;
+
 // An open SMART channel to one drive. Every command answers a status code, 0
 // meaning success, as the drive access layer expects.
 //
@@ -40,6 +47,13 @@ class AtaSmartInterface {
     // hold anything the attempt left there.
     virtual int SMARTReadData(std::uint8_t* page) = 0;
     virtual int SMARTReadDataThresholds(std::uint8_t* page) = 0;
+    // The self-tests: an ATA drive's SMART EXECUTE OFF-LINE IMMEDIATE and
+    // its self-test log (log address 06h), an NVMe controller's Device
+    // Self-test and the first 512 bytes of its self-test log (06h). The only
+    // commands that make a drive do something; the running test shows in
+    // the data page (ATA) or the log (NVMe).
+    virtual int SMARTExecuteSelfTest(SelfTestCommand) { return kNoSelfTests; }
+    virtual int SMARTReadSelfTestLog(std::uint8_t*) { return kNoSelfTests; }
 };
 
 struct BlockStorageService {

@@ -83,6 +83,12 @@ std::uint32_t GetHDDTemperature(const xDEV_INFO* record);
 // critical temperature its settings start with.
 void ReadNvmeDetectionFacts(xDEV_INFO* record, std::optional<int> sensorCelsius);
 
+// A drive's self-tests (selftest_commands.cpp): start or abort one, read its
+// self-test log (kSmartPageSize bytes). 1 on success, else 0; a record
+// without a handle is a failure, never a crash.
+int ExecuteSelfTestOnTheDrive(const xDEV_INFO* record, platform::SelfTestCommand command);
+int ReadSelfTestLogOfTheDrive(const xDEV_INFO* record, std::uint8_t* page);
+
 // Whether an attribute with this id and vendor option holds the drive's
 // temperature in its lowest raw byte.
 bool IsTemperatureAttribute(std::uint8_t attributeId, std::int32_t option);

@@ -37,6 +37,16 @@ Trouble RecordRead(int drive, const std::uint8_t* dataPage, const std::uint8_t* 
     return {};
 }
 
+Trouble RecordSelfTest(int drive, SelfTestRecord record) {
+    if (!history.store)
+        return {};
+    record.takenMs = NowMs();
+    for (const device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
+        if (r->nDevIndex == drive)
+            return history.store->AddSelfTest(IdentityOf(*r), record);
+    return {};
+}
+
 QString TroubleMessage(const Trouble& trouble) {
     if (trouble.keptAside.empty() && !trouble.historyOff)
         return {};

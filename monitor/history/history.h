@@ -31,6 +31,9 @@ Trouble OpenHistory(const QString& dataFolder);
 // (null pages) and a closed store add nothing.
 Trouble RecordRead(int drive, const std::uint8_t* dataPage, const std::uint8_t* thresholdsPage);
 
+// A self-test of drive slot `drive` that ended, at NowMs().
+Trouble RecordSelfTest(int drive, SelfTestRecord record);
+
 // The alert's text for a store kept aside or given up; empty when there is
 // nothing to tell.
 QString TroubleMessage(const Trouble& trouble);

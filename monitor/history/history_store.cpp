@@ -29,6 +29,17 @@ constexpr const char* kSchema[] = {
     " WITHOUT ROWID",
     "PRAGMA user_version = 1",
 };
+// Version 2 adds the self-tests that ended, one row each; a version 1 file
+// gains the table when it is opened.
+constexpr const char* kSchema2[] = {
+    "CREATE TABLE selftest(drive INTEGER NOT NULL REFERENCES drive(id), taken INTEGER NOT NULL,"
+    " type TEXT NOT NULL, result INTEGER NOT NULL, hours INTEGER NOT NULL, lba INTEGER)",
+    "PRAGMA user_version = 2",
+};
+constexpr char kAddSelfTest[] =
+    "INSERT INTO selftest(drive, taken, type, result, hours, lba) VALUES(?1,?2,?3,?4,?5,?6)";
+constexpr char kSelfTests[] =
+    "SELECT taken, type, result, hours, lba FROM selftest WHERE drive = ?1 ORDER BY taken, rowid";
 
 constexpr char kFindDrive[] =
     "SELECT id FROM drive WHERE model = ?1 AND firmware = ?2 AND serial = ?3";
@@ -194,22 +205,28 @@ bool Store::OpenFile(std::string* error) {
         return false;
     }
     const std::string version = Scalar(db_, "PRAGMA user_version", error);
-    if (version == "0") {
+    if (version == "0" || version == "1") {
         if (!Exec(db_, "BEGIN IMMEDIATE", error))
             return false;
-        for (const char* sql : kSchema)
-            if (!Exec(db_, sql, error)) {
-                sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-                return false;
-            }
+        const auto run = [&](const auto& statements) {
+            for (const char* sql : statements)
+                if (!Exec(db_, sql, error))
+                    return false;
+            return true;
+        };
+        if ((version == "0" && !run(kSchema)) || !run(kSchema2)) {
+            sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
+            return false;
+        }
         if (!Exec(db_, "COMMIT", error))
             return false;
-    } else if (version != "1") {
+    } else if (version != "2") {
         if (error->empty())
             *error = "unknown layout version " + version;
         return false;
     }
-    for (const char* sql : {kFindDrive, kAddDrive, kAddReading, kAddEntry, kPoints, kLatest, kRows})
+    for (const char* sql : {kFindDrive, kAddDrive, kAddReading, kAddEntry, kPoints, kLatest, kRows,
+                            kAddSelfTest, kSelfTests})
         if (Statement(sql) == nullptr) {
             *error = std::string(sql) + ": " + sqlite3_errmsg(db_);
             return false;
@@ -260,6 +277,51 @@ std::optional<std::int64_t> Store::FindDrive(const Identity& drive) const {
     if (sqlite3_step(s) != SQLITE_ROW)
         return std::nullopt;
     return sqlite3_column_int64(s, 0);
+}
+
+Trouble Store::AddSelfTest(const Identity& drive, const SelfTestRecord& record) {
+    Trouble trouble;
+    std::optional<std::int64_t> id;
+    if (const auto it = driveIds_.find(drive); it != driveIds_.end())
+        id = it->second;
+    else
+        id = FindDrive(drive);
+    // A test ends at a read, which put the drive in the store first.
+    if (db_ == nullptr || !id)
+        return trouble;
+    sqlite3_stmt* s = Statement(kAddSelfTest);
+    Use use{s};
+    sqlite3_bind_int64(s, 1, *id);
+    sqlite3_bind_int64(s, 2, record.takenMs);
+    BindText(s, 3, record.type);
+    sqlite3_bind_int(s, 4, record.result);
+    sqlite3_bind_int64(s, 5, static_cast<std::int64_t>(record.hours));
+    BindOptional(s, 6,
+                 record.failingLba
+                     ? std::optional<std::int64_t>(static_cast<std::int64_t>(*record.failingLba))
+                     : std::nullopt);
+    if (sqlite3_step(s) != SQLITE_DONE)
+        trouble.error = sqlite3_errmsg(db_);
+    return trouble;
+}
+
+std::vector<SelfTestRecord> Store::SelfTests(const Identity& drive) const {
+    std::vector<SelfTestRecord> records;
+    sqlite3_stmt* s = ForDrive(kSelfTests, drive);
+    if (s == nullptr)
+        return records;
+    Use use{s};
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        SelfTestRecord r;
+        r.takenMs = sqlite3_column_int64(s, 0);
+        r.type = reinterpret_cast<const char*>(sqlite3_column_text(s, 1));
+        r.result = sqlite3_column_int(s, 2);
+        r.hours = static_cast<std::uint64_t>(sqlite3_column_int64(s, 3));
+        if (sqlite3_column_type(s, 4) != SQLITE_NULL)
+            r.failingLba = static_cast<std::uint64_t>(sqlite3_column_int64(s, 4));
+        records.push_back(std::move(r));
+    }
+    return records;
 }
 
 Trouble Store::Add(const Reading& reading) {

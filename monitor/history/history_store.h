@@ -55,6 +55,18 @@ struct Point {
     std::optional<Entry> entry; // none when that reading lacked it
 };
 
+// A self-test that ended: its type ("short", "extended", ...), its result as
+// the metrics give it (0 passed, 1 failed, 2 aborted, 3 unknown), the
+// drive's power-on hours then and the first failing LBA.
+struct SelfTestRecord {
+    std::int64_t takenMs = 0;
+    std::string type;
+    int result = 0;
+    std::uint64_t hours = 0;
+    std::optional<std::uint64_t> failingLba;
+    bool operator==(const SelfTestRecord&) const = default;
+};
+
 // What an open or a write did to the file, for the one alert.
 struct Trouble {
     std::string error;       // empty: all went well
@@ -79,6 +91,10 @@ class Store {
     // Adds one reading in one transaction. A reading equal to the drive's
     // previous one in all but its time is stored as a reference to it.
     Trouble Add(const Reading& reading);
+
+    // One self-test of a drive already in the store, in its own statement.
+    Trouble AddSelfTest(const Identity& drive, const SelfTestRecord& record);
+    std::vector<SelfTestRecord> SelfTests(const Identity& drive) const;
 
     // The drive's readings taken at `fromMs` or later and added after reading
     // `afterReading`, oldest first, each with entry `entryId`.

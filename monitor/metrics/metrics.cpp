@@ -99,6 +99,8 @@ DriveSample SampleOf(const device::xDEV_INFO& drive) {
                Label("model", smart::FieldBytes(drive.szModelNum)) + ',' +
                Label("firmware", smart::FieldBytes(drive.szFirmwareRev));
     s.statusOk = drive.bSmartEnabled != 0;
+    const bool selfTestFailed =
+        metrics.gSelfTest[s.slot].ended && metrics.gSelfTest[s.slot].result == kSelfTestFailed;
     if (drive.nTemperature != 0)
         s.temperature = drive.nTemperature;
     if (!metrics.gbHasReading[s.slot])
@@ -106,11 +108,11 @@ DriveSample SampleOf(const device::xDEV_INFO& drive) {
 
     if (drive.driveKind == platform::DriveKind::Nvme) {
         s.health = nvme::DecodeHealthLog(metrics.gLastDataPage[s.slot]);
-        s.statusOk = !nvme::HealthFailed(*s.health);
+        s.statusOk = !nvme::HealthFailed(*s.health) && !selfTestFailed;
         s.temperature = nvme::Celsius(s.health->compositeKelvin);
         return s;
     }
-    s.statusOk = true;
+    s.statusOk = !selfTestFailed;
     s.temperature.reset();
     const auto* entries = device::AttributeEntries(metrics.gLastDataPage[s.slot]);
     const auto* thresholds = device::ThresholdEntries(metrics.gLastThreshPage[s.slot]);
@@ -257,6 +259,13 @@ void RenderNvmeFamilies(QByteArray& out, const std::vector<DriveSample>& drives)
 
 } // namespace
 
+void MetricsSelfTestEnded(int drive, const QByteArray& type, SelfTestResult result,
+                          std::uint64_t hours) {
+    if (drive < 0 || drive >= kMaxDrives)
+        return;
+    metrics.gSelfTest[drive] = {true, type, result, hours};
+}
+
 QByteArray RenderMetrics() {
     std::vector<DriveSample> drives;
     QSet<QByteArray> labelSets;
@@ -294,6 +303,19 @@ QByteArray RenderMetrics() {
            "S.M.A.R.T. reads of the drive that failed since the monitor started.");
     for (const DriveSample& s : drives)
         Sample(out, "zentrova_drive_failed_reads_total", s.labels, metrics.gnFailedReads[s.slot]);
+
+    if (std::any_of(drives.begin(), drives.end(),
+                    [](const DriveSample& s) { return metrics.gSelfTest[s.slot].ended; })) {
+        Family(out, "zentrova_selftest_last_result", "gauge",
+               "How the drive's last self-test this run ended: 0 passed, 1 failed, 2 aborted, 3 "
+               "unknown; with its type and the power-on hours it ended at.");
+        for (const DriveSample& s : drives)
+            if (const auto& t = metrics.gSelfTest[s.slot]; t.ended)
+                Sample(out, "zentrova_selftest_last_result",
+                       s.labels + ',' + Label("type", t.type) + ',' +
+                           Label("hours", QByteArray::number(static_cast<qulonglong>(t.hours))),
+                       t.result);
+    }
 
     struct AttributeFamily {
         const char* name;

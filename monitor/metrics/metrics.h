@@ -30,6 +30,13 @@ struct MetricsGlobals {
     bool gbHasReading[kMaxDrives] = {};
     std::int64_t gnLastPollSecs[kMaxDrives] = {}; // when that reading came in
     std::uint64_t gnFailedReads[kMaxDrives] = {};
+    // The last self-test of this run that ended, per slot.
+    struct SelfTest {
+        bool ended = false;
+        QByteArray type; // "short", "extended", ...
+        int result = 0;  // SelfTestResult
+        std::uint64_t hours = 0;
+    } gSelfTest[kMaxDrives];
     // An unwritable folder is told once, and again only after a write that
     // succeeded in between.
     bool gbWriteFailureReported = false;
@@ -44,6 +51,18 @@ void MetricsDrivesDetected();
 // The read of one poll of drive `drive`: both pages when it succeeded, null
 // pages when it failed.
 void MetricsRecordRead(int drive, const std::uint8_t* dataPage, const std::uint8_t* thresholdsPage);
+
+// zentrova_selftest_last_result's values.
+enum SelfTestResult {
+    kSelfTestPassed = 0,
+    kSelfTestFailed = 1,
+    kSelfTestAborted = 2,
+    kSelfTestUnknown = 3
+};
+// A self-test of drive `drive` ended; a failed one also counts against the
+// drive's status as a failed attribute does.
+void MetricsSelfTestEnded(int drive, const QByteArray& type, SelfTestResult result,
+                          std::uint64_t hours);
 
 // The file's content for the drive list `device::dev` and the slots above.
 QByteArray RenderMetrics();

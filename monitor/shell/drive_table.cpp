@@ -3,6 +3,7 @@
 // evaluation layer; this side only owns the drive table's column arrays.
 #include "AppController.h"
 
+#include "selftest_tab.h"
 #include "shell/history_page.h"
 #include "smart/table_rules.h"
 #include "table_model.h"
@@ -138,6 +139,9 @@ void AppController::tableViewSelectionDidChange(QTableView* table) {
     // The drive's last reading is shown again, or the drive is read now when
     // it never was, its timer chose it, or the first load of the table is
     // under way.
+    // The Self-test page follows first: a click on it while this poll's
+    // panel is up must be for this drive.
+    selfTestTab_->ShowDrive(dev.gpSelDevInfo);
     zentrova::smart::ShowSelectedDriveReading(*this);
     historyPage_->ShowDrive(dev.gpSelDevInfo);
 }

@@ -65,6 +65,24 @@ QByteArray LogHeader(const QDateTime& when, const QLocale& locale) {
     return out;
 }
 
+QByteArray EntryHead(const QDateTime& when, const char* level, const char* model,
+                     const char* firmware, const char* title, const QLocale& locale) {
+    // The drive's strings pass through the decoder so that the file stays
+    // valid UTF-8 whatever bytes the drive reported.
+    QByteArray out = FormatLogTimestamp(when, locale).toUtf8();
+    out.reserve(out.size() + 160);
+    out += " :: ";
+    out += level;
+    out += "\r\n[ ";
+    out += QString::fromUtf8(model != nullptr ? model : "").toUtf8();
+    out += ", S/N : ";
+    out += QString::fromUtf8(firmware != nullptr ? firmware : "").toUtf8();
+    out += " ] - ";
+    out += title;
+    out += "\r\n";
+    return out;
+}
+
 QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const char* firmware,
                                 std::uint8_t attributeId, const QString& name, int lastValue,
                                 int newValue, const QLocale& locale) {
@@ -77,15 +95,8 @@ QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const 
                                 std::uint8_t attributeId, const QString& name,
                                 const QByteArray& lastValue, const QByteArray& newValue,
                                 const QLocale& locale) {
-    // The drive's strings pass through the decoder so that the file stays
-    // valid UTF-8 whatever bytes the drive reported.
-    QByteArray out = FormatLogTimestamp(when, locale).toUtf8();
-    out.reserve(out.size() + 160);
-    out += " :: ALERT\r\n[ ";
-    out += QString::fromUtf8(model != nullptr ? model : "").toUtf8();
-    out += ", S/N : ";
-    out += QString::fromUtf8(firmware != nullptr ? firmware : "").toUtf8();
-    out += " ] - Attribute changed\r\nAttribute :  ";
+    QByteArray out = EntryHead(when, "ALERT", model, firmware, "Attribute changed", locale);
+    out += "Attribute :  ";
     out += QByteArray::number(attributeId, 16).toUpper();
     out += ", ";
     out += name.toUtf8();
@@ -93,6 +104,20 @@ QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const 
     out += lastValue;
     out += "\r\nNew Value :  ";
     out += newValue;
+    out += "\r\n\r\n";
+    return out;
+}
+
+QByteArray SelfTestEntry(const QDateTime& when, const char* model, const char* firmware,
+                         const SelfTestOutcome& outcome, const QLocale& locale) {
+    QByteArray out = EntryHead(when, outcome.failed ? "ALERT" : "INFO", model, firmware,
+                               "Self-test finished", locale);
+    out += "Type :  " + outcome.type.toUtf8();
+    out += "\r\nResult :  " + outcome.result.toUtf8();
+    out += "\r\nHours :  " + QByteArray::number(static_cast<qulonglong>(outcome.hours));
+    if (outcome.failingLba)
+        out += "\r\nFirst failing LBA :  " +
+               QByteArray::number(static_cast<qulonglong>(*outcome.failingLba));
     out += "\r\n\r\n";
     return out;
 }

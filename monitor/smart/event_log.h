@@ -8,6 +8,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 
 namespace zentrova::smart {
 
@@ -16,6 +17,12 @@ QString LogFilePath(const QString& strDrvPath, int index);
 
 // "Sat, Dec 05 2026, 09:43 PM" in the given locale.
 QString FormatLogTimestamp(const QDateTime& when, const QLocale& locale = QLocale::system());
+
+// The first two lines of every entry: the timestamp with " :: " and the level
+// ("ALERT", "INFO"), then "[ model, S/N : firmware ] - " and the title.
+QByteArray EntryHead(const QDateTime& when, const char* level, const char* model,
+                     const char* firmware, const char* title,
+                     const QLocale& locale = QLocale::system());
 
 // The bytes of a new log's header and of one attribute-change entry.
 QByteArray LogHeader(const QDateTime& when, const QLocale& locale = QLocale::system());
@@ -28,6 +35,19 @@ QByteArray AttributeChangeEntry(const QDateTime& when, const char* model, const 
                                 std::uint8_t attributeId, const QString& name,
                                 const QByteArray& lastValue, const QByteArray& newValue,
                                 const QLocale& locale = QLocale::system());
+
+// A self-test that ended: "Self-test finished" with its type, result and the
+// power-on hours it ended at (and its first failing LBA when it has one);
+// an ALERT when it failed, INFO otherwise.
+struct SelfTestOutcome {
+    QString type;
+    QString result;
+    bool failed = false;
+    std::uint64_t hours = 0;
+    std::optional<std::uint64_t> failingLba;
+};
+QByteArray SelfTestEntry(const QDateTime& when, const char* model, const char* firmware,
+                         const SelfTestOutcome& outcome, const QLocale& locale = QLocale::system());
 
 enum class LogCreateResult {
     Existed,      // left as it was

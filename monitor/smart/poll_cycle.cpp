@@ -91,6 +91,12 @@ void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host) {
     if (d < 0 || smart.gbMessagePoped[d] != 0)
         return;
     const device::xDEV_INFO& drive = *device::dev.gpSelDevInfo;
+    host.PollStarted(d);
+    struct EndOfPoll {
+        PollHost& host;
+        int d;
+        ~EndOfPoll() { host.PollEnded(d); }
+    } endOfPoll{host, d};
 
     if (!EnsurePage(smart.gpSmartDataStruct[d]) || !EnsurePage(smart.gpSmartThreshStruct[d]) ||
         device::GetSMARTAttributeAndThreshold(smart.gpSmartDataStruct[d],
@@ -119,6 +125,9 @@ void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host) {
             smart.gpPrevSmartAttr[d] = attributes; // nothing compares as changed
         failed = host.FillAttributeListTable(attributes, thresholds, 0);
     }
+
+    if (host.SelfTestFailed(d))
+        failed = 1;
 
     std::memcpy(smart.gTempDataStruct[d], smart.gpSmartDataStruct[d], kSmartPageSize);
     smart.gpPrevSmartAttr[d] = device::AttributeEntries(smart.gTempDataStruct[d]);

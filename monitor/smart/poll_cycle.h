@@ -40,6 +40,14 @@ class PollHost : public EvaluationHost {
     // read failed. Nothing a panel could hold up comes before it.
     virtual void PollReadFinished(int /*drive*/, const std::uint8_t* /*dataPage*/,
                                   const std::uint8_t* /*thresholdsPage*/) {}
+    // Around every poll that reads (a skipped one neither starts nor ends):
+    // a self-test's start waits for the end, so no command comes between a
+    // poll's reads.
+    virtual void PollStarted(int /*drive*/) {}
+    virtual void PollEnded(int /*drive*/) {}
+    // The drive's last self-test failed: the poll judges the drive failed, as
+    // for a failed attribute.
+    virtual bool SelfTestFailed(int /*drive*/) { return false; }
 };
 
 // Reads both pages of `device::dev.gpSelDevInfo`, judges them with operation

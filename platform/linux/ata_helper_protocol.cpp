@@ -104,7 +104,7 @@ class Reader {
 
 bool ValidCommand(std::uint8_t code) {
     return code >= static_cast<std::uint8_t>(DiskCommand::IdentifyDevice) &&
-           code <= static_cast<std::uint8_t>(DiskCommand::NvmeReadHealthLog);
+           code <= static_cast<std::uint8_t>(kLastDiskCommand);
 }
 
 std::uint8_t FormByte(ata::CdbForm form) {

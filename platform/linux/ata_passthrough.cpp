@@ -18,6 +18,13 @@ constexpr std::uint8_t kSmartReadData = 0xd0;
 constexpr std::uint8_t kSmartReadThresholds = 0xd1;
 constexpr std::uint8_t kSmartEnableOperations = 0xd8;
 constexpr std::uint8_t kSmartDisableOperations = 0xd9;
+constexpr std::uint8_t kSmartExecuteOfflineImmediate = 0xd4;
+constexpr std::uint8_t kSmartReadLog = 0xd5;
+// EXECUTE OFF-LINE IMMEDIATE's subcommands (in LBA low) and the log address.
+constexpr std::uint8_t kSubcommandShortOffline = 0x01;
+constexpr std::uint8_t kSubcommandExtendedOffline = 0x02;
+constexpr std::uint8_t kSubcommandAbort = 0x7f;
+constexpr std::uint8_t kLogSelfTest = 0x06;
 // SMART commands carry this signature in LBA mid and LBA high.
 constexpr std::uint8_t kSmartLbaMid = 0x4f;
 constexpr std::uint8_t kSmartLbaHigh = 0xc2;
@@ -59,8 +66,8 @@ struct Registers {
 };
 
 Registers RegistersFor(AtaCommand command) {
-    const auto smart = [](std::uint8_t feature, std::uint8_t count) {
-        return Registers{feature, count, 0, kSmartLbaMid, kSmartLbaHigh, kAtaSmart};
+    const auto smart = [](std::uint8_t feature, std::uint8_t count, std::uint8_t lbaLow = 0) {
+        return Registers{feature, count, lbaLow, kSmartLbaMid, kSmartLbaHigh, kAtaSmart};
     };
     switch (command) {
     case AtaCommand::IdentifyDevice:
@@ -73,6 +80,14 @@ Registers RegistersFor(AtaCommand command) {
         return smart(kSmartReadData, 1);
     case AtaCommand::SmartReadThresholds:
         return smart(kSmartReadThresholds, 1);
+    case AtaCommand::SmartShortSelfTest:
+        return smart(kSmartExecuteOfflineImmediate, 0, kSubcommandShortOffline);
+    case AtaCommand::SmartExtendedSelfTest:
+        return smart(kSmartExecuteOfflineImmediate, 0, kSubcommandExtendedOffline);
+    case AtaCommand::SmartAbortSelfTest:
+        return smart(kSmartExecuteOfflineImmediate, 0, kSubcommandAbort);
+    case AtaCommand::SmartReadSelfTestLog:
+        return smart(kSmartReadLog, 1, kLogSelfTest);
     }
     return {};
 }
@@ -144,7 +159,8 @@ std::string ErrnoText(int error) {
 
 bool ReadsSector(AtaCommand command) {
     return command == AtaCommand::IdentifyDevice || command == AtaCommand::SmartReadData ||
-           command == AtaCommand::SmartReadThresholds;
+           command == AtaCommand::SmartReadThresholds ||
+           command == AtaCommand::SmartReadSelfTestLog;
 }
 
 Cdb BuildCdb(AtaCommand command, CdbForm form) {

@@ -27,6 +27,12 @@ enum class AtaCommand {
     SmartDisableOperations,
     SmartReadData,
     SmartReadThresholds,
+    // SMART EXECUTE OFF-LINE IMMEDIATE in off-line mode, so the drive keeps
+    // serving I/O while it tests itself, and the one log it may read.
+    SmartShortSelfTest,
+    SmartExtendedSelfTest,
+    SmartAbortSelfTest,
+    SmartReadSelfTestLog,
 };
 
 struct Cdb {

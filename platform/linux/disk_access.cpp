@@ -257,7 +257,18 @@ std::optional<std::string> ScreenDisk(const DiskFacts& facts) {
 }
 
 bool ReadsSector(DiskCommand command) {
-    return command != DiskCommand::SmartEnableOperations;
+    switch (command) {
+    case DiskCommand::SmartEnableOperations:
+    case DiskCommand::SmartShortSelfTest:
+    case DiskCommand::SmartExtendedSelfTest:
+    case DiskCommand::SmartAbortSelfTest:
+    case DiskCommand::NvmeShortSelfTest:
+    case DiskCommand::NvmeExtendedSelfTest:
+    case DiskCommand::NvmeAbortSelfTest:
+        return false;
+    default:
+        return true;
+    }
 }
 
 std::optional<ata::AtaCommand> ToAtaCommand(DiskCommand command) {
@@ -270,8 +281,15 @@ std::optional<ata::AtaCommand> ToAtaCommand(DiskCommand command) {
         return ata::AtaCommand::SmartReadData;
     case DiskCommand::SmartReadThresholds:
         return ata::AtaCommand::SmartReadThresholds;
-    case DiskCommand::NvmeIdentifyController:
-    case DiskCommand::NvmeReadHealthLog:
+    case DiskCommand::SmartShortSelfTest:
+        return ata::AtaCommand::SmartShortSelfTest;
+    case DiskCommand::SmartExtendedSelfTest:
+        return ata::AtaCommand::SmartExtendedSelfTest;
+    case DiskCommand::SmartAbortSelfTest:
+        return ata::AtaCommand::SmartAbortSelfTest;
+    case DiskCommand::SmartReadSelfTestLog:
+        return ata::AtaCommand::SmartReadSelfTestLog;
+    default: // the NVMe codes
         break;
     }
     return std::nullopt;

@@ -39,8 +39,9 @@ struct DiskFacts {
     bool operator==(const DiskFacts&) const = default;
 };
 
-// The only commands that ever reach a disk: all of them read, none writes.
-// This table is what protects the disks. Opening a disk read-only does not:
+// The only commands that ever reach a disk: all but the self-tests read, none
+// writes, and a self-test only starts or stops the drive's own test of
+// itself. This table is what protects the disks. Opening a disk read-only does not:
 // with CAP_SYS_RAWIO the kernel accepts any SG_IO command, a write included,
 // on a read-only descriptor. A request for any other code is refused before
 // anything is sent, and each code maps to fixed registers (ata_passthrough.cpp).
@@ -55,7 +56,21 @@ enum class DiskCommand : std::uint8_t {
     // SMART / Health Information log (02h) for all namespaces.
     NvmeIdentifyController = 5,
     NvmeReadHealthLog = 6,
+    // SMART EXECUTE OFF-LINE IMMEDIATE (B0h, D4h) with subcommand 01h, 02h
+    // or 7Fh, and SMART READ LOG (B0h, D5h) of log address 06h alone.
+    SmartShortSelfTest = 7,
+    SmartExtendedSelfTest = 8,
+    SmartAbortSelfTest = 9,
+    SmartReadSelfTestLog = 10,
+    // Device Self-test (14h) of the controller and all its namespaces with
+    // code 1h, 2h or Fh, and Get Log Page of the Device Self-test log (06h),
+    // of which the answer carries the first 512 of its 564 bytes.
+    NvmeShortSelfTest = 11,
+    NvmeExtendedSelfTest = 12,
+    NvmeAbortSelfTest = 13,
+    NvmeReadSelfTestLog = 14,
 };
+inline constexpr DiskCommand kLastDiskCommand = DiskCommand::NvmeReadSelfTestLog;
 
 struct DiskAnswer {
     ata::Outcome outcome = ata::Outcome::SystemError;

@@ -32,6 +32,12 @@ class RoadChannel : public AtaSmartInterface {
             std::memcpy(page, answer.page.data(), answer.page.size());
         return static_cast<int>(answer.outcome);
     }
+    static DiskCommand Pick(SelfTestCommand command, DiskCommand shortTest,
+                            DiskCommand extendedTest, DiskCommand abort) {
+        if (command == SelfTestCommand::Short)
+            return shortTest;
+        return command == SelfTestCommand::Extended ? extendedTest : abort;
+    }
 
   private:
     std::shared_ptr<DiskAccess> disks_;
@@ -54,6 +60,14 @@ class AccessAtaSmart final : public RoadChannel {
     int SMARTReadDataThresholds(std::uint8_t* page) override {
         return page == nullptr ? -1 : Send(DiskCommand::SmartReadThresholds, page, form_);
     }
+    int SMARTExecuteSelfTest(SelfTestCommand command) override {
+        return Send(Pick(command, DiskCommand::SmartShortSelfTest,
+                         DiskCommand::SmartExtendedSelfTest, DiskCommand::SmartAbortSelfTest),
+                    nullptr, form_);
+    }
+    int SMARTReadSelfTestLog(std::uint8_t* page) override {
+        return page == nullptr ? -1 : Send(DiskCommand::SmartReadSelfTestLog, page, form_);
+    }
 
   private:
     ata::CdbForm form_;
@@ -73,6 +87,14 @@ class AccessNvme final : public RoadChannel {
     }
     int SMARTReadDataThresholds(std::uint8_t* page) override {
         return page == nullptr ? -1 : Send(DiskCommand::NvmeIdentifyController, page);
+    }
+    int SMARTExecuteSelfTest(SelfTestCommand command) override {
+        return Send(Pick(command, DiskCommand::NvmeShortSelfTest, DiskCommand::NvmeExtendedSelfTest,
+                         DiskCommand::NvmeAbortSelfTest),
+                    nullptr);
+    }
+    int SMARTReadSelfTestLog(std::uint8_t* page) override {
+        return page == nullptr ? -1 : Send(DiskCommand::NvmeReadSelfTestLog, page);
     }
 };
 

@@ -16,12 +16,22 @@ namespace {
 
 constexpr std::uint8_t kOpGetLogPage = 0x02;
 constexpr std::uint8_t kOpIdentify = 0x06;
+constexpr std::uint8_t kOpDeviceSelfTest = 0x14;
+constexpr std::uint32_t kLogSelfTest = 0x06;
+// Self-test Code (CDW10 bits 3:0).
+constexpr std::uint32_t kStcShort = 0x1;
+constexpr std::uint32_t kStcExtended = 0x2;
+constexpr std::uint32_t kStcAbort = 0xf;
 constexpr std::uint32_t kCnsController = 0x01;
 constexpr std::uint32_t kLogHealth = 0x02;
 // The health log is the controller's whole, not one namespace's.
 constexpr std::uint32_t kAllNamespaces = 0xffffffff;
 // Get Log Page counts dwords from zero, in the upper half of CDW10.
 constexpr std::uint32_t kHealthLogDwordsLess1 = kHealthLogSize / 4 - 1;
+// The self-test log is 564 bytes; the answer has room for the first 512: the
+// running test and the 18 newest results.
+constexpr std::uint32_t kSelfTestLogRead = 512;
+constexpr std::uint32_t kSelfTestLogDwordsLess1 = kSelfTestLogRead / 4 - 1;
 
 // The ATA road's limit, for the same reason: a controller waking from a
 // low-power state answers late, and the kernel's own default is no shorter.
@@ -34,9 +44,10 @@ struct StatusName {
 
 // The status codes a controller may give these two commands.
 constexpr StatusName kStatusNames[] = {
-    {0x001, "Invalid Command Opcode"},      {0x002, "Invalid Field in Command"},
-    {0x004, "Data Transfer Error"},         {0x006, "Internal Error"},
-    {0x00b, "Invalid Namespace or Format"}, {0x109, "Invalid Log Page"},
+    {0x001, "Invalid Command Opcode"},       {0x002, "Invalid Field in Command"},
+    {0x004, "Data Transfer Error"},          {0x006, "Internal Error"},
+    {0x00b, "Invalid Namespace or Format"},  {0x109, "Invalid Log Page"},
+    {0x11d, "Device Self-test in Progress"},
 };
 
 std::string StatusText(int status) {
@@ -69,8 +80,17 @@ bool IsControllerName(std::string_view name) {
 }
 
 bool IsNvmeCommand(DiskCommand command) {
-    return command == DiskCommand::NvmeIdentifyController ||
-           command == DiskCommand::NvmeReadHealthLog;
+    switch (command) {
+    case DiskCommand::NvmeIdentifyController:
+    case DiskCommand::NvmeReadHealthLog:
+    case DiskCommand::NvmeShortSelfTest:
+    case DiskCommand::NvmeExtendedSelfTest:
+    case DiskCommand::NvmeAbortSelfTest:
+    case DiskCommand::NvmeReadSelfTestLog:
+        return true;
+    default:
+        return false;
+    }
 }
 
 nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data) {
@@ -78,15 +98,39 @@ nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data) {
     std::memset(&cmd, 0, sizeof cmd);
     cmd.addr = reinterpret_cast<std::uintptr_t>(data);
     cmd.timeout_ms = kCommandTimeoutMs;
-    if (command == DiskCommand::NvmeIdentifyController) {
+    const auto selfTest = [&](std::uint32_t code) {
+        cmd.addr = 0;
+        cmd.opcode = kOpDeviceSelfTest;
+        cmd.nsid = kAllNamespaces;
+        cmd.cdw10 = code;
+    };
+    switch (command) {
+    case DiskCommand::NvmeIdentifyController:
         cmd.opcode = kOpIdentify;
         cmd.cdw10 = kCnsController;
         cmd.data_len = kIdentifySize;
-    } else {
+        break;
+    case DiskCommand::NvmeShortSelfTest:
+        selfTest(kStcShort);
+        break;
+    case DiskCommand::NvmeExtendedSelfTest:
+        selfTest(kStcExtended);
+        break;
+    case DiskCommand::NvmeAbortSelfTest:
+        selfTest(kStcAbort);
+        break;
+    case DiskCommand::NvmeReadSelfTestLog:
+        cmd.opcode = kOpGetLogPage;
+        cmd.nsid = kAllNamespaces;
+        cmd.cdw10 = (kSelfTestLogDwordsLess1 << 16) | kLogSelfTest;
+        cmd.data_len = kSelfTestLogRead;
+        break;
+    default:
         cmd.opcode = kOpGetLogPage;
         cmd.nsid = kAllNamespaces;
         cmd.cdw10 = (kHealthLogDwordsLess1 << 16) | kLogHealth;
         cmd.data_len = kHealthLogSize;
+        break;
     }
     return cmd;
 }

@@ -1,5 +1,6 @@
-// The two NVMe admin commands the drive access sends to a controller, each
-// fixed whole here, and the verdict on one NVME_IOCTL_ADMIN_CMD exchange.
+// The NVMe admin commands the drive access sends to a controller (Identify
+// Controller, the health and self-test logs, Device Self-test), each fixed
+// whole here, and the verdict on one NVME_IOCTL_ADMIN_CMD exchange.
 //
 // Kept apart from the ioctl so that every field the kernel sees and every
 // answer it may give can be checked in a unit test.
@@ -22,9 +23,9 @@ bool IsControllerName(std::string_view name);
 
 bool IsNvmeCommand(DiskCommand command);
 
-// The whole command for one of the two codes, its data buffer pointing at
-// `data` (kIdentifySize bytes for Identify, kHealthLogSize for the log).
-// Nothing of it comes from a caller but the choice between the two.
+// The whole command for one of the NVMe codes, its data buffer pointing at
+// `data` (kIdentifySize bytes for Identify, 512 for a log, none for a
+// self-test). Nothing of it comes from a caller but the choice of code.
 nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data);
 
 // What came back: the ioctl's result (below 0 the kernel refused or failed

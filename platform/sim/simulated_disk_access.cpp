@@ -2,6 +2,8 @@
 
 #include "simulated_registry.h"
 
+#include "platform/linux/nvme_admin.h"
+
 #include <algorithm>
 
 namespace zentrova::platform {
@@ -72,9 +74,7 @@ DiskAnswer SimulatedDiskAccess::Run(const std::string& name, DiskCommand command
         return Status(-1);
     // A controller takes only the NVMe commands, a disk only the ATA ones, as
     // on the real road.
-    const bool nvmeCommand =
-        command == DiskCommand::NvmeIdentifyController || command == DiskCommand::NvmeReadHealthLog;
-    if (nvmeCommand != (drive->kind == DriveKind::Nvme))
+    if (nvme::IsNvmeCommand(command) != (drive->kind == DriveKind::Nvme))
         return Refused(name + " takes no such command");
     std::array<std::uint8_t, ata::kSectorSize> page{};
     int status = 0;
@@ -92,6 +92,19 @@ DiskAnswer SimulatedDiskAccess::Run(const std::string& name, DiskCommand command
     case DiskCommand::SmartReadThresholds:
     case DiskCommand::NvmeIdentifyController:
         status = drive->smartInterface->SMARTReadDataThresholds(page.data());
+        break;
+    case DiskCommand::SmartShortSelfTest:
+    case DiskCommand::NvmeShortSelfTest:
+        return Status(drive->smartInterface->SMARTExecuteSelfTest(SelfTestCommand::Short));
+    case DiskCommand::SmartExtendedSelfTest:
+    case DiskCommand::NvmeExtendedSelfTest:
+        return Status(drive->smartInterface->SMARTExecuteSelfTest(SelfTestCommand::Extended));
+    case DiskCommand::SmartAbortSelfTest:
+    case DiskCommand::NvmeAbortSelfTest:
+        return Status(drive->smartInterface->SMARTExecuteSelfTest(SelfTestCommand::Abort));
+    case DiskCommand::SmartReadSelfTestLog:
+    case DiskCommand::NvmeReadSelfTestLog:
+        status = drive->smartInterface->SMARTReadSelfTestLog(page.data());
         break;
     }
     // Only a success carries the page, as on the real road.

@@ -1,6 +1,8 @@
 #include "simulated_registry.h"
 
 #include "platform/nvme_pages.h"
+#include "platform/selftest_layout.h"
+#include "simulated_selftest.h"
 
 #include <nlohmann/json.hpp>
 
@@ -52,12 +54,14 @@ constexpr const char* kRootKeys[] = {"drives"};
 constexpr const char* kDriveKeys[] = {
     "kind",     "bsdName",        "sizeBytes",      "model",
     "firmware", "smartInterface", "readDataStatus", "readThresholdsStatus",
-    "readings"};
+    "readings", "selfTest"};
 constexpr const char* kAtaDriveKeys[] = {"enableStatus"};
 constexpr const char* kNvmeDriveKeys[] = {"serial", "warningTemperatureKelvin",
                                           "criticalTemperatureKelvin", "sensorCelsius"};
 constexpr const char* kAtaReadingKeys[] = {"attributes", "dataPage", "thresholdsPage"};
 constexpr const char* kNvmeReadingKeys[] = {"health", "healthPage"};
+// A drive that can test itself; with "failingLba" every test fails there.
+constexpr const char* kSelfTestKeys[] = {"shortMinutes", "extendedMinutes", "failingLba"};
 constexpr const char* kAttributeKeys[] = {"id", "flags", "value", "worst", "raw", "threshold"};
 
 // The named fields of an NVMe health log. The limits are the fields' own
@@ -126,6 +130,7 @@ struct DriveState {
     int readThresholdsStatus = 0;
     std::vector<Reading> readings;
     std::size_t current = 0;
+    std::optional<SimulatedSelfTest> selfTest;
 };
 
 struct DriveSpec {
@@ -145,7 +150,21 @@ class SimulatedSmart final : public AtaSmartInterface {
 
     int SMARTEnableDisableOperations(bool) override { return drive_->enableStatus; }
     int SMARTReadData(std::uint8_t* page) override {
-        return Answer(page, &Reading::data, drive_->readDataStatus);
+        const int status = Answer(page, &Reading::data, drive_->readDataStatus);
+        if (status == 0 && drive_->selfTest)
+            drive_->selfTest->Read(page);
+        return status;
+    }
+    int SMARTExecuteSelfTest(SelfTestCommand command) override {
+        return drive_->selfTest ? drive_->selfTest->Execute(command) : kNoSelfTests;
+    }
+    int SMARTReadSelfTestLog(std::uint8_t* page) override {
+        if (!drive_->selfTest)
+            return kNoSelfTests;
+        if (page == nullptr)
+            return kNoPageStatus;
+        drive_->selfTest->LogPage(page);
+        return 0;
     }
     // One thresholds read ends a poll, so the drive moves on to its next
     // reading here, whether or not the read succeeded; the last one stays.
@@ -448,6 +467,8 @@ class DescriptionReader {
             return false;
         if (nvme && !ReadController(v, at, drive))
             return false;
+        if (v.contains("selfTest") && !ReadSelfTest(v["selfTest"], Append(at, "selfTest"), drive))
+            return false;
         if (!v.contains("readings"))
             return true;
         const json& readings = v["readings"];
@@ -494,6 +515,27 @@ class DescriptionReader {
         PutText(page, nvme::kFirmwareRevision, drive.firmware.value_or(""));
         PutNumber(page, nvme::kWarningTemperatureThreshold, warning);
         PutNumber(page, nvme::kCriticalTemperatureThreshold, critical);
+        return true;
+    }
+
+    bool ReadSelfTest(const json& v, const Path& at, DriveSpec& drive) {
+        if (!v.is_object())
+            return Fail(at, "\"selfTest\" must be an object");
+        std::uint64_t shortMinutes = 2, extendedMinutes = 60, lba = 0;
+        if (!KnownKeys(v, at, {kSelfTestKeys}) ||
+            !Unsigned(v, at, "shortMinutes", 0xff, shortMinutes) ||
+            !Unsigned(v, at, "extendedMinutes", 0xffff, extendedMinutes) ||
+            !Unsigned(v, at, "failingLba", 0x0fffffff, lba))
+            return false;
+        // An NVMe drive says so in Identify Controller: OACS bit 4, EDSTT.
+        if (drive.state->identify) {
+            (*drive.state->identify)[selftest::kOacsByte] |= selftest::kOacsSelfTest;
+            PutNumber(*drive.state->identify, nvme::Field{selftest::kExtendedTimeWord, 2},
+                      extendedMinutes);
+        }
+        drive.state->selfTest.emplace(
+            drive.kind, static_cast<int>(shortMinutes), static_cast<int>(extendedMinutes),
+            v.contains("failingLba") ? std::optional<std::uint32_t>(lba) : std::nullopt);
         return true;
     }
 

@@ -66,7 +66,27 @@ TEST_F(HistoryStore, TheFileIsInWriteAheadModeWithItsLayout) {
         },
         &tables, nullptr);
     sqlite3_close(db);
-    EXPECT_EQ(tables, "wal;drive,reading,entry;");
+    EXPECT_EQ(tables, "wal;drive,reading,entry,selftest;");
+}
+
+// A self-test comes back with its drive; a file of the first layout gains
+// the table at its next open and keeps its readings.
+TEST_F(HistoryStore, SelfTestsComeBackAndAnOlderFileGainsTheirTable) {
+    ASSERT_EQ(store.Open(path).error, "");
+    store.Add(MadeUpReading("M", kT0, 7));
+    const SelfTestRecord failed{kT0 + 1, "short", 1, 1234, 48213517};
+    EXPECT_EQ(store.AddSelfTest({"M", "FW1", ""}, failed).error, "");
+    EXPECT_EQ(store.AddSelfTest({"Unknown", "FW1", ""}, failed).error, "");
+    store.Close();
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+    sqlite3_exec(db, "DROP TABLE selftest; PRAGMA user_version = 1", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    ASSERT_EQ(store.Open(path).error, "");
+    EXPECT_TRUE(store.SelfTests({"M", "FW1", ""}).empty());
+    EXPECT_EQ(store.ReadingCount(), 1);
+    EXPECT_EQ(store.AddSelfTest({"M", "FW1", ""}, failed).error, "");
+    EXPECT_EQ(store.SelfTests({"M", "FW1", ""}), std::vector<SelfTestRecord>{failed});
 }
 
 TEST_F(HistoryStore, ARepeatedReadingKeepsItsTimeButNotItsEntries) {

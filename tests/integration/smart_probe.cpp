@@ -1,5 +1,6 @@
 // Runs inside the emulated machine as its only program: detection with the
 // real Linux registry, a read of both SMART pages of every listed ATA disk,
+// a short self-test of the first ATA disk read back from its self-test log,
 // what the registry lists of each NVMe controller and its two pages judged,
 // then a read through the handle of a disk that has been deleted from under it.
 //
@@ -19,6 +20,7 @@
 #include "device/smart_pages.h"
 #include "nvme/nvme_health.h"
 #include "platform/linux/helper/file_barrier.h"
+#include "selftest/selftest_pages.h"
 
 #include <algorithm>
 #include <array>
@@ -78,6 +80,28 @@ void ReadPages(xDEV_INFO* r, const char* tag = "read") {
                         r->nDevIndex, e.attributeId, e.current, e.worst, limits[i].attributeId,
                         limits[i].ThresholdValue,
                         lookupdrive(r->szModelNum, r->szFirmwareRev, e.attributeId));
+}
+
+// Starts a short self-test and reads the log back: the command the monitor
+// sends first that makes a drive do something. QEMU's disk runs the test at
+// once and logs it, so the log has one entry more and the newest is it. Each
+// run adds one, so the line counts entries added, not entries.
+void SelfTestOnce(const xDEV_INFO* r) {
+    namespace selftest = zentrova::selftest;
+    Page log{};
+    const int before = ReadSelfTestLogOfTheDrive(r, log.data());
+    const std::size_t entries = before == 1 ? selftest::DecodeAtaSelfTestLog(log.data()).size() : 0;
+    const int started = ExecuteSelfTestOnTheDrive(r, zentrova::platform::SelfTestCommand::Short);
+    log.fill(0);
+    const int after = ReadSelfTestLogOfTheDrive(r, log.data());
+    const auto now = selftest::DecodeAtaSelfTestLog(log.data());
+    std::printf("ZT selftest %d log=%d started=%d log-again=%d added=%d", r->nDevIndex, before,
+                started, after, static_cast<int>(now.size()) - static_cast<int>(entries));
+    if (!now.empty())
+        std::printf(" newest=%s %s hours=%llu", selftest::TypeName(now[0].type),
+                    selftest::AtaStatusText(now[0].status).c_str(),
+                    static_cast<unsigned long long>(now[0].powerOnHours));
+    std::printf("\n");
 }
 
 std::uint64_t Fnv1a(const Page& page) {
@@ -197,6 +221,8 @@ int main(int argc, char** argv) {
     for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
         if (!IsNvme(r))
             ReadPages(lastAta = r);
+    if (dev.gpHeadDevInfo != nullptr && !IsNvme(dev.gpHeadDevInfo))
+        SelfTestOnce(dev.gpHeadDevInfo);
     PrintNvme();
     if (mode != "user" && lastAta != nullptr) {
         ReadRemovedDisk(lastAta);

@@ -90,6 +90,15 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
 +zentrova_nvme_power_on_seconds_total{D} 10144800)");
     EXPECT_FALSE(
         metrics::RenderMetrics().contains("zentrova_attribute_value{device=\"/dev/nvme0\""));
+    // A self-test that failed fails its drive; one that passed only says so.
+    metrics::MetricsSelfTestEnded(1, "short", metrics::kSelfTestFailed, 1234);
+    metrics::MetricsSelfTestEnded(3, "extended", metrics::kSelfTestPassed, 2818);
+    ExpectLines(R"(
++# TYPE zentrova_selftest_last_result gauge
++zentrova_selftest_last_result{B,type="short",hours="1234"} 1
++zentrova_drive_smart_status_ok{B} 0
++zentrova_selftest_last_result{D,type="extended",hours="2818"} 0
++zentrova_drive_smart_status_ok{D} 1)");
     const char* sample = std::getenv("ZENTROVA_METRICS_SAMPLE");
     EXPECT_TRUE(sample == nullptr || metrics::WriteMetricsFile(sample, nullptr));
     // The first temperature attribute counts, and of a repeated identifier (a

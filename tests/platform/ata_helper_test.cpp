@@ -148,7 +148,7 @@ TEST(AtaHelperProtocol, BadRequestsGetAnError) {
     const std::pair<Bytes, std::vector<int>> cases[] = {
         {then(helper::Frame(0x7f, {})), {e(UnknownKind), answer}},
         {then(helper::Frame(1, {0})), {e(Malformed), answer}},
-        {then(helper::Frame(2, {9, 16, 3, 's', 'd', 'a'})), {e(Malformed), answer}},
+        {then(helper::Frame(2, {15, 16, 3, 's', 'd', 'a'})), {e(Malformed), answer}},
         {then(helper::Frame(2, {3, 13, 3, 's', 'd', 'a'})), {e(Malformed), answer}},
         {then(helper::Frame(2, {3, 16, 4, 's', 'd', 'a'})), {e(Malformed), answer}},
         {then(helper::Frame(2, {4, 12, 3, 's', 'd', 'a'})), {helper::kCommandAnswer, answer}},
@@ -164,7 +164,7 @@ TEST(AtaHelperProtocol, BadRequestsGetAnError) {
     // The command table is what keeps writes from the disks: every code
     // outside it is refused, none is sent.
     for (int code = 0; code < 256; ++code) {
-        const bool known = code >= 1 && code <= 6;
+        const bool known = code >= 1 && code <= 14;
         const std::vector<int> want{known ? helper::kCommandAnswer : e(Malformed)};
         EXPECT_EQ(Converse(helper::Frame(2, {std::uint8_t(code), 16, 3, 's', 'd', 'a'})), want)
             << code;
@@ -206,6 +206,17 @@ TEST(AtaHelperProcess, BothRoadsListAndReadAlike) {
                   b[i].smartInterface->SMARTEnableDisableOperations(true));
         EXPECT_EQ(b[i].smartInterface->SMARTEnableDisableOperations(false) != 0,
                   b[i].kind == DriveKind::Ata); // an NVMe drive has nothing to switch
+        // A self-test runs alike on both roads, poll by poll, into the same log.
+        const int started = a[i].smartInterface->SMARTExecuteSelfTest(SelfTestCommand::Short);
+        EXPECT_EQ(b[i].smartInterface->SMARTExecuteSelfTest(SelfTestCommand::Short) != 0,
+                  started != 0);
+        for (int n = 0; n < 10; ++n)
+            EXPECT_EQ(poll(a[i]), poll(b[i]));
+        std::array<std::uint8_t, 2 * 512> logs{};
+        EXPECT_EQ(a[i].smartInterface->SMARTReadSelfTestLog(logs.data()) == 0, started == 0);
+        EXPECT_EQ(b[i].smartInterface->SMARTReadSelfTestLog(logs.data() + 512) == 0, started == 0);
+        EXPECT_TRUE(std::equal(logs.begin(), logs.begin() + 512, logs.begin() + 512));
+        EXPECT_EQ(logs[a[i].kind == DriveKind::Nvme ? 4 : 2] != 0, started == 0) << i;
     }
 }
 

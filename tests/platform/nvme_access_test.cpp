@@ -79,6 +79,19 @@ TEST(NvmeAdmin, EachCodeIsOneFixedCommand) {
               std::make_tuple(0x06, 0u, 0x01u, 4096u));
     EXPECT_EQ(std::make_tuple(health.opcode, health.nsid, health.cdw10, health.data_len),
               std::make_tuple(0x02, 0xffffffffu, 0x007f0002u, 512u));
+    const std::tuple<DiskCommand, unsigned, unsigned> selfTests[] = {
+        {DiskCommand::NvmeShortSelfTest, 0x14, 0x1},
+        {DiskCommand::NvmeExtendedSelfTest, 0x14, 0x2},
+        {DiskCommand::NvmeAbortSelfTest, 0x14, 0xf},
+        {DiskCommand::NvmeReadSelfTestLog, 0x02, 0x007f0006},
+    };
+    for (const auto& [command, opcode, cdw10] : selfTests) {
+        const nvme_admin_cmd cmd = nvme::BuildAdminCommand(command, data);
+        const unsigned length = command == DiskCommand::NvmeReadSelfTestLog ? 512 : 0;
+        EXPECT_EQ(std::make_tuple(unsigned(cmd.opcode), cmd.nsid, cmd.cdw10, cmd.data_len,
+                                  cmd.addr != 0, cmd.timeout_ms),
+                  std::make_tuple(opcode, 0xffffffffu, cdw10, length, length != 0, 30000u));
+    }
     for (const nvme_admin_cmd& cmd : {identify, health})
         EXPECT_EQ(
             std::make_tuple(cmd.flags, cmd.cdw11, cmd.cdw12, cmd.metadata_len, cmd.timeout_ms),

@@ -1,6 +1,7 @@
 #include "nvme/nvme_health.h"
 #include "platform/nvme_pages.h"
 #include "platform/sim/simulated_registry.h"
+#include "selftest/selftest_pages.h"
 
 #include "fakes/sysfs_tree.h"
 
@@ -263,4 +264,56 @@ TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         const auto [count, err] = Load(path);
         EXPECT_TRUE(count == 0 && err.starts_with("zentrova: " + path + ": cannot ")) << err;
     }
+}
+
+// The demo's drives test themselves: ten percent more with each read of the
+// data page, one test at a time, into the log; sdc's every test fails at its
+// LBA with 60 % left, the others pass, an abort is logged as such.
+TEST(SimulatedDrives, DemoDrivesRunTheirSelfTestsIntoTheirLogs) {
+    namespace st = zentrova::selftest;
+    std::vector<BlockStorageService> drives =
+        SimulatedRegistry(ZENTROVA_DEMO_DRIVES).BlockStorageServices();
+    ASSERT_EQ(drives.size(), 4u);
+    struct Case {
+        std::size_t drive;
+        SelfTestCommand stop; // Short: let it end
+        int polls;
+        st::Verdict verdict;
+        std::optional<std::uint64_t> lba;
+    };
+    const Case cases[] = {
+        {0, SelfTestCommand::Short, 9, st::Verdict::Passed, std::nullopt},
+        {2, SelfTestCommand::Short, 3, st::Verdict::Failed, 48213517},
+        {2, SelfTestCommand::Abort, 1, st::Verdict::Aborted, std::nullopt},
+        {3, SelfTestCommand::Short, 9, st::Verdict::Passed, std::nullopt},
+    };
+    for (const Case& c : cases) {
+        AtaSmartInterface& smart = *drives[c.drive].smartInterface;
+        const bool ata = drives[c.drive].kind == DriveKind::Ata;
+        Page page{};
+        ASSERT_EQ(smart.SMARTExecuteSelfTest(SelfTestCommand::Short), 0);
+        EXPECT_NE(smart.SMARTExecuteSelfTest(SelfTestCommand::Extended), 0) << c.drive;
+        for (int n = 0; n < c.polls; ++n) {
+            ASSERT_EQ(smart.SMARTReadData(page.data()), 0);
+            if (ata && n == 0) {
+                EXPECT_EQ(st::DecodeExecutionStatus(page.data()).percentRemaining, 90);
+            }
+        }
+        if (c.stop == SelfTestCommand::Abort) {
+            EXPECT_EQ(smart.SMARTExecuteSelfTest(SelfTestCommand::Abort), 0);
+        }
+        ASSERT_EQ(smart.SMARTReadData(page.data()), 0);
+        if (ata) {
+            EXPECT_EQ(st::DecodeExecutionStatus(page.data()).verdict, c.verdict) << c.drive;
+            EXPECT_TRUE(st::DecodeCapability(page.data()).supported);
+        }
+        ASSERT_EQ(smart.SMARTReadSelfTestLog(page.data()), 0);
+        const auto entries = ata ? st::DecodeAtaSelfTestLog(page.data())
+                                 : st::DecodeNvmeSelfTestLog(page.data(), page.size()).entries;
+        ASSERT_FALSE(entries.empty());
+        EXPECT_EQ(entries[0].verdict, c.verdict) << c.drive;
+        EXPECT_EQ(entries[0].failingLba, c.lba) << c.drive;
+        EXPECT_EQ(entries[0].type, st::TestType::Short);
+    }
+    EXPECT_EQ(drives[1].smartInterface->SMARTReadSelfTestLog(Page{}.data()), kNoSelfTests);
 }
