@@ -53,6 +53,19 @@ TEST_F(Desktop, EachPanelIsToldToTheDesktopJustBeforeItOpens) {
     ASSERT_EQ(notifications.sent.size(), 5u);
     EXPECT_EQ(notifications.sent[4].summary, "Drive /dev/sdb is about to fail");
 
+    // The program's own troubles: a settings file it cannot read, a data
+    // folder it cannot use.
+    QFile settingsFile(dir.path() + "/Zentrodat/Zentroset");
+    ASSERT_TRUE(settingsFile.open(QIODevice::WriteOnly | QIODevice::Truncate) &&
+                settingsFile.write("not a property list") > 0);
+    settingsFile.close();
+    ASSERT_TRUE(Start());
+    EXPECT_EQ(notifications.sent.back().summary, "Zentrova could not read its settings");
+    EXPECT_FALSE(
+        Start([this](StartupEnvironment& env) { env.currentDirectory = dir.path() + "/x"; }));
+    EXPECT_EQ(notifications.sent.back().summary, "Zentrova cannot use its data folder");
+    EXPECT_EQ(notifications.sent.back().body, alerts.back().message);
+
     // No server: the panels as before, nothing sent.
     notifications = {};
     notifications.unavailable = "none";
@@ -105,8 +118,14 @@ TEST_F(Desktop, TrayFollowsTheDrivesAndClosingIntoItKeepsPolling) {
         << tray->ToolTip().toStdString();
     states[0].readDataStatus = 0;
 
-    // Keep running in the tray, polled every minute.
+    // Without the choice, Close asks and the window stays on "No".
     controller->OnClickContinueImg();
+    answer = platform::NSAlertAlternateReturn;
+    controller->OnAppClose();
+    EXPECT_TRUE(alerts.back().defaultButton == "Yes" && controller->MainWindow()->isVisible());
+    answer = platform::NSAlertDefaultReturn;
+
+    // Keep running in the tray, polled every minute.
     ASSERT_FALSE(Find<QCheckBox>("SetsKeepInTray")->isHidden());
     Find<QCheckBox>("SetsKeepInTray")->setChecked(true);
     Find<QLineEdit>("SetsHrEdit")->setText("0");

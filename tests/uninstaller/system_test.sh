@@ -41,6 +41,9 @@ if [ "$mode" = destdir ]; then
     desktop-file-validate "$root${at[menu_entry]}" "$root${at[desktop]}"/*.desktop || fail "invalid .desktop file"
     [ "$(stat -c %a "$root${at[helper]}")" = 750 ] || fail "the drive helper is not mode 750"
     grep -q zentrova "$root${at[icon_theme]}/icon-theme.cache" || fail "the icon cache does not name the icon"
+    icons=(${at[icons]})
+    [ "$(find "$root${at[bundle]}/share/icons" -type f | wc -l)" = ${#icons[@]} ] ||
+        fail "the bundle's icons and the layout's list of them differ"
     sed -n 's/^Path: //p' "$root${at[receipt]}" >"$tmp/paths"
     printf '%s\n' "${at[bundle]}/bin/zentrova" "${at[bundle]}/bin/zentrova-uninstall" "${at[helper]}" "${at[menu_entry]}" \
         "${at[policy]}" "${at[guide]}"/{backup,drive-care,smart,news}.html $(printf "${at[icon_theme]}/%s " ${at[icons]}) |
