@@ -106,24 +106,35 @@ void SetInstalledMonitorCommand(std::function<QString()> command) {
     CommandOverride() = std::move(command);
 }
 
+namespace {
+
+// A choice kept in the user defaults as 1 or 0; anything else but 0 is yes.
+bool UserFlag(const QString& key) {
+    return UserDefaults()->value(key, 0).toInt() != 0;
+}
+
+void SetUserFlag(const QString& key, bool flag) {
+    std::unique_ptr<QSettings> defaults = UserDefaults();
+    defaults->setValue(key, flag ? 1 : 0);
+    defaults->sync();
+}
+
+} // namespace
+
 bool CheckForStartUpFlagInList() {
-    return UserDefaults()->value(QStringLiteral("RunAt_Startup"), 0).toInt() != 0;
+    return UserFlag(QStringLiteral("RunAt_Startup"));
 }
 
 void SetStartUpFlagForAllDrivesInList(bool flag) {
-    std::unique_ptr<QSettings> defaults = UserDefaults();
-    defaults->setValue(QStringLiteral("RunAt_Startup"), flag ? 1 : 0);
-    defaults->sync();
+    SetUserFlag(QStringLiteral("RunAt_Startup"), flag);
 }
 
 bool KeepRunningInTray() {
-    return UserDefaults()->value(QStringLiteral("KeepRunning_InTray"), 0).toInt() != 0;
+    return UserFlag(QStringLiteral("KeepRunning_InTray"));
 }
 
 void SetKeepRunningInTray(bool flag) {
-    std::unique_ptr<QSettings> defaults = UserDefaults();
-    defaults->setValue(QStringLiteral("KeepRunning_InTray"), flag ? 1 : 0);
-    defaults->sync();
+    SetUserFlag(QStringLiteral("KeepRunning_InTray"), flag);
 }
 
 QString UpdateStartUpDictionary(bool flag) {

@@ -100,9 +100,12 @@ said() { grep -qF -- "$2" "$tmp/$1.log"; }
 monitor tray
 within 20 said tray "zentrova: tray: Zentrova; /dev/sda: OK, 36 °C; /dev/sdb: OK, 41 °C; /dev/sdc: OK, 55 °C; /dev/nvme0: OK, 38 °C" ||
     fail "the tray's tooltip does not list the drives"
-docked() { icon=$(xwininfo -root -tree | grep -A6 -F "$trayer_panel" | grep -F '("zentrova" "Zentrova")' | sed -n 1p) && [ -n "$icon" ]; }
+# Docked and laid out: on the screen, where it was a moment ago too.
+icon_at() { xwininfo -root -tree | grep -A6 -F "$trayer_panel" | grep -F '("zentrova" "Zentrova")' |
+    sed -nE '1s/.* \+([0-9]+)\+([0-9]+)$/\1 \2/p'; }
+docked() { local before; before=$(icon_at) && [ -n "$before" ] && sleep 0.3 && [ "$(icon_at)" = "$before" ]; }
 within 10 docked || fail "no Zentrova icon docked in the tray: $(xwininfo -root -tree)"
-read -r x y < <(echo "$icon" | sed -E 's/.* \+([0-9]+)\+([0-9]+)$/\1 \2/')
+read -r x y < <(icon_at)
 badge() { "$build/tests/desktop/grab_screen" --count d32f2f "$x" "$y" 22 22 2>/dev/null; } # the failed state's red
 [ "$(badge)" = 0 ] || fail "the tray icon shows a failure before any"
 # The tray menu: Show Zentrova, then the drives; the third drive is sdc.
