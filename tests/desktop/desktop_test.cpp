@@ -103,9 +103,16 @@ TEST(TrayIcon, StateToolTipAndBadge) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(desktop::OverallState(c.drives), c.state) << c.drives.size();
-    EXPECT_EQ(desktop::TrayToolTip({ok, hot, lost, failed, {"/dev/sde", "", "", false, false}}),
+    // A drive still too hot by its last reading outranks its failed read.
+    EXPECT_EQ(desktop::TrayToolTip({ok,
+                                    hot,
+                                    lost,
+                                    failed,
+                                    {"/dev/sde", "", "", false, false},
+                                    {"/dev/sdf", "OK", "60", true, true}}),
               "Zentrova\n/dev/sda: OK, 40 °C\n/dev/sdb: over its critical temperature, 61 °C\n"
-              "/dev/sdc: could not be read\n/dev/sdd: Failed, 41 °C\n/dev/sde: not read yet");
+              "/dev/sdc: could not be read\n/dev/sdd: Failed, 41 °C\n/dev/sde: not read yet\n"
+              "/dev/sdf: over its critical temperature, 60 °C");
 
     QPixmap plain(32, 32);
     plain.fill(Qt::white);
