@@ -8,6 +8,7 @@
 #pragma once
 
 #include <cstdint>
+#include <iosfwd>
 #include <memory>
 #include <optional>
 #include <string>
@@ -94,6 +95,11 @@ class SystemVersionSource {
 // The registry this process uses: the simulated one when the environment
 // variable ZENTROVA_SIMULATED_DRIVES names a file, the Linux one otherwise.
 std::unique_ptr<DeviceRegistry> CreateSystemDeviceRegistry();
+
+// Standard error when the debug switch ZENTROVA_DEBUG_DETECTION is on (set,
+// not empty, not "0"), where the monitor explains what it found and did;
+// otherwise null.
+std::ostream* DebugStreamFromEnvironment();
 
 // This platform always draws alternating rows, so it reports a version in the
 // range that asks for them.

@@ -4,6 +4,8 @@
 #include "sim/simulated_registry.h"
 
 #include <cstdlib>
+#include <cstring>
+#include <iostream>
 
 namespace zentrova::platform {
 
@@ -12,6 +14,13 @@ std::unique_ptr<DeviceRegistry> CreateSystemDeviceRegistry() {
     if (simulated != nullptr && simulated[0] != '\0')
         return std::make_unique<SimulatedRegistry>(simulated);
     return std::make_unique<LinuxRegistry>();
+}
+
+std::ostream* DebugStreamFromEnvironment() {
+    const char* value = std::getenv("ZENTROVA_DEBUG_DETECTION");
+    if (value == nullptr || value[0] == '\0' || std::strcmp(value, "0") == 0)
+        return nullptr;
+    return &std::cerr;
 }
 
 } // namespace zentrova::platform

@@ -14,22 +14,12 @@
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 
-#include <cstdlib>
-#include <cstring>
-#include <iostream>
+#include <ostream>
 
 using zentrova::device::dev;
 using zentrova::device::kMaxDrives;
 
 namespace {
-
-// The same switch that explains the drive list.
-std::ostream* DebugStream() {
-    const char* value = std::getenv("ZENTROVA_DEBUG_DETECTION");
-    if (value == nullptr || value[0] == '\0' || std::strcmp(value, "0") == 0)
-        return nullptr;
-    return &std::cerr;
-}
 
 bool HasSlot(int drive) {
     return drive >= 0 && drive < kMaxDrives;
@@ -41,7 +31,8 @@ void AppController::SetUpDesktopNotices() {
     std::unique_ptr<zentrova::platform::NotificationBus> bus =
         env_.makeNotificationBus ? env_.makeNotificationBus()
                                  : zentrova::platform::CreateSessionNotificationBus();
-    notices_ = std::make_unique<zentrova::desktop::DesktopNotices>(std::move(bus), DebugStream());
+    notices_ = std::make_unique<zentrova::desktop::DesktopNotices>(
+        std::move(bus), zentrova::platform::DebugStreamFromEnvironment());
     notices_->SetClickHandler([this](int drive) { ShowDrive(drive); });
     zentrova::platform::SetNoticeHandler(
         [this](const zentrova::platform::DesktopNotice& notice) { notices_->Announce(notice); });
@@ -64,7 +55,7 @@ void AppController::SetUpTray() {
     };
     actions.quit = [this] { QuitFromTray(); };
     tray_ = new zentrova::desktop::Tray(QIcon(QStringLiteral(":/zentrova.png")), std::move(actions),
-                                        DebugStream(), this);
+                                        zentrova::platform::DebugStreamFromEnvironment(), this);
     UpdateTray();
 }
 
@@ -124,7 +115,7 @@ void AppController::ShowDrive(int row) {
         if (row < 0 || row >= FindNoOfDevices())
             return;
         SelectDriveRow(row);
-        if (std::ostream* debug = DebugStream();
+        if (std::ostream* debug = zentrova::platform::DebugStreamFromEnvironment();
             debug != nullptr && row < driveColumns_.Col_0_Array.size())
             *debug << "zentrova: showing " << driveColumns_.Col_0_Array[row].toStdString() << '\n';
     });

@@ -226,13 +226,6 @@ std::string PlainLine(const DiskFacts& facts, const Probe& probe, bool helperUse
     return {};
 }
 
-std::ostream* DebugStreamFromEnvironment() {
-    const char* value = std::getenv("ZENTROVA_DEBUG_DETECTION");
-    if (value == nullptr || value[0] == '\0' || std::strcmp(value, "0") == 0)
-        return nullptr;
-    return &std::cerr;
-}
-
 // Whether only a group may run the helper: its group may execute it and
 // others may not, as the install step leaves it.
 bool OnlyForItsGroup(const std::string& path) {
