@@ -1,4 +1,4 @@
-// The simulated drives (README, "Simulated drives") as disks of /sys/block,
+// The simulated drives (docs/simulated-drives.md) as disks of /sys/block,
 // so that the drive helper and both roads of the Linux registry can be
 // measured and tested without hardware: each drive with a name is a SCSI disk
 // whose IDENTIFY DEVICE page carries its model and firmware, or, when its

@@ -7,7 +7,7 @@
 namespace zentrova::platform {
 
 // Drives described by a JSON file, for demonstrations and tests. The format
-// is documented in README.md, "Simulated drives".
+// is documented in docs/simulated-drives.md.
 //
 // Every call reads the file afresh and hands out drives with their own
 // reading positions. A file that cannot be read or does not hold a valid
