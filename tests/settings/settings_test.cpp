@@ -259,6 +259,13 @@ TEST_F(Settings, AtomicWriteSyncsTheFileBeforeTheRenameAndTheFolderAfterIt) {
     EXPECT_EQ(error, "");
     EXPECT_EQ(calls, (Events{"write f.tmp.*", "fsync f.tmp.*", "rename f.tmp.* f",
                              "fsync " + name(data.path())}));
+    // A write that fails keeps the old file and leaves no temporary file.
+    settings::atomicWriteCalls.fsync = [](int) { return errno = EIO, -1; };
+    EXPECT_TRUE(
+        settings::WriteFileAtomically(data.path() + "/f", "y", "f.tmp").startsWith("cannot flush"));
+    settings::atomicWriteCalls = {};
+    EXPECT_EQ(ReadAll(data.path() + "/f"), "x");
+    EXPECT_EQ(QDir(data.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f"});
 }
 
 // ---- the timers
