@@ -303,6 +303,16 @@ TEST_F(Shell, SettingsPageTicksApplyAndCarryOver) {
     EXPECT_TRUE(Enabled("SetsHrEdit") && Enabled("SetsTempEdit"));
     Drives()->selectRow(2);
     EXPECT_FALSE(Find<QCheckBox>("SetsPollDrive")->isChecked() || Enabled("SetsHrEdit"));
+    // One number for each value: in the field; its stepper is arrows only, and
+    // the unit a label after them.
+    for (const auto& [stepper, unit] :
+         {std::pair{"SetsHrStepper", "h"}, {"SetsMinStepper", "min"}, {"SetsTempStepper", "°C"}}) {
+        const QSpinBox* arrows = Find<QSpinBox>(stepper);
+        EXPECT_TRUE(arrows->findChild<QLineEdit*>()->isHidden() && arrows->suffix().isEmpty())
+            << stepper;
+        EXPECT_EQ(Find<QLabel>(QByteArray(stepper).replace("Stepper", "Unit").constData())->text(),
+                  unit);
+    }
     // The carry-over runs before the first selection: the page that selection
     // loads may replace a foreign entry, and must not write the file before the
     // other drives' entries are in the store.
