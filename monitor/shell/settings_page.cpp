@@ -34,9 +34,12 @@ void ArrowsOnly(QSpinBox* stepper) {
     option.buttonSymbols = stepper->buttonSymbols();
     option.subControls = QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown | QStyle::SC_SpinBoxFrame;
     option.rect = QRect(QPoint(), stepper->sizeHint());
-    const QRect arrows = stepper->style()->subControlRect(QStyle::CC_SpinBox, &option,
-                                                          QStyle::SC_SpinBoxUp, stepper);
-    // The arrows and the frame on both sides of them.
+    const auto part = [&](QStyle::SubControl control) {
+        return stepper->style()->subControlRect(QStyle::CC_SpinBox, &option, control, stepper);
+    };
+    // The arrows, stacked or side by side as the style draws them, and the
+    // frame on both sides of them.
+    const QRect arrows = part(QStyle::SC_SpinBoxUp).united(part(QStyle::SC_SpinBoxDown));
     const int frame = option.rect.right() - arrows.right();
     stepper->setFixedWidth(arrows.width() + 2 * frame);
 }
