@@ -3,6 +3,7 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cerrno>
 #include <charconv>
@@ -105,14 +106,39 @@ std::string GuidePagesPath() {
     return BundlePath() + "/" + kGuidePagesInBundle;
 }
 
-std::string FindGuidePagesFor(const std::string& programPath, const std::string& buildTreePages) {
+namespace {
+
+// Whether the program lies inside the build folder, both as the file system
+// resolves them now: the running program's own path is the fact, so that a
+// copy installed anywhere else (or a bundle staged from the same build) never
+// counts as the build tree. Anything that cannot be resolved does not count.
+bool RunsFromBuildFolder(const std::string& programPath, const std::string& buildFolder) {
+    namespace fs = std::filesystem;
+    if (programPath.empty() || buildFolder.empty())
+        return false;
+    std::error_code ec;
+    const fs::path program = fs::canonical(programPath, ec);
+    if (ec)
+        return false;
+    const fs::path folder = fs::canonical(buildFolder, ec);
+    if (ec)
+        return false;
+    const auto [end, inside] =
+        std::mismatch(folder.begin(), folder.end(), program.begin(), program.end());
+    return end == folder.end() && inside != program.end();
+}
+
+} // namespace
+
+std::string FindGuidePagesFor(const std::string& programPath, const BuildTreePages& buildTree) {
     namespace fs = std::filesystem;
     std::error_code ec;
     const fs::path bundle = fs::path(programPath).parent_path().parent_path();
     const fs::path installed = (bundle / kGuidePagesInBundle).lexically_normal();
-    if (!fs::is_directory(installed, ec) && !buildTreePages.empty() &&
-        fs::is_directory(buildTreePages, ec))
-        return buildTreePages;
+    if (!fs::is_directory(installed, ec) && !buildTree.pages.empty() &&
+        RunsFromBuildFolder(programPath, buildTree.buildFolder) &&
+        fs::is_directory(buildTree.pages, ec))
+        return buildTree.pages;
     return installed.string();
 }
 std::string UnderRoot(const std::string& path) {
@@ -128,8 +154,8 @@ std::string IconThemeFolder() {
 
 std::vector<std::string> IconThemePaths() {
     std::vector<std::string> paths;
-    for (const char* size : {"256x256", "16x16", "22x22", "24x24", "32x32", "48x48", "64x64",
-                             "128x128"})
+    for (const char* size :
+         {"256x256", "16x16", "22x22", "24x24", "32x32", "48x48", "64x64", "128x128"})
         paths.push_back(IconThemeFolder() + "/" + size + "/apps/zentrova.png");
     paths.push_back(IconThemeFolder() + "/scalable/apps/zentrova.svg");
     return paths;
@@ -137,8 +163,9 @@ std::vector<std::string> IconThemePaths() {
 
 std::vector<std::string> SystemIntegrationPaths() {
     const std::vector<std::string> icons = IconThemePaths();
-    std::vector<std::string> paths{ApplicationsFolder() + "/zentrova.desktop", icons.front(),
-                                   Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
+    std::vector<std::string> paths{
+        ApplicationsFolder() + "/zentrova.desktop", icons.front(),
+        Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
     paths.insert(paths.end(), icons.begin() + 1, icons.end());
     return paths;
 }

@@ -40,12 +40,20 @@ inline constexpr const char* kHelperGroupName = "zentrova";
 // The welcome window's pages, as the install step puts them in the bundle.
 inline constexpr const char* kGuidePagesInBundle = "share/guide";
 std::string GuidePagesPath();
+// Where a program built from a source tree finds that tree's pages: the build
+// folder its build recorded and the source tree's pages. Empty for none.
+struct BuildTreePages {
+    std::string buildFolder;
+    std::string pages;
+};
 // The pages that go with the program at `programPath`: its bundle's
 // (kGuidePagesInBundle beside its `bin` folder, wherever the bundle was
-// installed or staged) when that folder is there; else `buildTreePages`, the
-// source tree's, when they are there, as for a program run from its build
-// tree; else its bundle's again, whose pages are then missing.
-std::string FindGuidePagesFor(const std::string& programPath, const std::string& buildTreePages);
+// installed or staged) when that folder is there; else the source tree's when
+// the program itself lies inside `buildTree.buildFolder` (it runs from its
+// build tree) and the pages are there; else its bundle's again, whose pages
+// are then missing. An installed program never reaches into the checkout of
+// whoever built it.
+std::string FindGuidePagesFor(const std::string& programPath, const BuildTreePages& buildTree);
 // `path`, an absolute path as the receipt names it, under the root of the layout.
 std::string UnderRoot(const std::string& path);
 // Copies of files from the bundle that the desktop only finds in its own

@@ -17,8 +17,9 @@ namespace zentrova::metrics {
 using device::kMaxDrives;
 using device::kSmartPageSize;
 
-// The file's name in the folder; it is written under kMetricsTempName first,
-// which node_exporter's "*.prom" never matches.
+// The file's name in the folder; it is written first under a unique name
+// that begins with kMetricsTempName (kMetricsTempName + ".XXXXXX"), which
+// node_exporter's "*.prom" never matches.
 inline constexpr char kMetricsFileName[] = "zentrova.prom";
 inline constexpr char kMetricsTempName[] = "zentrova.prom.tmp";
 

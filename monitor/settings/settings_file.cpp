@@ -34,19 +34,15 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes,
                             const QString& temporaryName) {
     const QFileInfo target(path);
     const QString folder = target.absolutePath();
-    QByteArray pattern;
-    int fd = -1;
-    if (temporaryName.isEmpty()) {
-        pattern = QFile::encodeName(folder + "/." + target.fileName() + ".XXXXXX");
-        fd = ::mkstemp(pattern.data());
-        if (fd < 0)
-            return SystemError("cannot create a temporary file in", folder, errno);
-    } else {
-        pattern = QFile::encodeName(folder + '/' + temporaryName);
-        fd = ::open(pattern.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
-        if (fd < 0)
-            return SystemError("cannot create", QFile::decodeName(pattern), errno);
-    }
+    // A unique name, made by the open itself (O_EXCL, never through a link),
+    // so that nothing planted in a shared folder is written through; a reader
+    // that must skip the temporary file knows it by `temporaryName`.
+    QByteArray pattern = QFile::encodeName(
+        folder + '/' + (temporaryName.isEmpty() ? '.' + target.fileName() : temporaryName) +
+        ".XXXXXX");
+    const int fd = ::mkostemp(pattern.data(), O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0)
+        return SystemError("cannot create a temporary file in", folder, errno);
     const QString temporary = QFile::decodeName(pattern);
     auto fail = [&](const char* what, int error) {
         ::close(fd);
@@ -79,7 +75,8 @@ QString WriteFileAtomically(const QString& path, const QByteArray& bytes,
         return SystemError("cannot replace", path, error);
     }
     // The rename itself reaches the disk with the folder.
-    const int dirFd = ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY);
+    const int dirFd =
+        ::open(QFile::encodeName(folder).constData(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (dirFd >= 0) {
         atomicWriteCalls.fsync(dirFd);
         ::close(dirFd);

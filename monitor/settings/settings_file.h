@@ -27,7 +27,9 @@ inline AtomicWriteCalls atomicWriteCalls;
 // Writes `bytes` to `path` so that a crash at any moment leaves either the old
 // file or the new one, whole. Answers an empty string on success, otherwise
 // what failed and why. The temporary file beside it gets a unique hidden name,
-// or `temporaryName` when a reader of the folder must know what to skip.
+// or, when a reader of the folder must know what to skip, a unique name that
+// begins with `temporaryName` and a dot. It is created anew (never opened
+// through a link or over a file already there) and removed on any failure.
 QString WriteFileAtomically(const QString& path, const QByteArray& bytes,
                             const QString& temporaryName = {});
 

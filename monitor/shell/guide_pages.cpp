@@ -11,8 +11,9 @@ QUrl PromoAddress(const QString& text, const QString& programPath) {
     if (text.isEmpty() || !url.isValid())
         return {};
     if (url.isRelative()) {
-        const std::string folder = platform::FindGuidePagesFor(
-            QFile::encodeName(programPath).toStdString(), ZENTROVA_BUILD_TREE_GUIDE);
+        const std::string folder =
+            platform::FindGuidePagesFor(QFile::encodeName(programPath).toStdString(),
+                                        {ZENTROVA_BUILD_FOLDER, ZENTROVA_BUILD_TREE_GUIDE});
         url =
             QUrl::fromLocalFile(QFile::decodeName(folder.c_str()) + QLatin1Char('/')).resolved(url);
     }

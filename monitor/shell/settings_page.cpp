@@ -11,6 +11,8 @@
 #include <QPushButton>
 #include <QRegularExpressionValidator>
 #include <QSpinBox>
+#include <QStyle>
+#include <QStyleOptionSpinBox>
 
 namespace {
 
@@ -19,7 +21,31 @@ namespace {
 const QRegularExpression kIntervalDigits(QStringLiteral("[0-9]{0,4}"));
 const QRegularExpression kDegrees(QStringLiteral("1[0-4][0-9]|150|[0-9]{0,2}"));
 
+// A stepper is the pair of arrows beside its field, with no text of its own:
+// one number on the page, in the field the user types into, and the unit in
+// the label after it. The arrows take the mouse; the keyboard goes to the field.
+void ArrowsOnly(QSpinBox* stepper) {
+    if (auto* text = stepper->findChild<QLineEdit*>())
+        text->hide();
+    stepper->setFocusPolicy(Qt::NoFocus);
+    QStyleOptionSpinBox option;
+    option.initFrom(stepper);
+    option.frame = stepper->hasFrame();
+    option.buttonSymbols = stepper->buttonSymbols();
+    option.subControls = QStyle::SC_SpinBoxUp | QStyle::SC_SpinBoxDown | QStyle::SC_SpinBoxFrame;
+    option.rect = QRect(QPoint(), stepper->sizeHint());
+    const auto part = [&](QStyle::SubControl control) {
+        return stepper->style()->subControlRect(QStyle::CC_SpinBox, &option, control, stepper);
+    };
+    // The arrows, stacked or side by side as the style draws them, and the
+    // frame on both sides of them.
+    const QRect arrows = part(QStyle::SC_SpinBoxUp).united(part(QStyle::SC_SpinBoxDown));
+    const int frame = option.rect.right() - arrows.right();
+    stepper->setFixedWidth(arrows.width() + 2 * frame);
+}
+
 void Follow(QLineEdit* field, QSpinBox* stepper, const QRegularExpression& digits, QObject* owner) {
+    ArrowsOnly(stepper);
     field->setValidator(new QRegularExpressionValidator(digits, owner));
     QObject::connect(stepper, &QSpinBox::valueChanged, owner, [field](int value) {
         if (zentrova::settings::IntValue(field->text()) != value)

@@ -142,13 +142,24 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
     ASSERT_TRUE(QDir().mkpath(folder));
     metrics::UpdateMetricsFile();
     const QString err = QString::fromStdString(::testing::internal::GetCapturedStderr());
-    EXPECT_TRUE(err.count('\n') == 1 && err.contains(path + ".tmp")) << err.toStdString();
+    EXPECT_TRUE(err.count('\n') == 1 && err.contains("temporary file in " + folder + ":"))
+        << err.toStdString();
     QFile reader(path);
     ASSERT_TRUE(reader.open(QIODevice::ReadOnly));
     const QByteArray first = metrics::RenderMetrics();
     metrics::metrics.gnFailedReads[0] = 1234567u;
     metrics::UpdateMetricsFile();
     EXPECT_EQ(reader.readAll(), first);
-    EXPECT_TRUE(ReadAll(path) == metrics::RenderMetrics() && !QFile::exists(path + ".tmp"));
+    EXPECT_EQ(ReadAll(path), metrics::RenderMetrics());
     EXPECT_TRUE(QFileInfo(path).permissions() & QFile::ReadOther) << "the exporter's own user";
+    // In a folder others may write to, a link planted at a temporary name is
+    // never written through, and no temporary file is left behind.
+    const QString victim = dir.path() + "/victim";
+    ASSERT_TRUE(Append(victim, "mine") && QFile::link(victim, path + ".tmp"));
+    metrics::metrics.gnFailedReads[0] = 7654321u;
+    metrics::UpdateMetricsFile();
+    EXPECT_EQ(ReadAll(victim), "mine");
+    EXPECT_TRUE(ReadAll(path) == metrics::RenderMetrics() && !QFileInfo(path).isSymLink());
+    EXPECT_EQ(QDir(folder).entryList(QDir::Files | QDir::Hidden | QDir::System),
+              (QStringList{"zentrova.prom", "zentrova.prom.tmp"}));
 }

@@ -38,11 +38,13 @@ struct FakeHost final : SelfTestHost {
     }
     void Changed(int) override {}
 
-    // The newest descriptor of an ATA log: short test, this status byte.
+    // An ATA log of two short tests: an older one that passed, and the newest
+    // with this status byte, whose verdict is the one that counts.
     void Logged(std::uint8_t status) {
         log[2] = 0x01;
-        log[3] = status;
-        log[508] = 1;
+        log[2 + 24] = 0x01;
+        log[3 + 24] = status;
+        log[508] = 2;
     }
 };
 

@@ -234,7 +234,11 @@ TEST_F(Settings, KillNineNeverLeavesATornFile) {
 // one counts on it.
 TEST_F(Settings, AtomicWriteSyncsTheFileBeforeTheRenameAndTheFolderAfterIt) {
     Events calls;
-    const auto name = [](const QString& path) { return QFileInfo(path).fileName().toStdString(); };
+    // The temporary file's unique part shown as "*".
+    const auto name = [](const QString& path) {
+        const QString file = QFileInfo(path).fileName();
+        return (file.startsWith("f.tmp.") ? "f.tmp.*" : file).toStdString();
+    };
     const auto fdName = [&](int fd) {
         return name(QFile::symLinkTarget("/proc/self/fd/" + QString::number(fd)));
     };
@@ -253,8 +257,15 @@ TEST_F(Settings, AtomicWriteSyncsTheFileBeforeTheRenameAndTheFolderAfterIt) {
     const QString error = settings::WriteFileAtomically(data.path() + "/f", "x", "f.tmp");
     settings::atomicWriteCalls = {};
     EXPECT_EQ(error, "");
-    EXPECT_EQ(calls, (Events{"write f.tmp", "fsync f.tmp", "rename f.tmp f",
+    EXPECT_EQ(calls, (Events{"write f.tmp.*", "fsync f.tmp.*", "rename f.tmp.* f",
                              "fsync " + name(data.path())}));
+    // A write that fails keeps the old file and leaves no temporary file.
+    settings::atomicWriteCalls.fsync = [](int) { return errno = EIO, -1; };
+    EXPECT_TRUE(
+        settings::WriteFileAtomically(data.path() + "/f", "y", "f.tmp").startsWith("cannot flush"));
+    settings::atomicWriteCalls = {};
+    EXPECT_EQ(ReadAll(data.path() + "/f"), "x");
+    EXPECT_EQ(QDir(data.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"f"});
 }
 
 // ---- the timers

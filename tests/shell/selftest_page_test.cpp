@@ -13,14 +13,16 @@
 namespace {
 
 // sda tests itself and every test fails at LBA 48213517 with 60 % left; sdb
-// has an attribute at its threshold.
+// has an attribute at its threshold; nvme0 tests itself too.
 const char kDrives[] = R"({"drives": [
   {"bsdName": "sda", "model": "ZENTROVA TEST A", "firmware": "T1",
    "selfTest": {"shortMinutes": 1, "extendedMinutes": 54, "failingLba": 48213517},
    "readings": [{"attributes": [{"id": 9, "value": 86, "worst": 86, "threshold": 0, "raw": [210, 4]}]}]},
   {"bsdName": "sdb", "model": "ZENTROVA TEST B", "firmware": "T2",
    "selfTest": {"shortMinutes": 2, "extendedMinutes": 90},
-   "readings": [{"attributes": [{"id": 5, "value": 30, "worst": 30, "threshold": 36}]}]}
+   "readings": [{"attributes": [{"id": 5, "value": 30, "worst": 30, "threshold": 36}]}]},
+  {"kind": "nvme", "bsdName": "nvme0", "model": "ZENTROVA TEST N", "firmware": "N1",
+   "selfTest": {"extendedMinutes": 30}, "readings": [{"health": {"availableSpare": 100}}]}
 ]})";
 
 class SelfTestShell : public Shell {
@@ -102,6 +104,16 @@ TEST_F(SelfTestShell, ARunningTestShowsItsProgressAndAFailedOneFailsTheDriveInRe
     // The next poll warns again, as for a failed attribute.
     controller->PollSelDriveForSMARTAndFillAttributeTable();
     EXPECT_EQ(Warnings(), 2);
+}
+
+// An NVMe drive offers Device Self-test in its Identify Controller.
+TEST_F(SelfTestShell, AnNvmeDriveThatTestsItselfOffersBothTests) {
+    ASSERT_TRUE(StartOnSimulatedDrives());
+    controller->SelectDriveRow(2);
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    EXPECT_EQ(Page()->Support()->text(), "This drive can test itself.");
+    EXPECT_TRUE(Page()->ShortButton()->isEnabled() && Page()->ExtendedButton()->isEnabled());
+    EXPECT_EQ(Page()->ExtendedButton()->text(), "Extended test (about 30 min)");
 }
 
 TEST_F(SelfTestShell, AStartDuringAPollWaitsForItsEndAndAnAbortIsLogged) {

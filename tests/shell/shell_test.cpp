@@ -46,10 +46,11 @@ TEST_F(Shell, StartupShowsTheTablesTheNotesAndTheWelcomeWindow) {
 }
 
 // Each button asks the browser for a page of ours that is there, run from the
-// build tree and from an install staged by the install rule itself; a page
-// missing from an install opens nothing.
-TEST_F(Shell, WelcomeButtonsOpenOurPagesFromTheBuildTreeAndAnInstall) {
-    QTemporaryDir staged;
+// build tree and from an install staged by the install rule itself. An install
+// without its pages, or missing one page, opens nothing: never the pages of the
+// source tree it was built from.
+TEST_F(Shell, WelcomeButtonsOpenOurPagesFromTheBuildTreeAndAnInstallOnly) {
+    QTemporaryDir staged, bare;
     QProcess install;
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("DESTDIR", staged.path());
@@ -61,25 +62,38 @@ TEST_F(Shell, WelcomeButtonsOpenOurPagesFromTheBuildTreeAndAnInstall) {
     const struct LayoutReset {
         ~LayoutReset() { platform::ResetInstallLayoutForTest(); }
     } reset;
-    platform::installLayout.rootPrefix = staged.path().toStdString();
-    const QString installed = QString::fromStdString(platform::GuidePagesPath());
+    // The installed program is a file of its own there, as after an install.
+    const auto installedIn = [](const QTemporaryDir& root, QString* pages) {
+        platform::installLayout.rootPrefix = root.path().toStdString();
+        const QString program = QString::fromStdString(platform::MonitorProgramPath());
+        *pages = QString::fromStdString(platform::GuidePagesPath());
+        QFile file(program);
+        EXPECT_TRUE(QDir().mkpath(QFileInfo(program).path()) && file.open(QIODevice::WriteOnly));
+        return program;
+    };
+    QString installed, missing;
     const struct {
-        QString program, pages;
+        QString program, pages;                  // no pages: the buttons open nothing
     } runs[] = {{"", ZENTROVA_BUILD_TREE_GUIDE}, // this test, in the build tree
-                {QString::fromStdString(platform::MonitorProgramPath()), installed}};
+                {installedIn(staged, &installed), installed},
+                {installedIn(bare, &missing), ""}};
     for (const auto& run : runs) {
         ASSERT_TRUE(Start([&](StartupEnvironment& env) { env.programPath = run.program; }));
         opened.clear();
         std::vector<QString> pages;
+        int button = 0;
         for (const char* page : {"backup.html", "drive-care.html", "smart.html", "news.html"}) {
             controller->AdvertWindow()
-                ->findChild<QAbstractButton*>(QStringLiteral("Promo%1Image").arg(pages.size() + 1))
+                ->findChild<QAbstractButton*>(QStringLiteral("Promo%1Image").arg(++button))
                 ->click();
-            pages.push_back(QUrl::fromLocalFile(run.pages + "/" + page).toString());
-            EXPECT_TRUE(QFile::exists(run.pages + "/" + page)) << page;
+            if (!run.pages.isEmpty())
+                pages.push_back(QUrl::fromLocalFile(run.pages + "/" + page).toString());
+            EXPECT_TRUE(run.pages.isEmpty() || QFile::exists(run.pages + "/" + page)) << page;
         }
-        EXPECT_EQ(opened, pages);
+        EXPECT_EQ(opened, pages) << run.program.toStdString();
+        EXPECT_TRUE(controller->AdvertWindow()->isVisible());
     }
+    ASSERT_TRUE(Start([&](StartupEnvironment& env) { env.programPath = runs[1].program; }));
     ASSERT_TRUE(QFile::remove(installed + "/backup.html"));
     opened.clear();
     controller->OnClickPromo1Img();
@@ -289,6 +303,16 @@ TEST_F(Shell, SettingsPageTicksApplyAndCarryOver) {
     EXPECT_TRUE(Enabled("SetsHrEdit") && Enabled("SetsTempEdit"));
     Drives()->selectRow(2);
     EXPECT_FALSE(Find<QCheckBox>("SetsPollDrive")->isChecked() || Enabled("SetsHrEdit"));
+    // One number for each value: in the field; its stepper is arrows only, and
+    // the unit a label after them.
+    for (const auto& [stepper, unit] :
+         {std::pair{"SetsHrStepper", "h"}, {"SetsMinStepper", "min"}, {"SetsTempStepper", "°C"}}) {
+        const QSpinBox* arrows = Find<QSpinBox>(stepper);
+        EXPECT_TRUE(arrows->findChild<QLineEdit*>()->isHidden() && arrows->suffix().isEmpty())
+            << stepper;
+        EXPECT_EQ(Find<QLabel>(QByteArray(stepper).replace("Stepper", "Unit").constData())->text(),
+                  unit);
+    }
     // The carry-over runs before the first selection: the page that selection
     // loads may replace a foreign entry, and must not write the file before the
     // other drives' entries are in the store.
