@@ -311,8 +311,9 @@ TEST_F(Uninstall, ListsEveryItemItCouldNotRemove) {
 }
 
 // The user's folders go with the user's rights: a link on the way to the
-// desktop folder into a neighbour's folder, and a neighbour's folder inside
-// the data folder, leave the neighbour's files where they are, listed.
+// desktop folder (or to a folder made for it) into a neighbour's folder, and
+// a neighbour's folder inside the data folder, leave the neighbour's files
+// where they are, listed.
 TEST_F(Uninstall, RemovesTheUsersFoldersWithTheUsersRights) {
     if (geteuid() != 0)
         GTEST_SKIP() << "only root can act as another user";
@@ -322,18 +323,20 @@ TEST_F(Uninstall, RemovesTheUsersFoldersWithTheUsersRights) {
     Write(lodger + "/Zentrodat/SMARTLog0");
     Write(lodger + "/Zentrodat/shared/theirs");
     Write(neighbour + "/Zentrova/theirs");
+    ASSERT_TRUE(QDir().mkpath((neighbour + "/Empty").c_str()));
+    Write(layout::ReceiptPath(), "Folder: /home/lodger/Desk/Empty\n");
     ASSERT_TRUE(QFile::link(neighbour.c_str(), (lodger + "/Desk").c_str()));
     Own(lodger, kLodger);
     Own(lodger + "/Zentrodat/shared", kNeighbour);
     Own(root + "/home/neighbour", kNeighbour);
     ASSERT_EQ(chmod(root.c_str(), 0755), 0);
     Run();
-    EXPECT_TRUE(Exists(neighbour + "/Zentrova/theirs") &&
+    EXPECT_TRUE(Exists(neighbour + "/Zentrova/theirs") && Exists(neighbour + "/Empty") &&
                 Exists(lodger + "/Zentrodat/shared/theirs"));
     EXPECT_FALSE(Exists(lodger + "/Zentrodat/SMARTLog0"));
     const QString denied = ": " + QString::fromLocal8Bit(std::strerror(EACCES));
-    for (const std::string& stays :
-         {lodger + "/Desk/Zentrova/theirs", lodger + "/Zentrodat/shared/theirs"})
+    for (const std::string& stays : {lodger + "/Desk/Zentrova/theirs",
+                                     lodger + "/Zentrodat/shared/theirs", lodger + "/Desk/Empty"})
         EXPECT_TRUE(panels.back().contains(QString::fromStdString(stays) + denied)) << stays;
 }
 
