@@ -329,6 +329,9 @@ TEST_F(Uninstall, RemovesTheUsersFoldersWithTheUsersRights) {
     Own(lodger, kLodger);
     Own(lodger + "/Zentrodat/shared", kNeighbour);
     Own(root + "/home/neighbour", kNeighbour);
+    // Shared with root's group, which the lodger is not in.
+    for (const std::string& shared : {neighbour, neighbour + "/Zentrova"})
+        ASSERT_TRUE(chown(shared.c_str(), kNeighbour, 0) == 0 && chmod(shared.c_str(), 0775) == 0);
     ASSERT_EQ(chmod(root.c_str(), 0755), 0);
     Run();
     EXPECT_TRUE(Exists(neighbour + "/Zentrova/theirs") && Exists(neighbour + "/Empty") &&
