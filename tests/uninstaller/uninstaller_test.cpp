@@ -12,6 +12,7 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -333,7 +334,14 @@ TEST_F(Uninstall, RemovesTheUsersFoldersWithTheUsersRights) {
     for (const std::string& shared : {neighbour, neighbour + "/Zentrova"})
         ASSERT_TRUE(chown(shared.c_str(), kNeighbour, 0) == 0 && chmod(shared.c_str(), 0775) == 0);
     ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+    // Root's group among the uninstaller's own, as pkexec leaves it.
+    std::vector<gid_t> groups(static_cast<std::size_t>(getgroups(0, nullptr)));
+    ASSERT_EQ(getgroups(static_cast<int>(groups.size()), groups.data()),
+              static_cast<int>(groups.size()));
+    const gid_t rootGroup = 0;
+    ASSERT_EQ(setgroups(1, &rootGroup), 0);
     Run();
+    ASSERT_EQ(setgroups(groups.size(), groups.data()), 0);
     EXPECT_TRUE(Exists(neighbour + "/Zentrova/theirs") && Exists(neighbour + "/Empty") &&
                 Exists(lodger + "/Zentrodat/shared/theirs"));
     EXPECT_FALSE(Exists(lodger + "/Zentrodat/SMARTLog0"));
