@@ -1,5 +1,6 @@
 #include "install_layout.h"
 
+#include <grp.h>
 #include <pwd.h>
 #include <unistd.h>
 
@@ -39,6 +40,27 @@ std::optional<std::string> SystemNameOf(unsigned uid) {
     if (entry == nullptr || entry->pw_name == nullptr)
         return std::nullopt;
     return std::string(entry->pw_name);
+}
+
+std::optional<UserIdentity> SystemIdentityOf(const std::string& shortName) {
+    errno = 0;
+    const passwd* entry = getpwnam(shortName.c_str());
+    if (entry == nullptr)
+        return std::nullopt;
+    UserIdentity identity{entry->pw_uid, entry->pw_gid, {}};
+    // The list may grow between the two calls; ask until it fits.
+    std::vector<gid_t> groups(16);
+    for (int attempt = 0; attempt < 8; ++attempt) {
+        int count = static_cast<int>(groups.size());
+        if (getgrouplist(shortName.c_str(), entry->pw_gid, groups.data(), &count) >= 0) {
+            identity.groups.assign(groups.begin(), groups.begin() + count);
+            return identity;
+        }
+        groups.resize(static_cast<std::size_t>(count) > groups.size()
+                          ? static_cast<std::size_t>(count)
+                          : groups.size() * 2);
+    }
+    return std::nullopt;
 }
 
 std::optional<std::string> HomeOf(const std::string& shortName) {
@@ -198,11 +220,29 @@ std::optional<std::string> DesktopFolderFor(const std::string& shortName) {
     return UserDesktopFolder(shortName);
 }
 
-std::optional<std::string> DataFolderFor(const std::string& shortName) {
+std::optional<std::string> HomeFolderOf(const std::string& shortName) {
     const std::optional<std::string> home = HomeOf(shortName);
     if (!home)
         return std::nullopt;
-    return Rooted(*home) + "/Zentrodat";
+    return Rooted(*home);
+}
+
+std::optional<std::string> DataFolderFor(const std::string& shortName) {
+    const std::optional<std::string> home = HomeFolderOf(shortName);
+    if (!home)
+        return std::nullopt;
+    return *home + "/Zentrodat";
+}
+
+std::optional<UserIdentity> IdentityOf(const std::string& shortName) {
+    if (shortName.empty())
+        return std::nullopt;
+    return installLayout.identityOf ? installLayout.identityOf(shortName)
+                                    : SystemIdentityOf(shortName);
+}
+
+std::optional<UserIdentity> DesktopFolderOwner(const std::string& shortName) {
+    return IdentityOf(IsSuperUserName(shortName) ? "root" : shortName);
 }
 
 std::optional<std::string> InvokingUserName() {

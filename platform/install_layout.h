@@ -16,12 +16,21 @@ namespace zentrova::platform {
 using HomeLookup = std::function<std::optional<std::string>(const std::string& shortName)>;
 // Answers the short name of a user id, or nothing when there is no such user.
 using NameLookup = std::function<std::optional<std::string>(unsigned uid)>;
+// Who a step for one user acts as: the ids and groups that user logs in with.
+struct UserIdentity {
+    unsigned uid = 0;
+    unsigned gid = 0;
+    std::vector<unsigned> groups; // supplementary, the primary group among them or not
+};
+// Answers a user's identity, or nothing when there is no such user.
+using IdentityLookup = std::function<std::optional<UserIdentity>(const std::string& shortName)>;
 
 struct InstallLayoutState {
     // Prepended to every path below; empty on a real system.
     std::string rootPrefix;
-    HomeLookup homeOf; // empty: getpwnam
-    NameLookup nameOf; // empty: getpwuid
+    HomeLookup homeOf;         // empty: getpwnam
+    NameLookup nameOf;         // empty: getpwuid
+    IdentityLookup identityOf; // empty: getpwnam and getgrouplist
 };
 extern InstallLayoutState installLayout;
 void ResetInstallLayoutForTest();
@@ -76,6 +85,9 @@ std::optional<std::string> UserDesktopFolder(const std::string& shortName);
 // The desktop folder the installation made for `shortName`: the super-user's
 // when the name is "root" in any case, otherwise the user's own.
 std::optional<std::string> DesktopFolderFor(const std::string& shortName);
+// The user's home folder, under the root of the layout; nothing when the user
+// is unknown.
+std::optional<std::string> HomeFolderOf(const std::string& shortName);
 // A monitor started from the desktop runs in the home folder and keeps its
 // data folder there.
 std::optional<std::string> DataFolderFor(const std::string& shortName);
@@ -83,6 +95,12 @@ std::optional<std::string> DataFolderFor(const std::string& shortName);
 // The user a privileged run acts for: PKEXEC_UID, then SUDO_UID, then the
 // real user. Nothing when that id has no name.
 std::optional<std::string> InvokingUserName();
+
+// The ids and groups of `shortName`; nothing when the user is unknown.
+std::optional<UserIdentity> IdentityOf(const std::string& shortName);
+// Who owns the desktop folder of DesktopFolderFor(shortName): the super-user
+// for the super-user's folder, otherwise the user.
+std::optional<UserIdentity> DesktopFolderOwner(const std::string& shortName);
 
 // Whether `name` is the super-user's short name, without regard to case.
 bool IsSuperUserName(const std::string& name);

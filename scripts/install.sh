@@ -46,13 +46,14 @@ if [ -f "$receipt" ]; then
 fi
 # Makes a folder and its missing parents, noting each one it made, parents
 # first, so that the uninstaller removes those it leaves empty and no others.
-make_folder() {
+# A command given after the folder runs mkdir (as_user).
+make_folder() { # folder [command...]
     local dir=$1 missing=()
     while [ "$dir" != "$root" ] && [ ! -d "$dir" ]; do
         missing=("$dir" "${missing[@]}")
         dir=$(dirname "$dir")
     done
-    mkdir -p "$1"
+    "${@:2}" mkdir -p "$1" || return
     for dir in "${missing[@]}"; do
         made+=("Folder: ${dir#"$root"}")
     done
@@ -74,8 +75,9 @@ fi
 
 make_folder "$(dirname "${at[bundle]}")"
 DESTDIR="$root" cmake --install "$build_dir" --prefix "${at[bundle]#"$root"}"
-# The build tree stays its owner's, also after an install through sudo.
-chown --reference="$build_dir" "$build_dir/install_manifest.txt"
+# The build tree stays its owner's, also after an install through sudo; a
+# link there is the link's to own, not what it points at.
+chown -h --reference="$build_dir" "$build_dir/install_manifest.txt"
 bundle="${at[bundle]}"
 
 installed=()
@@ -94,19 +96,22 @@ for icon in ${at[icons]}; do # each size, as "16x16/apps/zentrova.png"
 done
 copy "$bundle/share/polkit-1/actions/org.zentrova.uninstall.policy" "${at[policy]}" 644
 
+# The desktop folder's path is the user's to shape (user-dirs.dirs, links in
+# the home): the user makes it and its launchers, so that it lands only where
+# the user may write and belongs to the user. A staged install has no user.
+as_user() {
+    if [ -n "$root" ]; then "$@"; else runuser -u "${at[user]}" -- "$@"; fi
+}
 desktop="${at[desktop]}"
-# A desktop folder made here belongs to its user, not to root.
-if [ ! -d "$(dirname "$desktop")" ]; then
-    make_folder "$(dirname "$desktop")"
-    [ -n "$root" ] || chown "${at[user]}:" "$(dirname "$desktop")"
-fi
-mkdir -p "$desktop"
-copy "$bundle/share/applications/zentrova.desktop" "$desktop/Zentrova.desktop" 755
-copy "$bundle/share/applications/zentrova-uninstall.desktop" "$desktop/Uninstall Zentrova.desktop" 755
+make_folder "$(dirname "$desktop")" as_user && as_user mkdir -p "$desktop" || {
+    echo "install.sh: ${at[user]} may not make $desktop; mend that and install again" >&2
+    exit 1
+}
+for launcher in "zentrova.desktop:Zentrova.desktop" "zentrova-uninstall.desktop:Uninstall Zentrova.desktop"; do
+    as_user install -m 755 "$bundle/share/applications/${launcher%%:*}" "$desktop/${launcher#*:}"
+    installed+=("${desktop#"$root"}/${launcher#*:}")
+done
 installed+=("${desktop#"$root"}")
-if [ -z "$root" ]; then
-    chown -R "${at[user]}:" "$desktop"
-fi
 
 make_folder "$(dirname "$receipt")"
 {

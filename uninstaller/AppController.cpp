@@ -130,7 +130,14 @@ void AppController::applicationWillBecomeActive() {
     const std::optional<std::string> user = layout::InvokingUserName();
     const std::optional<std::string> desktopFolder =
         user ? layout::DesktopFolderFor(*user) : std::nullopt;
-    const bool desktopRemoved = RemoveItem(desktopFolder, false);
+    // The user's folders are reached through the user's own links: they are
+    // removed with the user's rights, never with root's.
+    const std::optional<layout::UserIdentity> owner =
+        user ? layout::IdentityOf(*user) : std::nullopt;
+    const std::optional<layout::UserIdentity> desktopOwner =
+        user ? layout::DesktopFolderOwner(*user) : std::nullopt;
+    const bool desktopRemoved =
+        RemoveUserItem(desktopOwner ? desktopFolder : std::nullopt, false, desktopOwner);
     Pause(26);
     // The menu entry, icon and policy are copies out of the bundle: they go
     // with it, and their absence alone is no failure.
@@ -146,8 +153,8 @@ void AppController::applicationWillBecomeActive() {
     Pause(51);
     const bool receiptRemoved = RemoveItem(layout::ReceiptPath(), false);
     Pause(101);
-    (void)RemoveItem(user ? layout::DataFolderFor(*user) : std::nullopt, true);
-    RemoveFoldersLeftEmpty(made.folders);
+    (void)RemoveUserItem(owner && user ? layout::DataFolderFor(*user) : std::nullopt, true, owner);
+    RemoveFoldersLeftEmpty(made.folders, user ? layout::HomeFolderOf(*user) : std::nullopt, owner);
     // The desktop's caches still name the menu entry and the icon. Only caches
     // that are there are refreshed: a new one would be a leftover of its own.
     const std::string iconCache = layout::IconThemeFolder() + "/icon-theme.cache";
@@ -197,12 +204,19 @@ void AppController::Pause(int target) {
 }
 
 bool AppController::RemoveItem(const std::optional<std::string>& path, bool missingIsFine) {
+    return RemoveUserItem(path, missingIsFine, std::nullopt);
+}
+
+bool AppController::RemoveUserItem(const std::optional<std::string>& path, bool missingIsFine,
+                                   const std::optional<layout::UserIdentity>& owner) {
     if (!path) {
         if (!missingIsFine)
             failures_ << Localized("Your desktop folder: no such user.");
         return missingIsFine;
     }
-    const zentrova::uninstaller::RemovalResult result = env_.remove(*path);
+    const auto removeIt = [&] { return env_.remove(*path); };
+    const zentrova::uninstaller::RemovalResult result =
+        owner ? zentrova::uninstaller::RunAsUser(*owner, *path, removeIt) : removeIt();
     if (result.removed || (missingIsFine && result.error == ENOENT && result.where == *path))
         return true;
     NoteFailure(result.where, QString::fromLocal8Bit(std::strerror(result.error)));
@@ -211,10 +225,18 @@ bool AppController::RemoveItem(const std::optional<std::string>& path, bool miss
 
 // Deepest first, so that a folder emptied of the one made in it goes too. One
 // that holds anything else stays, and that is no failure.
-void AppController::RemoveFoldersLeftEmpty(const std::vector<std::string>& folders) {
+// Those made inside the user's home, as for the desktop folder, go with the
+// user's rights.
+void AppController::RemoveFoldersLeftEmpty(const std::vector<std::string>& folders,
+                                           const std::optional<std::string>& home,
+                                           const std::optional<layout::UserIdentity>& owner) {
     for (auto folder = folders.rbegin(); folder != folders.rend(); ++folder) {
+        const auto removeIt = [&] { return zentrova::uninstaller::RemoveEmptyFolder(*folder); };
+        const bool inHome = home && folder->rfind(*home + "/", 0) == 0;
+        if (inHome && !owner)
+            continue; // the user is gone; a folder of theirs is none of root's business
         const zentrova::uninstaller::RemovalResult result =
-            zentrova::uninstaller::RemoveEmptyFolder(*folder);
+            inHome ? zentrova::uninstaller::RunAsUser(*owner, *folder, removeIt) : removeIt();
         if (result.removed || result.error == ENOENT || result.error == ENOTEMPTY ||
             result.error == EEXIST)
             continue;

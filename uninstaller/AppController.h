@@ -26,7 +26,8 @@ struct UninstallEnvironment {
     std::function<void()> terminate;
     // A pause's length: long enough for the applications asked to quit.
     int pauseMilliseconds = 1000;
-    // Removes one item: a file, or a folder with everything in it.
+    // Removes one item: a file, or a folder with everything in it. For the
+    // user's folders it runs in a child process with the user's rights.
     std::function<zentrova::uninstaller::RemovalResult(const std::string& path)> remove;
     // Runs a program of the system (groupdel, the cache builders) to its end.
     std::function<zentrova::uninstaller::ProgramRun(const std::vector<std::string>& arguments)> run;
@@ -63,7 +64,12 @@ class AppController : public QObject {
     void Pause(int target);
     // Removes one item; a failure is kept for the report at the end.
     bool RemoveItem(const std::optional<std::string>& path, bool missingIsFine);
-    void RemoveFoldersLeftEmpty(const std::vector<std::string>& folders);
+    // The same for an item in a user's folders, removed with `owner`'s rights.
+    bool RemoveUserItem(const std::optional<std::string>& path, bool missingIsFine,
+                        const std::optional<zentrova::platform::UserIdentity>& owner);
+    void RemoveFoldersLeftEmpty(const std::vector<std::string>& folders,
+                                const std::optional<std::string>& home,
+                                const std::optional<zentrova::platform::UserIdentity>& owner);
     // Runs one program; a failure is kept for the report under `item`, what
     // it leaves behind. A program that is not there may be fine.
     bool RunProgram(const std::vector<std::string>& arguments, const std::string& item,

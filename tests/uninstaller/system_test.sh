@@ -10,6 +10,9 @@
 #   are the monitor's files; the desktop and the dock still run.
 # Usage: system_test.sh install_destdir|quit_e2e <source> <build> <uninstaller_tests>
 set -euo pipefail
+# The staged install is made by whoever runs this, for the same user: an
+# invoking user (through sudo) would be one the scratch files do not belong to.
+unset SUDO_UID PKEXEC_UID
 mode=${1#install_} src=$2 build=$3 tests=$4
 tools=(desktop-file-validate update-desktop-database gtk-update-icon-cache) && [ "$mode" = destdir ] ||
     tools=(Xvfb openbox xprop xterm)

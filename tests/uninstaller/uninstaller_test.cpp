@@ -12,6 +12,11 @@
 
 #include <gtest/gtest.h>
 
+#include <grp.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
 #include <map>
 
 namespace layout = zentrova::platform;
@@ -94,13 +99,20 @@ class Uninstall : public ::testing::Test {
                                                             {"staff", "/home/staff"},
                                                             {"grooted", "/home/grooted"},
                                                             {"al", "/home/al"},
-                                                            {"climber", "/home/climber"}});
+                                                            {"climber", "/home/climber"},
+                                                            {"lodger", "/home/lodger"}});
         layout::installLayout.nameOf = Lookup<unsigned>({{0, "root"},
                                                          {1000, "staff"},
                                                          {1001, "grooted"},
                                                          {1002, "Root"},
                                                          {1003, "al"},
-                                                         {1004, "climber"}});
+                                                         {1004, "climber"},
+                                                         {1005, "lodger"}});
+        // Everyone is the test itself, but the lodger, whom only root can become.
+        layout::installLayout.identityOf = [](const std::string& name) {
+            return std::optional(name == "lodger" ? layout::UserIdentity{kLodger, kLodger, {}}
+                                                  : layout::UserIdentity{getuid(), getgid(), {}});
+        };
         unsetenv("PKEXEC_UID");
         setenv("SUDO_UID", "1000", 1);
         processes.processes = {{1, Code("ZNUI")}, {7, Code("ZNTR")}};
@@ -146,6 +158,16 @@ class Uninstall : public ::testing::Test {
         ASSERT_TRUE(file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size());
     }
 
+    // Gives `path` and everything in it to `uid`, links as links.
+    static void Own(const std::string& path, unsigned uid) {
+        ASSERT_EQ(lchown(path.c_str(), uid, uid), 0) << path;
+        if (!std::filesystem::is_directory(std::filesystem::symlink_status(path)))
+            return;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(path))
+            ASSERT_EQ(lchown(entry.path().c_str(), uid, uid), 0) << entry.path();
+    }
+
+    static constexpr unsigned kLodger = 65534, kNeighbour = 65533;
     QTemporaryDir dir;
     const std::string root = dir.path().toStdString(), home = root + "/home/staff";
     FakeProcessLayer processes;
@@ -265,15 +287,87 @@ TEST_F(Uninstall, ListsEveryItemItCouldNotRemove) {
     programs = {{"groupdel", {0, 8}},
                 {"gtk-update-icon-cache", {ENOENT, 0}},
                 {"update-desktop-database", {0, 2}}};
+    // A file in place of the folder of two icons, the 256-pixel one early in the list.
+    const std::vector<std::string> copies = layout::SystemIntegrationPaths();
+    const std::string blocked[] = {copies[1], copies.back()};
+    for (const std::string& path : blocked) {
+        const std::string folder = QFileInfo(path.c_str()).path().toStdString();
+        ASSERT_TRUE(QDir(folder.c_str()).removeRecursively());
+        Write(folder);
+    }
     Run();
+    for (const std::string& path : copies)
+        EXPECT_EQ(Exists(path), false) << path;
     const QString busy = ": " + QString::fromLocal8Bit(std::strerror(EBUSY));
+    const QString notFolder = ": " + QString::fromLocal8Bit(std::strerror(ENOTDIR));
     const QStringList listed = {QString::fromStdString(desktop) + busy,
+                                QString::fromStdString(blocked[0]) + notFolder,
+                                QString::fromStdString(blocked[1]) + notFolder,
                                 QString::fromStdString(layout::BundlePath()) + busy,
                                 "group zentrova: groupdel ended with status 8",
                                 QString::fromStdString(layout::ApplicationsFolder()) +
                                     "/mimeinfo.cache: update-desktop-database ended with status 2"};
     const QString report = "Uninstall Zentrova|These items could not be removed:\n\n";
     EXPECT_EQ(panels, (std::vector<QString>{kConfirm, report + listed.join('\n') + "|Ok"}));
+}
+
+// The user's folders go with the user's rights: a link on the way to the
+// desktop folder (or to a folder made for it) into a neighbour's folder, and
+// a neighbour's folder inside the data folder, leave the neighbour's files
+// where they are, listed.
+TEST_F(Uninstall, RemovesTheUsersFoldersWithTheUsersRights) {
+    if (geteuid() != 0)
+        GTEST_SKIP() << "only root can act as another user";
+    setenv("SUDO_UID", "1005", 1);
+    const std::string lodger = root + "/home/lodger", neighbour = root + "/home/neighbour/.config";
+    Write(lodger + "/.config/user-dirs.dirs", "XDG_DESKTOP_DIR=\"$HOME/Desk\"\n");
+    Write(lodger + "/Zentrodat/SMARTLog0");
+    Write(lodger + "/Zentrodat/shared/theirs");
+    Write(neighbour + "/Zentrova/theirs");
+    ASSERT_TRUE(QDir().mkpath((neighbour + "/Empty").c_str()));
+    Write(layout::ReceiptPath(), "Folder: /home/lodger/Desk/Empty\n");
+    ASSERT_TRUE(QFile::link(neighbour.c_str(), (lodger + "/Desk").c_str()));
+    Own(lodger, kLodger);
+    Own(lodger + "/Zentrodat/shared", kNeighbour);
+    Own(root + "/home/neighbour", kNeighbour);
+    // Shared with root's group, which the lodger is not in.
+    for (const std::string& shared : {neighbour, neighbour + "/Zentrova"})
+        ASSERT_TRUE(chown(shared.c_str(), kNeighbour, 0) == 0 && chmod(shared.c_str(), 0775) == 0);
+    ASSERT_EQ(chmod(root.c_str(), 0755), 0);
+    // Root's group among the uninstaller's own, as pkexec leaves it.
+    std::vector<gid_t> groups(static_cast<std::size_t>(getgroups(0, nullptr)));
+    ASSERT_EQ(getgroups(static_cast<int>(groups.size()), groups.data()),
+              static_cast<int>(groups.size()));
+    const gid_t rootGroup = 0;
+    ASSERT_EQ(setgroups(1, &rootGroup), 0);
+    Run();
+    ASSERT_EQ(setgroups(groups.size(), groups.data()), 0);
+    EXPECT_TRUE(Exists(neighbour + "/Zentrova/theirs") && Exists(neighbour + "/Empty") &&
+                Exists(lodger + "/Zentrodat/shared/theirs"));
+    EXPECT_FALSE(Exists(lodger + "/Zentrodat/SMARTLog0"));
+    const QString denied = ": " + QString::fromLocal8Bit(std::strerror(EACCES));
+    for (const std::string& stays : {lodger + "/Desk/Zentrova/theirs",
+                                     lodger + "/Zentrodat/shared/theirs", lodger + "/Desk/Empty"})
+        EXPECT_TRUE(panels.back().contains(QString::fromStdString(stays) + denied)) << stays;
+}
+
+// Run as root, the system's tools come from its own folders, never from a
+// PATH the caller set.
+TEST(RunProgram, NeverTakesAToolFromTheCallersPath) {
+    QTemporaryDir fakes;
+    const QString called = fakes.filePath("called");
+    for (const char* tool : {"groupdel", "gtk-update-icon-cache", "update-desktop-database"}) {
+        QFile script(fakes.filePath(tool));
+        ASSERT_TRUE(script.open(QIODevice::WriteOnly));
+        script.write("#!/bin/sh\necho \"$0\" >>'" + called.toLocal8Bit() + "'\n");
+        script.setPermissions(script.permissions() | QFileDevice::ExeOwner);
+        script.close();
+        const QByteArray path = qgetenv("PATH");
+        qputenv("PATH", fakes.path().toLocal8Bit());
+        (void)u::RunProgram({tool, "--help"});
+        qputenv("PATH", path);
+    }
+    EXPECT_FALSE(QFile::exists(called));
 }
 
 TEST_F(Uninstall, KillBrevantAsksAllButItselfTheFirstDesktopAndTheDock) {
