@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <limits>
+#include <sstream>
 
 #include <fcntl.h>
 #include <scsi/sg.h>
@@ -37,8 +38,44 @@ constexpr int kScsiTypeSimplifiedDisk = 0x0e;
 
 constexpr std::size_t kMaxNameLength = 32;
 
-std::optional<std::int64_t> ReadNumber(const fs::path& file) {
-    std::ifstream in(file);
+// The text of a small sysfs file, or the error that kept it unread (ENOENT
+// for a file that is not there).
+std::optional<std::string> ReadSysfsFile(const fs::path& file, int* error) {
+    const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        *error = errno;
+        return std::nullopt;
+    }
+    std::string text(4096, '\0');
+    ssize_t n = 0;
+    do
+        n = ::read(fd, text.data(), text.size());
+    while (n < 0 && errno == EINTR);
+    *error = errno;
+    ::close(fd);
+    if (n < 0)
+        return std::nullopt;
+    text.resize(static_cast<std::size_t>(n));
+    return text;
+}
+
+std::string CannotRead(const fs::path& file, int error) {
+    return "cannot read " + file.string() + ": " + std::strerror(error);
+}
+
+// A number at the start of a sysfs file. A file that is there but cannot be
+// read (a descriptor limit, an I/O error) is said in `unreadable`, when
+// given and still empty; a file that is not there, or holds no number, is
+// only no number.
+std::optional<std::int64_t> ReadNumber(const fs::path& file, std::string* unreadable = nullptr) {
+    int error = 0;
+    const std::optional<std::string> text = ReadSysfsFile(file, &error);
+    if (!text) {
+        if (error != ENOENT && unreadable != nullptr && unreadable->empty())
+            *unreadable = CannotRead(file, error);
+        return std::nullopt;
+    }
+    std::istringstream in(*text);
     long long value = 0;
     if (!(in >> value))
         return std::nullopt;
@@ -102,36 +139,52 @@ DiskAnswer SendAtaCommand(int fd, DiskCommand command, ata::CdbForm form) {
     return answer;
 }
 
-DiskFacts ReadFacts(const fs::path& sysBlockDir, const std::string& name) {
+// What sysfs says of one entry. A fact the screening rests on (the device
+// link, the parent's type and subsystem) that is there but could not be read
+// is said in `unreadable`: the facts are then not to be trusted.
+DiskFacts ReadFacts(const fs::path& sysBlockDir, const std::string& name,
+                    std::string* unreadable = nullptr) {
+    std::string problem;
     DiskFacts facts;
     facts.name = name;
     const fs::path sysDir = sysBlockDir / name;
     std::error_code ec;
     facts.hasDevice = fs::exists(sysDir / "device", ec);
+    if (ec)
+        problem = "cannot read " + (sysDir / "device").string() + ": " + ec.message();
     if (facts.hasDevice) {
-        if (const auto type = ReadNumber(sysDir / "device" / "type"))
+        if (const auto type = ReadNumber(sysDir / "device" / "type", &problem))
             facts.scsiType = static_cast<int>(std::clamp<std::int64_t>(
                 *type, std::numeric_limits<int>::min(), std::numeric_limits<int>::max()));
-        const fs::path subsystem = fs::read_symlink(sysDir / "device" / "subsystem", ec);
+        const fs::path link = sysDir / "device" / "subsystem";
+        const fs::path subsystem = fs::read_symlink(link, ec);
         if (!ec)
             facts.parentSubsystem = subsystem.filename().string();
+        else if (ec != std::errc::no_such_file_or_directory && problem.empty())
+            problem = "cannot read " + link.string() + ": " + ec.message();
     }
+    if (unreadable != nullptr)
+        *unreadable = problem;
     if (const auto sectors = ReadNumber(sysDir / "size");
         sectors && *sectors >= 0 && *sectors <= std::numeric_limits<std::int64_t>::max() / 512)
         facts.sizeBytes = *sectors * 512;
     return facts;
 }
 
-// The node must be the disk or controller sysfs names, when sysfs says which
-// one it is.
+// The node must be the disk or controller sysfs names. A device number that
+// cannot be read proves nothing, so it refuses the node as a wrong one does.
 std::optional<std::string> NodeProblem(int fd, const fs::path& sysDir, const std::string& node,
                                        bool characterDevice) {
-    std::ifstream in(sysDir / "dev");
+    int error = 0;
+    const std::optional<std::string> text = ReadSysfsFile(sysDir / "dev", &error);
+    if (!text)
+        return CannotRead(sysDir / "dev", error);
+    std::istringstream in(*text);
     unsigned major = 0;
     unsigned minor = 0;
     char colon = 0;
     if (!(in >> major >> colon >> minor) || colon != ':')
-        return std::nullopt;
+        return (sysDir / "dev").string() + " holds no device number";
     struct stat st {};
     if (::fstat(fd, &st) != 0)
         return "fstat " + node + ": " + std::strerror(errno);
@@ -226,7 +279,35 @@ DiskFacts ControllerFacts(const DiskFacts& ns, const fs::path& controller) {
     return facts;
 }
 
+// sysfs writes a '/' of a device name as '!' (cciss!c0d0).
+std::string DiskNode(const std::string& devDir, const std::string& name) {
+    std::string nodeName = name;
+    std::replace(nodeName.begin(), nodeName.end(), '!', '/');
+    return (fs::path(devDir) / nodeName).string();
+}
+
+// The namespace identifier of an NVMe namespace; namespaces whose NSID
+// cannot be read rank after every other.
+std::uint64_t NamespaceRank(const fs::path& sysDir) {
+    const auto nsid = ReadNumber(sysDir / "nsid");
+    return nsid && *nsid > 0 ? static_cast<std::uint64_t>(*nsid)
+                             : std::numeric_limits<std::uint64_t>::max();
+}
+
 } // namespace
+
+// A node is root's (a disk's also its group's): the open needs read access
+// to it, which CAP_DAC_READ_SEARCH gives, before the command itself needs
+// its own capability.
+std::string OpenErrnoText(int error, bool controller) {
+    std::string text = std::strerror(error);
+    if (IsDenied(error))
+        text += controller ? " (opening it needs root or CAP_DAC_READ_SEARCH, and its health log "
+                             "then CAP_SYS_ADMIN)"
+                           : " (opening it needs root or CAP_DAC_READ_SEARCH, and the "
+                             "pass-through then CAP_SYS_RAWIO)";
+    return text;
+}
 
 bool IsPlainDiskName(std::string_view name) {
     if (name.empty() || name.size() > kMaxNameLength)
@@ -328,23 +409,49 @@ std::vector<DiskFacts> DirectDiskAccess::ListDisks(std::string* error) {
     }
     std::sort(names.begin(), names.end(), ata::NaturalLess);
     std::vector<DiskFacts> disks;
+    // Of each controller: its place in the list, and the NSID of the
+    // namespace whose size it has. The kernel names namespaces in the order
+    // it finds them, which need not be their NSIDs' (one attached later, or
+    // a parallel scan): the first namespace is the one with the lowest NSID,
+    // whatever its name.
+    std::map<std::string, std::pair<std::size_t, std::uint64_t>> sizedBy;
     for (const std::string& name : names) {
         DiskFacts facts = ReadFacts(sysBlockDir_, name);
         if (IsNvmeNamespace(facts) && IsNamespacePath(name))
             continue;
         if (IsNvmeNamespace(facts)) {
-            if (const auto controller = ControllerOf(fs::path(sysBlockDir_) / name)) {
+            const fs::path sysDir = fs::path(sysBlockDir_) / name;
+            if (const auto controller = ControllerOf(sysDir)) {
                 facts = ControllerFacts(facts, *controller);
-                const bool seen = std::any_of(disks.begin(), disks.end(), [&](const DiskFacts& d) {
-                    return d.kind == DriveKind::Nvme && d.name == facts.name;
-                });
-                if (seen)
+                const std::uint64_t nsid = NamespaceRank(sysDir);
+                if (const auto seen = sizedBy.find(facts.name); seen != sizedBy.end()) {
+                    if (nsid < seen->second.second) {
+                        disks[seen->second.first].sizeBytes = facts.sizeBytes;
+                        seen->second.second = nsid;
+                    }
                     continue;
+                }
+                sizedBy.emplace(facts.name, std::pair(disks.size(), nsid));
             }
         }
         disks.push_back(std::move(facts));
     }
     return disks;
+}
+
+std::vector<std::string> DirectDiskAccess::FilesToRead() {
+    const fs::path sys = fs::path(sysBlockDir_).parent_path();
+    std::vector<std::string> files = {sysBlockDir_, nvmeClassDir_,
+                                      (sys / "class" / "nvme-subsystem").string(),
+                                      (sys / "devices").string()};
+    std::string error;
+    for (const DiskFacts& facts : ListDisks(&error)) {
+        if (facts.kind == DriveKind::Nvme)
+            files.push_back((fs::path(devDir_) / facts.name).string());
+        else if (!ScreenDisk(facts))
+            files.push_back(DiskNode(devDir_, facts.name));
+    }
+    return files;
 }
 
 DiskAnswer DirectDiskAccess::Run(const std::string& name, DiskCommand command, ata::CdbForm form) {
@@ -362,17 +469,21 @@ DiskAnswer DirectDiskAccess::Run(const std::string& name, DiskCommand command, a
         Forget(name);
         return Refuse("no disk " + name + " in " + sysBlockDir_);
     }
-    if (const auto why = ScreenDisk(ReadFacts(sysBlockDir_, name))) {
+    // A fact that could not be read is no pass: the screening would let
+    // through what it cannot see.
+    std::string unreadable;
+    const DiskFacts facts = ReadFacts(sysBlockDir_, name, &unreadable);
+    if (!unreadable.empty()) {
+        Forget(name);
+        return Refuse(unreadable);
+    }
+    if (const auto why = ScreenDisk(facts)) {
         Forget(name);
         return Refuse(*why);
     }
 
-    // sysfs writes a '/' of a device name as '!' (cciss!c0d0).
-    std::string nodeName = name;
-    std::replace(nodeName.begin(), nodeName.end(), '!', '/');
     DiskAnswer refusal;
-    const int fd =
-        Node(name, (fs::path(devDir_) / nodeName).string(), sysDir.string(), false, &refusal);
+    const int fd = Node(name, DiskNode(devDir_, name), sysDir.string(), false, &refusal);
     return fd < 0 ? refusal : SendAtaCommand(fd, command, form);
 }
 
@@ -398,9 +509,7 @@ int DirectDiskAccess::Node(const std::string& name, const std::string& node,
     if (fd < 0) {
         const int error = errno;
         *refusal =
-            Refuse("open " + node + ": " +
-                       (characterDevice ? nvme::NvmeErrnoText(error) : ata::ErrnoText(error)),
-                   IsDenied(error));
+            Refuse("open " + node + ": " + OpenErrnoText(error, characterDevice), IsDenied(error));
         return -1;
     }
     if (const auto problem = NodeProblem(fd, sysDir, node, characterDevice)) {

@@ -27,7 +27,7 @@ namespace zentrova::platform {
 // before any command, so that it is listed even when it cannot be read.
 struct DiskFacts {
     std::string name; // as in /sys/block ("sda", "cciss!c0d0"), or a controller ("nvme0")
-    std::optional<std::int64_t> sizeBytes; // of a controller: its first namespace's
+    std::optional<std::int64_t> sizeBytes; // of a controller: its lowest NSID's
     bool hasDevice = false;                // a hardware parent: loop, zram, dm have none
     std::optional<int> scsiType;           // SCSI peripheral device type, when it has one
     std::string parentSubsystem;           // "scsi", "virtio", "nvme", ... ("" when unknown)
@@ -98,6 +98,10 @@ std::optional<std::string> ScreenDisk(const DiskFacts& facts);
 // (the kernel's '/'), at most 32 characters. Nothing that could climb out.
 bool IsPlainDiskName(std::string_view name);
 
+// strerror of a failed open of a disk's or a controller's node, with what
+// the open needs, and the command after it, where a privilege is missing.
+std::string OpenErrnoText(int error, bool controller);
+
 bool ReadsSector(DiskCommand command);
 // The ATA command of an ATA code; none for the NVMe codes.
 std::optional<ata::AtaCommand> ToAtaCommand(DiskCommand command);
@@ -120,6 +124,13 @@ class DirectDiskAccess final : public DiskAccess {
 
     std::vector<DiskFacts> ListDisks(std::string* error) override;
     DiskAnswer Run(const std::string& name, DiskCommand command, ata::CdbForm form) override;
+
+    // Every path this object reads from, for a confined helper: the sysfs
+    // folders (block, class/nvme and class/nvme-subsystem, and devices, where
+    // their links lead) and the node of each disk and controller listed now
+    // that it may open. A drive that appears later is not among them: a new
+    // drive list starts a new helper.
+    std::vector<std::string> FilesToRead();
 
   private:
     void Forget(const std::string& name);

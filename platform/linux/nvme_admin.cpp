@@ -137,10 +137,11 @@ nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data) {
 
 std::string NvmeErrnoText(int error) {
     std::string text = std::strerror(error);
-    // The controller node is root's alone, and the kernel takes Get Log Page
-    // only from a process with CAP_SYS_ADMIN.
+    // Past the open (disk_access.cpp says what that needs), the kernel takes
+    // an admin command, Get Log Page included, only from a process with
+    // CAP_SYS_ADMIN.
     if (error == EACCES || error == EPERM)
-        text += " (needs root or CAP_SYS_ADMIN)";
+        text += " (the admin command, Get Log Page among them, needs root or CAP_SYS_ADMIN)";
     return text;
 }
 

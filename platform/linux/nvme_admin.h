@@ -33,7 +33,8 @@ nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data);
 // the answer keeps the first 512 bytes when the command succeeded.
 DiskAnswer JudgeAdminReply(int ioctlResult, int ioctlErrno, const std::uint8_t* data);
 
-// strerror, with the privilege the NVMe road needs where one is missing.
+// strerror of a failed admin command, with the privilege it needs where one
+// is missing.
 std::string NvmeErrnoText(int error);
 
 // Sends the command on an open controller and judges the reply.

@@ -50,8 +50,12 @@ class TempTree {
         if (!milliCelsius.empty())
             Write(dir / "hwmon2/temp1_input", milliCelsius + "\n");
     }
-    void NvmeNamespace(const std::string& name, const std::string& controller, long sectors) {
+    // `nsid` 0 writes no nsid file.
+    void NvmeNamespace(const std::string& name, const std::string& controller, long sectors,
+                       unsigned nsid = 0) {
         Write(fs::path("block") / name / "size", std::to_string(sectors));
+        if (nsid != 0)
+            Write(fs::path("block") / name / "nsid", std::to_string(nsid) + "\n");
         Link(fs::path("block") / name / "device", fs::path("../../class/nvme") / controller);
     }
     void NvmeMultipathHead(const std::string& name, const std::string& subsystem,

@@ -9,7 +9,7 @@
 //                            up to the deletion, which needs root
 //   smart_probe grant HELPER gives the helper its file capabilities
 //   smart_probe landlock     puts itself behind the helper's file barrier and
-//                            tries to read inside and outside /sys and /dev
+//                            tries to read inside and outside what it allows
 //
 // Every result is one "ZT " line on standard output (the serial console),
 // compared line by line on the host; "ZT nvme-bytes" lines, whose health log
@@ -19,6 +19,7 @@
 #include "device/knowndrives.h"
 #include "device/smart_pages.h"
 #include "nvme/nvme_health.h"
+#include "platform/linux/disk_access.h"
 #include "platform/linux/helper/file_barrier.h"
 #include "selftest/selftest_pages.h"
 
@@ -177,20 +178,24 @@ int Grant(const char* helper) {
     return 1;
 }
 
-// The barrier the helper sets before its first request, then one open
-// outside its folders and one inside each.
+// The barrier the helper sets before its first request, on the files it
+// would read, then opens outside them (memory and port devices, a virtio
+// disk and an NVMe namespace it never reads) and inside.
 int Confined() {
     using zentrova::platform::helper::FileBarrier;
     std::string detail;
     const FileBarrier barrier =
         ::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) == 0
-            ? zentrova::platform::helper::RestrictFileAccess({"/sys", "/dev"}, &detail)
+            ? zentrova::platform::helper::RestrictFileAccess(
+                  zentrova::platform::DirectDiskAccess().FilesToRead(), &detail)
             : FileBarrier::Failed;
     std::printf("ZT landlock barrier=%s\n", barrier == FileBarrier::Enforced      ? "enforced"
                                             : barrier == FileBarrier::Unsupported ? "unsupported"
                                                                                   : "failed");
     std::fprintf(stderr, "smart_probe: %s\n", detail.c_str());
-    for (const char* path : {"/init", "/sys/block/sda/size", "/dev/sda"}) {
+    for (const char* path :
+         {"/init", "/dev/mem", "/dev/port", "/dev/vda", "/dev/nvme0n1", "/sys/block/sda/size",
+          "/sys/class/nvme/nvme0/model", "/dev/sda", "/dev/nvme1"}) {
         const int fd = ::open(path, O_RDONLY | O_NONBLOCK);
         std::printf("ZT landlock open %s: %s\n", path, fd >= 0 ? "ok" : std::strerror(errno));
         if (fd >= 0)

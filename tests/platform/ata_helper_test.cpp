@@ -14,14 +14,17 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <functional>
 #include <iterator>
 #include <linux/capability.h>
 #include <sstream>
 #include <sys/ioctl.h>
 #include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 
@@ -128,6 +131,46 @@ template <typename Call> int EndUnderTheFilter(Call call) {
 
 int OpenUnderTheFilter(const std::string& path, int flags) {
     return EndUnderTheFilter([&] { ::syscall(SYS_openat, AT_FDCWD, path.c_str(), flags, 0600); });
+}
+
+// A road that answers every command and keeps the codes it was sent: an ATA
+// disk whose IDENTIFY page passes, and an NVMe controller.
+struct RecordingDisks final : DiskAccess {
+    std::vector<DiskFacts> ListDisks(std::string*) override {
+        DiskFacts controller{"nvme0", 512, true, std::nullopt, "nvme", DriveKind::Nvme};
+        return {DiskFacts{"sda", 512, true, 0, "scsi"}, controller};
+    }
+    DiskAnswer Run(const std::string&, DiskCommand command, ata::CdbForm) override {
+        sent.push_back(command);
+        DiskAnswer answer;
+        answer.outcome = ata::Outcome::Ok;
+        answer.page[0] = 0x40;
+        return answer;
+    }
+    std::vector<DiskCommand> sent;
+};
+
+// What the kernel gets for a code: the 16-byte ATA PASS-THROUGH in hex, or
+// the NVMe admin command's fields.
+std::string SentBytes(DiskCommand command) {
+    char text[128];
+    if (const auto ataCommand = ToAtaCommand(command)) {
+        const ata::Cdb cdb = ata::BuildCdb(*ataCommand, ata::CdbForm::Sixteen);
+        std::string hex;
+        for (std::size_t i = 0; i < cdb.length; ++i) {
+            std::snprintf(text, sizeof text, "%02x", cdb.bytes[i]);
+            hex += text;
+        }
+        return hex;
+    }
+    std::uint8_t data[1];
+    const nvme_admin_cmd c = nvme::BuildAdminCommand(command, data);
+    std::snprintf(text, sizeof text, "%02x nsid=%x cdw10=%08x len=%u data=%d rest=%x timeout=%u",
+                  c.opcode, c.nsid, c.cdw10, c.data_len, c.addr != 0,
+                  static_cast<unsigned>((c.flags | c.cdw2 | c.cdw3 | c.metadata | c.metadata_len |
+                                         c.cdw11 | c.cdw12 | c.cdw13 | c.cdw14 | c.cdw15) != 0),
+                  c.timeout_ms);
+    return text;
 }
 
 } // namespace
@@ -330,25 +373,55 @@ TEST(HelperBarriers, SystemCallFilterLetsOnlyTheNvmeAdminCommandThrough) {
     ::close(fd);
 }
 
-// Landlock holds the helper to its folders even where its capabilities
-// would let it read anything: a size file that links out of the scratch
-// tree is read directly, but not through the helper.
+// Landlock holds the helper to the sysfs folders and the nodes of the drives
+// it may read, even where its capabilities would let it read anything: a
+// size file that links out of the scratch tree is read directly, but not
+// through the helper; a node that is no listed drive's (a memory device, an
+// optical drive, an NVMe namespace) not at all.
 TEST(HelperBarriers, LandlockKeepsTheHelperInItsFolders) {
     std::string detail;
-    if (::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1U /* version */) < 0)
-        GTEST_SKIP() << "SKIPPED: this kernel has no Landlock (" << std::strerror(errno) << ")";
     zentrova::testing::TempTree tree, outside;
     tree.Write("block/sda/device/type", "0");
     fs::create_symlink(outside.Write("size", "8"), tree.root() / "block/sda/size");
+    tree.Write("block/sr0/device/type", "5");
+    tree.NvmeController("nvme0", "ZT One", "1.0");
+    tree.NvmeNamespace("nvme0n1", "nvme0", 8);
     const std::string dev = tree.root() / "dev", block = tree.root() / "block";
+    const std::string root = tree.root();
+    const char* nodes[] = {"sda", "nvme0", "mem", "sr0", "nvme0n1"}; // readable: the first two
+    for (const char* node : nodes)
+        tree.Write(fs::path("dev") / node, "");
+    const std::vector<std::string> files = DirectDiskAccess(block, dev).FilesToRead();
+    EXPECT_EQ(files,
+              (std::vector<std::string>{block, root + "/class/nvme", root + "/class/nvme-subsystem",
+                                        root + "/devices", dev + "/sda", dev + "/nvme0"}));
+    if (::syscall(SYS_landlock_create_ruleset, nullptr, 0, 1U /* version */) < 0)
+        GTEST_SKIP() << "SKIPPED: this kernel has no Landlock (" << std::strerror(errno) << ")";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        int opened = 0; // a bit per node that opens behind the barrier
+        if (::prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+            helper::RestrictFileAccess(files, &detail) != helper::FileBarrier::Enforced)
+            ::syscall(SYS_exit_group, 99);
+        for (std::size_t i = 0; i < std::size(nodes); ++i)
+            if (const int fd = ::open((dev + "/" + nodes[i]).c_str(), O_RDONLY); fd >= 0)
+                opened |= 1 << i, ::close(fd);
+        ::syscall(SYS_exit_group, opened);
+    }
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    EXPECT_EQ(WEXITSTATUS(status), 0b00011);
     std::string error;
     const auto direct = DirectDiskAccess(block, dev).ListDisks(&error);
     const auto helper = StartHelper(tree.root());
     ASSERT_NE(helper, nullptr);
     const auto confined = helper->ListDisks(&error);
     ASSERT_EQ(Names(direct), Names(confined));
-    EXPECT_EQ(direct[0].sizeBytes, 4096);
-    EXPECT_EQ(confined[0].sizeBytes, std::nullopt);
+    const std::vector<std::string> names = Names(direct);
+    const std::size_t at = std::find(names.begin(), names.end(), "sda") - names.begin();
+    ASSERT_LT(at, direct.size());
+    EXPECT_EQ(direct[at].sizeBytes, 4096);
+    EXPECT_EQ(confined[at].sizeBytes, std::nullopt);
 }
 
 // The installed helper has no stand-ins for tests, neither their names nor
@@ -435,7 +508,7 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
     tree.Write("block/sr0/device/type", "5"); // optical drive: never gets a pass-through
     tree.Write("block/sda/device/type", "0");
     tree.Dir("block/sda/sda1");
-    tree.Write("dev/sda", "");    // a node that does not speak SG_IO
+    tree.Write("dev/sda", "");    // sysfs names no device number for it
     tree.Dir("block/sdb/device"); // no node in /dev
     tree.Write("block/sdaa/device/type", "0");
     tree.Write("block/sdaa/dev", "8:0");
@@ -448,7 +521,7 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
     std::string want;
     for (const std::string& why : std::initializer_list<std::string>{
              "sr0 skipped: SCSI peripheral type 5 is not a disk",
-             "sda skipped: ATA IDENTIFY DEVICE failed: SG_IO: Inappropriate ioctl for device",
+             "sda skipped: cannot read " + block + "/sda/dev: No such file or directory",
              "sdb skipped: open " + dev + "/sdb: No such file or directory",
              "vda skipped: a virtio disk, not an ATA device",
              "loop0 skipped: not a hardware disk (no device link in sysfs)",
@@ -467,7 +540,7 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
         std::string heads;
         for (const std::string& line : registry.LeftOutDisks())
             heads += line.substr(0, line.find(' ', line.find(' ') + 1)) + "|";
-        EXPECT_EQ(heads, "sr0: not|sda: did|sdb: could|vda: virtio|nvme0n1: an|sdaa: could|");
+        EXPECT_EQ(heads, "sr0: not|sda: could|sdb: could|vda: virtio|nvme0n1: an|sdaa: could|");
     }
     for (const char* name : {"sda1", "sdz", "loop0", "sr0"}) {
         const DiskAnswer a = helper->Run(name, DiskCommand::IdentifyDevice, ata::CdbForm::Sixteen);
@@ -483,4 +556,99 @@ TEST(LinuxRegistryTree, BothRoadsScreenDisksAndExplainEachOne) {
     std::ostringstream missing; // no sysfs folder at all: nothing listed, and said why
     EXPECT_TRUE(LinuxRegistry(block + "/none", dev, &missing).BlockStorageServices().empty());
     EXPECT_NE(missing.str().find("cannot list"), std::string::npos);
+}
+
+// A fact the checks rest on that cannot be read (the descriptor limit
+// reached, a file the kernel will not give) refuses the command, as a wrong
+// one does: the node is never sent one.
+TEST(LinuxRegistryTree, AnUnreadableFactRefusesTheCommand) {
+    zentrova::testing::TempTree tree;
+    const std::string block = tree.root() / "block", dev = tree.root() / "dev";
+    tree.Write("block/sda/device/type", "0");
+    tree.Write("block/sda/dev", "8:0\n");
+    tree.Dir("block/sdb/device/type"); // a type that cannot be read
+    tree.NvmeController("nvme0", "ZT One", "1.0");
+    fs::remove(tree.root() / "class/nvme/nvme0/dev");
+    tree.Dir("class/nvme/nvme0/dev");
+    for (const char* node : {"sda", "sdb", "nvme0"})
+        tree.Write(fs::path("dev") / node, "");
+    DirectDiskAccess direct(block, dev);
+    const auto run = [&](const char* name, DiskCommand command) {
+        return direct.Run(name, command, ata::CdbForm::Sixteen);
+    };
+    // One descriptor left: the node opens, its device number cannot be read.
+    rlimit saved{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
+    const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    ::close(lowest);
+    rlimit one = saved;
+    one.rlim_cur = static_cast<rlim_t>(lowest) + 1;
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
+    const DiskAnswer limited = run("sda", DiskCommand::IdentifyDevice);
+    ::setrlimit(RLIMIT_NOFILE, &saved);
+    const std::pair<DiskAnswer, std::string> cases[] = {
+        {limited, "cannot read " + block + "/sda/dev: Too many open files"},
+        {run("sdb", DiskCommand::IdentifyDevice),
+         "cannot read " + block + "/sdb/device/type: Is a directory"},
+        {run("nvme0", DiskCommand::NvmeReadHealthLog),
+         "cannot read " + (tree.root() / "class/nvme/nvme0/dev").string() + ": Is a directory"},
+        {run("sda", DiskCommand::IdentifyDevice), dev + "/sda is not the block device 8:0"},
+    };
+    for (const auto& [answer, detail] : cases)
+        EXPECT_TRUE(answer.refused && answer.detail == detail) << answer.detail;
+}
+
+// On the Linux road each call of a drive's handle sends its own code, and
+// each code its own command, as the kernel gets it: the whole table. SMART
+// ENABLE sent as DISABLE would switch S.M.A.R.T. off on every drive; an
+// abort sent as a short test would start one.
+TEST(LinuxRoad, EachCallSendsItsOwnCommand) {
+    auto disks = std::make_shared<RecordingDisks>();
+    auto services = LinuxRegistry(disks, nullptr, "", nullptr).BlockStorageServices();
+    ASSERT_EQ(services.size(), 2u);
+    // Detection: IDENTIFY DEVICE to the disk, the health log of the controller.
+    EXPECT_EQ(disks->sent,
+              (std::vector{DiskCommand::IdentifyDevice, DiskCommand::NvmeReadHealthLog}));
+    AtaSmartInterface& disk = *services[0].smartInterface;
+    AtaSmartInterface& controller = *services[1].smartInterface;
+    std::uint8_t page[512];
+    using enum DiskCommand;
+    const std::tuple<std::function<int()>, DiskCommand, std::string> rows[] = {
+        {nullptr, IdentifyDevice, "85080e0000000100000000000000ec00"},
+        {[&] { return disk.SMARTEnableDisableOperations(true); }, SmartEnableOperations,
+         "85062000d800000000004f00c200b000"},
+        {[&] { return disk.SMARTReadData(page); }, SmartReadData,
+         "85080e00d000010000004f00c200b000"},
+        {[&] { return disk.SMARTReadDataThresholds(page); }, SmartReadThresholds,
+         "85080e00d100010000004f00c200b000"},
+        {[&] { return controller.SMARTReadDataThresholds(page); }, NvmeIdentifyController,
+         "06 nsid=0 cdw10=00000001 len=4096 data=1 rest=0 timeout=30000"},
+        {[&] { return controller.SMARTReadData(page); }, NvmeReadHealthLog,
+         "02 nsid=ffffffff cdw10=007f0002 len=512 data=1 rest=0 timeout=30000"},
+        {[&] { return disk.SMARTExecuteSelfTest(SelfTestCommand::Short); }, SmartShortSelfTest,
+         "85062000d400000001004f00c200b000"},
+        {[&] { return disk.SMARTExecuteSelfTest(SelfTestCommand::Extended); },
+         SmartExtendedSelfTest, "85062000d400000002004f00c200b000"},
+        {[&] { return disk.SMARTExecuteSelfTest(SelfTestCommand::Abort); }, SmartAbortSelfTest,
+         "85062000d40000007f004f00c200b000"},
+        {[&] { return disk.SMARTReadSelfTestLog(page); }, SmartReadSelfTestLog,
+         "85080e00d500010006004f00c200b000"},
+        {[&] { return controller.SMARTExecuteSelfTest(SelfTestCommand::Short); }, NvmeShortSelfTest,
+         "14 nsid=ffffffff cdw10=00000001 len=0 data=0 rest=0 timeout=30000"},
+        {[&] { return controller.SMARTExecuteSelfTest(SelfTestCommand::Extended); },
+         NvmeExtendedSelfTest, "14 nsid=ffffffff cdw10=00000002 len=0 data=0 rest=0 timeout=30000"},
+        {[&] { return controller.SMARTExecuteSelfTest(SelfTestCommand::Abort); }, NvmeAbortSelfTest,
+         "14 nsid=ffffffff cdw10=0000000f len=0 data=0 rest=0 timeout=30000"},
+        {[&] { return controller.SMARTReadSelfTestLog(page); }, NvmeReadSelfTestLog,
+         "02 nsid=ffffffff cdw10=007f0006 len=512 data=1 rest=0 timeout=30000"},
+    };
+    ASSERT_EQ(std::size(rows), static_cast<std::size_t>(kLastDiskCommand)); // every code
+    for (const auto& [call, code, bytes] : rows) {
+        if (call) {
+            disks->sent.clear();
+            EXPECT_EQ(call(), 0);
+            EXPECT_EQ(disks->sent, std::vector{code}) << bytes;
+        }
+        EXPECT_EQ(SentBytes(code), bytes) << static_cast<int>(code);
+    }
 }

@@ -65,9 +65,12 @@ FileBarrier RestrictFileAccess(const std::vector<std::string>& readable, std::st
     if (ruleset < 0)
         return Failed(detail, "create_ruleset");
 
-    std::string allowed;
+    std::string folders;
+    std::string files;
     for (const std::string& path : readable) {
-        const int fd = ::open(path.c_str(), O_PATH | O_CLOEXEC);
+        // A rule holds the inode the path names now. A link's own inode
+        // would allow nothing, and its target is not what was named.
+        const int fd = ::open(path.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
         if (fd < 0) {
             if (errno == ENOENT)
                 continue;
@@ -76,11 +79,15 @@ FileBarrier RestrictFileAccess(const std::vector<std::string>& readable, std::st
             return result;
         }
         struct stat st {};
+        if (::fstat(fd, &st) != 0 || S_ISLNK(st.st_mode)) {
+            ::close(fd);
+            continue;
+        }
         landlock_path_beneath_attr rule{};
         rule.parent_fd = fd;
         // A folder's rights reach everything below it; a file takes only its own.
         rule.allowed_access = LANDLOCK_ACCESS_FS_READ_FILE;
-        if (::fstat(fd, &st) == 0 && S_ISDIR(st.st_mode))
+        if (S_ISDIR(st.st_mode))
             rule.allowed_access |= LANDLOCK_ACCESS_FS_READ_DIR;
         const long added =
             ::syscall(SYS_landlock_add_rule, ruleset, LANDLOCK_RULE_PATH_BENEATH, &rule, 0);
@@ -90,7 +97,8 @@ FileBarrier RestrictFileAccess(const std::vector<std::string>& readable, std::st
             ::close(ruleset);
             return result;
         }
-        allowed += (allowed.empty() ? "" : ", ") + path;
+        std::string& list = S_ISDIR(st.st_mode) ? folders : files;
+        list += (list.empty() ? "" : ", ") + path;
     }
     const long restricted = ::syscall(SYS_landlock_restrict_self, ruleset, 0);
     const int error = errno;
@@ -100,7 +108,8 @@ FileBarrier RestrictFileAccess(const std::vector<std::string>& readable, std::st
         return Failed(detail, "restrict_self");
     }
     *detail = "Landlock ABI " + std::to_string(abi) + ": files may be read only under " +
-              (allowed.empty() ? std::string("nothing") : allowed);
+              (folders.empty() ? std::string("nothing") : folders) + ", and of other files only " +
+              (files.empty() ? std::string("none") : files);
     return FileBarrier::Enforced;
 }
 

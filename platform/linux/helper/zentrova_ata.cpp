@@ -46,23 +46,27 @@ int Refuse(const std::string& why) {
     return 1;
 }
 
-// The disks and the folders the helper may read. Only the test build knows
-// the stand-ins for tests (simulated drives, a scratch tree); the installed
-// helper has neither the code nor the names, whatever its environment says.
+// The disks, and the files the helper may read: the sysfs folders and the
+// nodes of the drives there now (DirectDiskAccess::FilesToRead). Only the
+// test build knows the stand-ins for tests (simulated drives, a scratch
+// tree); the installed helper has neither the code nor the names, whatever
+// its environment says.
 std::unique_ptr<DiskAccess> Disks(std::vector<std::string>* readable) {
-    *readable = {"/sys", "/dev"};
+    readable->clear();
+    std::unique_ptr<DirectDiskAccess> direct;
 #ifdef ZENTROVA_ATA_TEST_HOOKS
     if (const char* drives = ::secure_getenv("ZENTROVA_SIMULATED_DRIVES");
         drives != nullptr && drives[0] != '\0')
         return std::make_unique<SimulatedDiskAccess>(drives); // read whole, here
     if (const char* root = ::secure_getenv("ZENTROVA_ATA_TEST_ROOT");
-        root != nullptr && root[0] != '\0') {
-        *readable = {std::string(root) + "/block", std::string(root) + "/dev",
-                     std::string(root) + "/class"};
-        return std::make_unique<DirectDiskAccess>((*readable)[0], (*readable)[1]);
-    }
+        root != nullptr && root[0] != '\0')
+        direct = std::make_unique<DirectDiskAccess>(std::string(root) + "/block",
+                                                    std::string(root) + "/dev");
 #endif
-    return std::make_unique<DirectDiskAccess>();
+    if (direct == nullptr)
+        direct = std::make_unique<DirectDiskAccess>();
+    *readable = direct->FilesToRead();
+    return direct;
 }
 
 } // namespace
