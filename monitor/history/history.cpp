@@ -48,6 +48,10 @@ Trouble RecordSelfTest(int drive, SelfTestRecord record) {
 }
 
 QString TroubleMessage(const Trouble& trouble) {
+    if (trouble.notOpened)
+        return QStringLiteral("The drive history could not be opened (%1); Zentrova keeps running "
+                              "without it and will try again at the next start.")
+            .arg(QString::fromStdString(trouble.error));
     if (trouble.keptAside.empty() && !trouble.historyOff)
         return {};
     QString text = QStringLiteral("The drive history could not be read (%1).")

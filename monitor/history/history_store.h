@@ -1,7 +1,10 @@
 // The history store: one SQLite file (WAL mode) that only grows, one
 // transaction per reading, so that a crash loses at most the reading being
-// written. A file that cannot be opened or turns out corrupt is renamed aside
-// and a fresh one started; the caller is told once, and monitoring goes on.
+// written. A file that turns out damaged is renamed aside and a fresh one
+// started; one that only cannot be opened now (a newer layout, a lock held
+// elsewhere, a full disk, an I/O error, a folder that refuses new files) is
+// left as it is and the history is off until the next start. The caller is
+// told once, and monitoring goes on.
 #pragma once
 
 #include <cstdint>
@@ -72,18 +75,28 @@ struct Trouble {
     std::string error;       // empty: all went well
     std::string keptAside;   // where a bad file went, empty if none was moved
     bool historyOff = false; // not even a fresh file could be made
+    bool notOpened = false;  // the file could not be opened now and was left untouched
+};
+
+// How the store reaches its file: the SQLite VFS (null: the default) and how
+// long a lock held elsewhere is waited for. Tests put a failing VFS here.
+struct StoreOptions {
+    const char* vfs = nullptr;
+    int busyTimeoutMs = 2000;
 };
 
 class Store {
   public:
     using Clock = std::function<std::int64_t()>; // ms since the epoch, UTC
-    explicit Store(Clock clock);
+    explicit Store(Clock clock, StoreOptions options = {});
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // Opens or creates `path`; a file that fails to open or to check is moved
-    // aside and replaced by a new one.
+    // Opens or creates `path`. A damaged file (SQLite finds it corrupt or no
+    // database, or the quick check fails) is moved aside and replaced by a new
+    // one; on any other failure the file is left as it is and the store stays
+    // closed (`notOpened`).
     Trouble Open(const std::string& path);
     bool IsOpen() const { return db_ != nullptr; }
     void Close();
@@ -118,7 +131,8 @@ class Store {
         std::optional<int> temperature;
         std::vector<Entry> entries;
     };
-    bool OpenFile(std::string* error);
+    enum class Opened { Yes, Damaged, Failed };
+    Opened OpenFile(std::string* error);
     std::string KeepAside();
     int Insert(const Reading& reading, std::string* error);
     // Prepared once per open; null when SQLite refused it.
@@ -129,6 +143,7 @@ class Store {
     sqlite3_stmt* ForDrive(const char* sql, const Identity& drive) const;
 
     Clock clock_;
+    StoreOptions options_;
     std::string path_;
     sqlite3* db_ = nullptr;
     mutable std::map<const char*, sqlite3_stmt*> statements_;

@@ -1,6 +1,7 @@
 // The history store, the readings the monitor makes of its drives' pages, the
 // CSV and the page's model of what a range plots.
 #include "fakes/fake_registry.h"
+#include "history/faulty_vfs.h"
 #include "history/history.h"
 #include "history/history_csv.h"
 #include "history/history_fixture.h"
@@ -9,6 +10,7 @@
 #include "platform/sim/simulated_registry.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -174,6 +176,97 @@ TEST_F(HistoryStore, ADamagedFileIsKeptAsideOnceAndAFreshOneTakesReadings) {
         store.Close();
         EXPECT_TRUE(Store([] { return kT0; }).Open(file).keptAside.empty());
     }
+}
+
+QByteArray Bytes(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// Runs `sql` on a connection of its own, which stays open (holding what it
+// took) until it is closed.
+sqlite3* Connect(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    return db;
+}
+
+// A healthy file that cannot be opened now: `before` runs on it first, `held`
+// on a connection held open during the open, `after` mends it for the next.
+struct Unopenable {
+    const char* name;
+    DiskFault fault;
+    const char* before;
+    const char* held;
+    const char* after;
+};
+const Unopenable kUnopenables[] = {
+    {"a newer layout", DiskFault::None, "PRAGMA user_version = 3", nullptr,
+     "PRAGMA user_version = 2"},
+    {"locked by another process", DiskFault::None, nullptr,
+     "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM drive", nullptr},
+    // A first layout gains its self-test table at the open: a write.
+    {"a full disk", DiskFault::Full, "DROP TABLE selftest; PRAGMA user_version = 1", nullptr,
+     nullptr},
+    {"an I/O error", DiskFault::ReadError, nullptr, nullptr, nullptr},
+    {"a read-only folder", DiskFault::NoNewFiles, nullptr, nullptr, nullptr},
+};
+
+TEST_F(HistoryStore, AFileThatCannotBeOpenedNowIsLeftAsItIsAndTriedAgainNextTime) {
+    for (const Unopenable& c : kUnopenables) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir scratch;
+        const std::string file = scratch.filePath("history.sqlite3").toStdString();
+        {
+            Store writer{[] { return kT0; }};
+            writer.Open(file);
+            for (int i = 0; i < 3; ++i)
+                writer.Add(MadeUpReading("M", kT0 + i * kHourMs, i));
+        }
+        if (c.before != nullptr)
+            sqlite3_close(Connect(file, c.before));
+        sqlite3* held = c.held != nullptr ? Connect(file, c.held) : nullptr;
+        const QByteArray before = Bytes(file);
+        FaultyVfs::fault = c.fault;
+        Store troubled{[] { return kT0; }, {FaultyVfs::Name(), 0}};
+        const Trouble trouble = troubled.Open(file);
+        EXPECT_EQ(troubled.Add(MadeUpReading("M", kT0 + 5 * kHourMs, 5)).error, "");
+        troubled.Close();
+        FaultyVfs::fault = DiskFault::None;
+        EXPECT_TRUE(trouble.notOpened);
+        EXPECT_TRUE(trouble.keptAside.empty());
+        EXPECT_TRUE(TroubleMessage(trouble).startsWith("The drive history could not be opened ("))
+            << TroubleMessage(trouble).toStdString();
+        EXPECT_TRUE(TroubleMessage(trouble).endsWith(
+            "); Zentrova keeps running without it and will try again at the next start."));
+        EXPECT_EQ(Bytes(file), before);
+        EXPECT_EQ(QDir(scratch.path()).entryList({"*broken*"}), QStringList());
+        sqlite3_close(held);
+        if (c.after != nullptr)
+            sqlite3_close(Connect(file, c.after));
+        Store next{[] { return kT0; }};
+        EXPECT_EQ(next.Open(file).error, "");
+        EXPECT_EQ(next.ReadingCount(), 3);
+    }
+}
+
+// A full disk loses the reading it met; the transaction it left is rolled
+// back, so the next reading is stored once the disk takes writes again.
+TEST_F(HistoryStore, AfterAFailedWriteTheNextReadingIsStoredAgain) {
+    Store faulty{[] { return kT0; }, {FaultyVfs::Name(), 0}};
+    ASSERT_EQ(faulty.Open(path).error, "");
+    faulty.Add(MadeUpReading("M", kT0, 1));
+    FaultyVfs::fault = DiskFault::Full;
+    const Trouble full = faulty.Add(MadeUpReading("M", kT0 + kHourMs, 2));
+    FaultyVfs::fault = DiskFault::None;
+    EXPECT_NE(full.error, "");
+    EXPECT_TRUE(full.keptAside.empty() && !full.historyOff);
+    EXPECT_EQ(faulty.Add(MadeUpReading("M", kT0 + 2 * kHourMs, 3)).error, "");
+    EXPECT_EQ(faulty.ReadingCount(), 2);
+    faulty.Close();
+    EXPECT_EQ(StoreDefects(path), "");
 }
 
 TEST_F(HistoryStore, AStoreThatCannotBeMadeTurnsTheHistoryOffAndReadingsAreDropped) {
