@@ -402,6 +402,35 @@ TEST(HistoryCsv, HeaderAndOneRowInUtc) {
                    "200,150,0,141832705016066,80FF00000102\r\n");
 }
 
+// Drive-supplied text that a spreadsheet would take for a formula; the
+// numbers beside it (a temperature below zero) stay numbers.
+TEST(HistoryCsv, TextThatStartsLikeAFormulaGetsAnApostrophe) {
+    const struct {
+        const char* text;
+        const char* cell;
+    } cases[] = {
+        {"=HYPERLINK(1)", "'=HYPERLINK(1)"},
+        {"+1", "'+1"},
+        {"-2", "'-2"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tT", "'\tT"},
+        {"\rR", "\"'\rR\""},
+        {"=A,B", "\"'=A,B\""},
+        {"OK -=+@", "OK -=+@"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        Reading r = MadeUpReading(c.text, kT0, 0, 1);
+        r.identity = {c.text, c.text, c.text};
+        r.temperature = -5;
+        const std::string cell = c.cell;
+        EXPECT_TRUE(CsvRow(r, r.entries[0])
+                        .startsWith("2026-12-05T21:43:00Z," + cell + "," + cell + "," + cell +
+                                    ",-5,01,Raw Read Error Rate,200,150,"))
+            << CsvRow(r, r.entries[0]).toStdString();
+    }
+}
+
 TEST(HistoryCsv, TheWholeDriveIsOneRowPerReadingAndEntry) {
     QTemporaryDir dir;
     Store store{[] { return kT0; }};
