@@ -388,6 +388,26 @@ TEST_F(DemoDrives, AnAtaDrivesAttributesAreKeptWithTheirThresholdsAndRawBytes) {
     }
 }
 
+// A page that names an attribute twice is still stored, the first entry
+// speaking for the identifier.
+TEST_F(DemoDrives, APageThatRepeatsAnAttributeIsStillStored) {
+    Page data, thresholds;
+    drives[2].smartInterface->SMARTReadData(data.data());
+    drives[2].smartInterface->SMARTReadDataThresholds(thresholds.data());
+    auto* attributes =
+        const_cast<device::ATASMARTAttributeStruct*>(device::AttributeEntries(data.data()));
+    attributes[2].attributeId = attributes[1].attributeId;
+    attributes[2].current = static_cast<std::uint8_t>(attributes[1].current + 1);
+    ASSERT_EQ(RecordRead(2, data.data(), thresholds.data()).error, "");
+    EXPECT_EQ(history::history.store->ReadingCount(), 1);
+    const std::vector<Entry> stored = history::history.store->LatestEntries(IdentityOf(Record(2)));
+    const auto first = std::find_if(stored.begin(), stored.end(), [&](const Entry& e) {
+        return e.id == attributes[1].attributeId;
+    });
+    ASSERT_NE(first, stored.end());
+    EXPECT_EQ(first->value, attributes[1].current);
+}
+
 TEST_F(DemoDrives, AFailedReadAddsNothing) {
     EXPECT_EQ(RecordRead(0, nullptr, nullptr).error, "");
     EXPECT_EQ(history::history.store->ReadingCount(), 0);
