@@ -43,6 +43,7 @@ constexpr char kSelfTests[] =
 
 constexpr char kFindDrive[] =
     "SELECT id FROM drive WHERE model = ?1 AND firmware = ?2 AND serial = ?3";
+constexpr char kAdoptDrive[] = "UPDATE drive SET serial = ?2 WHERE id = ?1";
 constexpr char kAddDrive[] = "INSERT INTO drive(model, firmware, serial, kind) VALUES(?1,?2,?3,?4)";
 constexpr char kAddReading[] =
     "INSERT INTO reading(drive, taken, temperature, same_as, entries) VALUES(?1,?2,?3,?4,?5)";
@@ -241,8 +242,8 @@ Store::Opened Store::OpenFile(std::string* error) {
             *error = "unknown layout version " + version;
         return failed();
     }
-    for (const char* sql : {kFindDrive, kAddDrive, kAddReading, kAddEntry, kPoints, kLatest, kRows,
-                            kAddSelfTest, kSelfTests})
+    for (const char* sql : {kFindDrive, kAdoptDrive, kAddDrive, kAddReading, kAddEntry, kPoints,
+                            kLatest, kRows, kAddSelfTest, kSelfTests})
         if (Statement(sql) == nullptr) {
             code = sqlite3_extended_errcode(db_);
             *error = std::string(sql) + ": " + sqlite3_errmsg(db_);
@@ -341,11 +342,11 @@ std::vector<SelfTestRecord> Store::SelfTests(const Identity& drive) const {
     return records;
 }
 
-Trouble Store::Add(const Reading& reading) {
+Trouble Store::Add(const Reading& reading, bool onlyOneListed) {
     Trouble trouble;
     if (db_ == nullptr)
         return trouble; // off since the open, which was told
-    const int code = Insert(reading, &trouble.error);
+    const int code = Insert(reading, onlyOneListed, &trouble.error);
     if (code == SQLITE_OK || !Corrupt(code))
         return trouble;
     // Found corrupt while writing: the same road as at the open, then the
@@ -360,11 +361,11 @@ Trouble Store::Add(const Reading& reading) {
         return trouble;
     }
     std::string ignored;
-    Insert(reading, &ignored);
+    Insert(reading, onlyOneListed, &ignored);
     return trouble;
 }
 
-int Store::Insert(const Reading& reading, std::string* error) {
+int Store::Insert(const Reading& reading, bool onlyOneListed, std::string* error) {
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     const auto fail = [&](int code) {
         *error = sqlite3_errmsg(db_);
@@ -376,10 +377,21 @@ int Store::Insert(const Reading& reading, std::string* error) {
         return fail(rc);
 
     std::int64_t drive = 0;
+    const Identity unserialled{reading.identity.model, reading.identity.firmware, ""};
+    std::optional<std::int64_t> adopted;
     if (auto it = driveIds_.find(reading.identity); it != driveIds_.end()) {
         drive = it->second;
     } else if (auto found = FindDrive(reading.identity)) {
         drive = *found;
+    } else if (onlyOneListed && !reading.identity.serial.empty() &&
+               (adopted = FindDrive(unserialled))) {
+        sqlite3_stmt* s = Statement(kAdoptDrive);
+        Use use{s};
+        sqlite3_bind_int64(s, 1, *adopted);
+        BindText(s, 2, reading.identity.serial);
+        if ((rc = sqlite3_step(s)) != SQLITE_DONE)
+            return fail(rc);
+        drive = *adopted;
     } else {
         sqlite3_stmt* s = Statement(kAddDrive);
         Use use{s};
@@ -425,6 +437,8 @@ int Store::Insert(const Reading& reading, std::string* error) {
     if ((rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr)) != SQLITE_OK)
         return fail(rc);
     // Only what is committed may be referred to later.
+    if (adopted)
+        driveIds_.erase(unserialled);
     driveIds_[reading.identity] = drive;
     if (!same)
         last_[drive] = Last{id, reading.kind, reading.temperature, reading.entries};

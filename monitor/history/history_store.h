@@ -103,7 +103,11 @@ class Store {
 
     // Adds one reading in one transaction. A reading equal to the drive's
     // previous one in all but its time is stored as a reference to it.
-    Trouble Add(const Reading& reading);
+    // `onlyOneListed`: no other drive of the list has this model and
+    // firmware, so a drive with a serial and no row of its own takes over the
+    // row of its model and firmware stored before serials were read. With
+    // twins listed it starts a row of its own and the old one stays as it is.
+    Trouble Add(const Reading& reading, bool onlyOneListed = false);
 
     // One self-test of a drive already in the store, in its own statement.
     Trouble AddSelfTest(const Identity& drive, const SelfTestRecord& record);
@@ -134,7 +138,7 @@ class Store {
     enum class Opened { Yes, Damaged, Failed };
     Opened OpenFile(std::string* error);
     std::string KeepAside();
-    int Insert(const Reading& reading, std::string* error);
+    int Insert(const Reading& reading, bool onlyOneListed, std::string* error);
     // Prepared once per open; null when SQLite refused it.
     sqlite3_stmt* Statement(const char* sql) const;
     std::optional<std::int64_t> FindDrive(const Identity& drive) const;
