@@ -413,6 +413,85 @@ TEST_F(DemoDrives, AFailedReadAddsNothing) {
     EXPECT_EQ(history::history.store->ReadingCount(), 0);
 }
 
+// Two drives of one model and firmware that differ only in their serials,
+// and a third of its own kind, as detection lists them.
+struct Twins : ::testing::Test {
+    QTemporaryDir dir;
+    std::string drivesFile = dir.filePath("drives.json").toStdString();
+    const Identity a{"TWIN", "T1", "A"}, b{"TWIN", "T1", "B"}, solo{"SOLO", "S1", "C"};
+    void SetUp() override {
+        QFile f(QString::fromStdString(drivesFile));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const char* drive = R"({"bsdName": "sd%1", "model": "%2", "firmware": "%3", "serial": "%4",
+            "readings": [{"attributes": [{"id": 194, "value": 64, "worst": 50, "raw": [36],
+            "threshold": 0}]}]})";
+        const auto text = [&](const char* name, const Identity& i) {
+            return QString::fromLatin1(drive).arg(
+                QLatin1String(name), QString::fromStdString(i.model),
+                QString::fromStdString(i.firmware), QString::fromStdString(i.serial));
+        };
+        f.write(QStringLiteral(R"({"drives": [%1, %2, %3]})")
+                    .arg(text("a", a), text("b", b), text("c", solo))
+                    .toUtf8());
+        f.close();
+        device::ResetDeviceGlobalsForTest();
+        platform::SimulatedRegistry registry(drivesFile);
+        device::SMARTDeviceDetection(registry);
+        ASSERT_EQ(device::dev.nDevCnt, 3);
+        ResetHistoryForTest();
+    }
+    void TearDown() override {
+        ResetHistoryForTest();
+        device::ResetDeviceGlobalsForTest();
+    }
+    void Read(int slot) {
+        auto drives = platform::SimulatedRegistry(drivesFile).BlockStorageServices();
+        Page data, thresholds;
+        drives[slot].smartInterface->SMARTReadData(data.data());
+        drives[slot].smartInterface->SMARTReadDataThresholds(thresholds.data());
+        EXPECT_EQ(RecordRead(slot, data.data(), thresholds.data()).error, "");
+    }
+    std::size_t Count(const Identity& drive) {
+        return history::history.store->Points(drive, 194, 0).size();
+    }
+};
+
+TEST_F(Twins, EachKeepsItsOwnHistory) {
+    ASSERT_TRUE(OpenHistory(dir.path()).error.empty());
+    Read(0);
+    Read(1);
+    Read(1);
+    EXPECT_EQ(Count(a), 1u);
+    EXPECT_EQ(Count(b), 2u);
+}
+
+// A store written before serials were read: the one drive listed of its
+// model and firmware takes its row over; twins start rows of their own and
+// the old one stays readable.
+TEST_F(Twins, AnOlderRowGoesOnlyToTheOneListedDriveOfItsKind) {
+    {
+        Store older{[] { return kT0; }};
+        older.Open(dir.filePath(kHistoryFileName).toStdString());
+        for (const Identity& drive : {Identity{"TWIN", "T1", ""}, Identity{"SOLO", "S1", ""}}) {
+            Reading r = MadeUpReading(drive.model, kT0, 1, 2);
+            r.identity = drive;
+            older.Add(r, true);
+        }
+    }
+    ASSERT_TRUE(OpenHistory(dir.path()).error.empty());
+    Read(0);
+    Read(2);
+    EXPECT_EQ(Count(solo), 2u);
+    EXPECT_EQ(Count({"SOLO", "S1", ""}), 0u);
+    EXPECT_EQ(Count(a), 1u);
+    EXPECT_EQ(Count({"TWIN", "T1", ""}), 1u);
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    QString error;
+    EXPECT_TRUE(WriteCsv(*history::history.store, {"TWIN", "T1", ""}, csv, &error));
+    EXPECT_EQ(csv.data().count("\r\n"), 1 + 2);
+}
+
 TEST(HistoryCsv, HeaderAndOneRowInUtc) {
     Reading r = MadeUpReading("ACME, \"Fast\"", kT0, 0x0102, 1);
     const std::string csv = (QByteArray(kCsvHeader) + CsvRow(r, r.entries[0])).toStdString();
