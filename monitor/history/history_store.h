@@ -125,6 +125,8 @@ class Store {
     using RowVisitor = std::function<void(const Reading& reading, const Entry& entry)>;
     bool ForEachRow(const Identity& drive, const RowVisitor& visit) const;
 
+    // Whether the store has a row for the drive.
+    bool Knows(const Identity& drive) const { return FindDrive(drive).has_value(); }
     std::int64_t ReadingCount() const;
     const std::string& Path() const { return path_; }
 
