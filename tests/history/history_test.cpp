@@ -252,8 +252,9 @@ TEST_F(HistoryStore, AFileThatCannotBeOpenedNowIsLeftAsItIsAndTriedAgainNextTime
     }
 }
 
-// A full disk loses the reading it met; the transaction it left is rolled
-// back, so the next reading is stored once the disk takes writes again.
+// A write that fails loses its reading, and the transaction it left is rolled
+// back, so the next reading is stored: a full disk (SQLite meets it at the
+// commit), and an insert stopped half way (an identifier twice).
 TEST_F(HistoryStore, AfterAFailedWriteTheNextReadingIsStoredAgain) {
     Store faulty{[] { return kT0; }, {FaultyVfs::Name(), 0}};
     ASSERT_EQ(faulty.Open(path).error, "");
@@ -263,7 +264,10 @@ TEST_F(HistoryStore, AfterAFailedWriteTheNextReadingIsStoredAgain) {
     FaultyVfs::fault = DiskFault::None;
     EXPECT_NE(full.error, "");
     EXPECT_TRUE(full.keptAside.empty() && !full.historyOff);
-    EXPECT_EQ(faulty.Add(MadeUpReading("M", kT0 + 2 * kHourMs, 3)).error, "");
+    Reading twice = MadeUpReading("M", kT0 + 2 * kHourMs, 3);
+    twice.entries[1].id = twice.entries[0].id;
+    EXPECT_NE(faulty.Add(twice).error, "");
+    EXPECT_EQ(faulty.Add(MadeUpReading("M", kT0 + 3 * kHourMs, 4)).error, "");
     EXPECT_EQ(faulty.ReadingCount(), 2);
     faulty.Close();
     EXPECT_EQ(StoreDefects(path), "");
