@@ -74,7 +74,8 @@ struct SelfTestRecord {
 struct Trouble {
     std::string error;       // empty: all went well
     std::string keptAside;   // where a bad file went, empty if none was moved
-    bool historyOff = false; // not even a fresh file could be made
+    bool historyOff = false; // no history this run: the file left unopened, or not even a
+                             // fresh one could be made
     bool notOpened = false;  // the file could not be opened now and was left untouched
 };
 
