@@ -2,7 +2,8 @@
 //
 // Detection needs only this much of a platform: the block-storage services in
 // a stable order, and for each one whether it speaks ATA SMART, its kernel name
-// and size, and the model and firmware strings the drive reports about itself.
+// and size, and the model, firmware and serial strings the drive reports
+// about itself.
 // The Linux implementation talks to real disks; the simulated one reads a JSON
 // file so that the monitor can be shown and tested without hardware.
 #pragma once
@@ -66,6 +67,10 @@ struct BlockStorageService {
     // Identify entry: "device model" and "device revision".
     std::optional<std::string> deviceModel;
     std::optional<std::string> deviceRevision;
+    // The serial number the drive reports (IDENTIFY DEVICE words 10-19, or
+    // Identify Controller bytes 4-23), trimmed; none when it could not be read.
+    // It tells apart two drives of one model and firmware.
+    std::optional<std::string> deviceSerial;
     DriveKind kind = DriveKind::Ata;
     // The drive's temperature in degrees Celsius as a sensor reports it
     // without any command to the drive (an NVMe controller's hwmon), for

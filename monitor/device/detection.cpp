@@ -121,6 +121,11 @@ void SMARTDeviceDetection(platform::DeviceRegistry& registry) {
         record->nDevIndex = index++;
         record->bSmartEnabled = smartEnabled;
         record->driveKind = service.kind;
+        if (service.deviceSerial) {
+            char serial[41] = {};
+            CopyAscii(*service.deviceSerial, serial, sizeof serial);
+            record->driveSerial = serial;
+        }
         record->ppSmartInterface = std::move(service.smartInterface);
         if (record->driveKind == platform::DriveKind::Nvme)
             ReadNvmeDetectionFacts(record, service.sensorCelsius);

@@ -29,6 +29,10 @@ struct xDEV_INFO {
     std::uint8_t bSmartEnabled = 0;
     // How its pages are laid out (platform/device_registry.h).
     platform::DriveKind driveKind = platform::DriveKind::Ata;
+    // The serial number the drive reported, printable ASCII, empty when none.
+    // Apart from szSerialNum, which stays empty as the record is described:
+    // only the history and the metrics tell drives apart by it.
+    std::string driveSerial;
     // The critical temperature its settings start with: 50, or an NVMe
     // drive's own warning threshold when it reports one.
     std::int32_t nDefaultCriticalTemp = 50;

@@ -31,9 +31,18 @@ Trouble OpenHistory(const QString& dataFolder) {
 Trouble RecordRead(int drive, const std::uint8_t* dataPage, const std::uint8_t* thresholdsPage) {
     if (dataPage == nullptr || thresholdsPage == nullptr || !history.store)
         return {};
-    for (const device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-        if (r->nDevIndex == drive)
-            return history.store->Add(ReadingOf(*r, dataPage, thresholdsPage, NowMs()));
+    for (const device::xDEV_INFO* r = device::dev.gpHeadDevInfo; r != nullptr; r = r->pNext) {
+        if (r->nDevIndex != drive)
+            continue;
+        const Reading reading = ReadingOf(*r, dataPage, thresholdsPage, NowMs());
+        int listed = 0;
+        for (const device::xDEV_INFO* o = device::dev.gpHeadDevInfo; o != nullptr; o = o->pNext) {
+            const Identity other = IdentityOf(*o);
+            listed += other.model == reading.identity.model &&
+                      other.firmware == reading.identity.firmware;
+        }
+        return history.store->Add(reading, listed == 1);
+    }
     return {};
 }
 
@@ -48,6 +57,10 @@ Trouble RecordSelfTest(int drive, SelfTestRecord record) {
 }
 
 QString TroubleMessage(const Trouble& trouble) {
+    if (trouble.notOpened)
+        return QStringLiteral("The drive history could not be opened (%1); Zentrova keeps running "
+                              "without it and will try again at the next start.")
+            .arg(QString::fromStdString(trouble.error));
     if (trouble.keptAside.empty() && !trouble.historyOff)
         return {};
     QString text = QStringLiteral("The drive history could not be read (%1).")

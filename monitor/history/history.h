@@ -34,8 +34,8 @@ Trouble RecordRead(int drive, const std::uint8_t* dataPage, const std::uint8_t* 
 // A self-test of drive slot `drive` that ended, at NowMs().
 Trouble RecordSelfTest(int drive, SelfTestRecord record);
 
-// The alert's text for a store kept aside or given up; empty when there is
-// nothing to tell.
+// The alert's text for a store kept aside, given up, or left unopened for this
+// run; empty when there is nothing to tell.
 QString TroubleMessage(const Trouble& trouble);
 
 } // namespace zentrova::history

@@ -13,11 +13,15 @@ const char kCsvHeader[] = "time_utc,model,firmware,serial,temperature_c,id,name,
 
 namespace {
 
-QByteArray Field(const QByteArray& text) {
+// A text cell: one that starts like a formula gets a leading apostrophe, since
+// a spreadsheet reads it as one, quoted or not; drive-supplied text is no
+// formula of the user's. Numbers never come here.
+QByteArray Field(QByteArray text) {
+    if (!text.isEmpty() && QByteArray("=+-@\t\r").contains(text.front()))
+        text.prepend('\'');
     if (!text.contains(',') && !text.contains('"') && !text.contains('\n') && !text.contains('\r'))
         return text;
-    QByteArray quoted = text;
-    return '"' + quoted.replace('"', "\"\"") + '"';
+    return '"' + text.replace('"', "\"\"") + '"';
 }
 QByteArray Field(const std::string& text) {
     return Field(QByteArray::fromStdString(text));

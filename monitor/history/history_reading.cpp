@@ -118,7 +118,7 @@ void AddNvmeEntries(const std::uint8_t* healthPage, const std::uint8_t* identify
 
 Identity IdentityOf(const device::xDEV_INFO& drive) {
     return {Text(smart::FieldBytes(drive.szModelNum)), Text(smart::FieldBytes(drive.szFirmwareRev)),
-            Text(smart::FieldBytes(drive.szSerialNum))};
+            Trimmed(drive.driveSerial)};
 }
 
 Reading ReadingOf(const device::xDEV_INFO& drive, const std::uint8_t* dataPage,

@@ -12,8 +12,9 @@
 
 namespace zentrova::history {
 
-// Model, firmware and serial (when the drive reported one) as the record
-// holds them, without the padding: never the drive's place in the list.
+// Model, firmware and serial (when the drive reported one; the record's
+// driveSerial, szSerialNum staying empty) without the padding: never the
+// drive's place in the list.
 Identity IdentityOf(const device::xDEV_INFO& drive);
 
 Reading ReadingOf(const device::xDEV_INFO& drive, const std::uint8_t* dataPage,

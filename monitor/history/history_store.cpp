@@ -43,6 +43,7 @@ constexpr char kSelfTests[] =
 
 constexpr char kFindDrive[] =
     "SELECT id FROM drive WHERE model = ?1 AND firmware = ?2 AND serial = ?3";
+constexpr char kAdoptDrive[] = "UPDATE drive SET serial = ?2 WHERE id = ?1";
 constexpr char kAddDrive[] = "INSERT INTO drive(model, firmware, serial, kind) VALUES(?1,?2,?3,?4)";
 constexpr char kAddReading[] =
     "INSERT INTO reading(drive, taken, temperature, same_as, entries) VALUES(?1,?2,?3,?4,?5)";
@@ -100,28 +101,33 @@ Entry ColumnEntry(sqlite3_stmt* s, int idColumn, int first) {
     return e;
 }
 
-bool Exec(sqlite3* db, const char* sql, std::string* error) {
+// Both set `code` to SQLite's extended result code when they fail.
+bool Exec(sqlite3* db, const char* sql, std::string* error, int* code) {
     char* message = nullptr;
     if (sqlite3_exec(db, sql, nullptr, nullptr, &message) == SQLITE_OK)
         return true;
+    *code = sqlite3_extended_errcode(db);
     *error = std::string(sql) + ": " + (message != nullptr ? message : sqlite3_errmsg(db));
     sqlite3_free(message);
     return false;
 }
 
 // The first column of the first row of `sql` as text; empty on failure.
-std::string Scalar(sqlite3* db, const char* sql, std::string* error) {
+std::string Scalar(sqlite3* db, const char* sql, std::string* error, int* code) {
     sqlite3_stmt* s = nullptr;
     std::string out;
     if (sqlite3_prepare_v2(db, sql, -1, &s, nullptr) != SQLITE_OK) {
+        *code = sqlite3_extended_errcode(db);
         *error = std::string(sql) + ": " + sqlite3_errmsg(db);
         return out;
     }
     const int rc = sqlite3_step(s);
-    if (rc == SQLITE_ROW && sqlite3_column_text(s, 0) != nullptr)
+    if (rc == SQLITE_ROW && sqlite3_column_text(s, 0) != nullptr) {
         out = reinterpret_cast<const char*>(sqlite3_column_text(s, 0));
-    else if (rc != SQLITE_ROW)
+    } else if (rc != SQLITE_ROW) {
+        *code = sqlite3_extended_errcode(db);
         *error = std::string(sql) + ": " + sqlite3_errmsg(db);
+    }
     sqlite3_finalize(s);
     return out;
 }
@@ -137,7 +143,7 @@ bool Corrupt(int code) {
 
 } // namespace
 
-Store::Store(Clock clock) : clock_(std::move(clock)) {}
+Store::Store(Clock clock, StoreOptions options) : clock_(std::move(clock)), options_(options) {}
 
 Store::~Store() {
     Close();
@@ -158,9 +164,17 @@ Trouble Store::Open(const std::string& path) {
     Close();
     path_ = path;
     Trouble trouble;
-    if (OpenFile(&trouble.error))
+    const Opened opened = OpenFile(&trouble.error);
+    if (opened == Opened::Yes)
         return trouble;
     Close();
+    // Only a damaged file is moved: one that merely cannot be opened now (a
+    // newer layout, a lock, a full disk) holds readings the next start needs.
+    if (opened == Opened::Failed) {
+        trouble.notOpened = true;
+        trouble.historyOff = true;
+        return trouble;
+    }
     if (Exists(path_)) {
         trouble.keptAside = KeepAside();
         if (trouble.keptAside.empty()) {
@@ -170,7 +184,7 @@ Trouble Store::Open(const std::string& path) {
         }
     }
     std::string again;
-    if (!OpenFile(&again)) {
+    if (OpenFile(&again) != Opened::Yes) {
         Close();
         trouble.historyOff = true;
         trouble.error += "; a new store failed too: " + again;
@@ -178,60 +192,64 @@ Trouble Store::Open(const std::string& path) {
     return trouble;
 }
 
-bool Store::OpenFile(std::string* error) {
-    const int rc =
-        sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
-    if (rc != SQLITE_OK) {
-        *error = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-        return false;
+Store::Opened Store::OpenFile(std::string* error) {
+    int code = SQLITE_OK;
+    const auto failed = [&] { return Corrupt(code) ? Opened::Damaged : Opened::Failed; };
+    code = sqlite3_open_v2(path_.c_str(), &db_, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE,
+                           options_.vfs);
+    if (code != SQLITE_OK) {
+        *error = db_ != nullptr ? sqlite3_errmsg(db_) : sqlite3_errstr(code);
+        return failed();
     }
     sqlite3_extended_result_codes(db_, 1);
-    sqlite3_busy_timeout(db_, 2000);
+    sqlite3_busy_timeout(db_, options_.busyTimeoutMs);
     // A garbage file fails here already; a truncated one at the check.
-    if (Scalar(db_, "PRAGMA journal_mode=WAL", error) != "wal") {
+    if (Scalar(db_, "PRAGMA journal_mode=WAL", error, &code) != "wal") {
         if (error->empty())
             *error = "the store does not take write-ahead logging";
-        return false;
+        return failed();
     }
     // Each reading's commit reaches the disk before the next poll. The page
     // cache is held to 512 KiB: a poll touches only the newest pages, and the
     // monitor's memory must not grow with the file over months.
-    if (!Exec(db_, "PRAGMA synchronous=FULL", error) || !Exec(db_, "PRAGMA cache_size=-512", error))
-        return false;
-    const std::string check = Scalar(db_, "PRAGMA quick_check", error);
+    if (!Exec(db_, "PRAGMA synchronous=FULL", error, &code) ||
+        !Exec(db_, "PRAGMA cache_size=-512", error, &code))
+        return failed();
+    const std::string check = Scalar(db_, "PRAGMA quick_check", error, &code);
     if (check != "ok") {
-        if (error->empty())
-            *error = "integrity check: " + check;
-        return false;
+        if (!error->empty())
+            return failed();
+        *error = "integrity check: " + check;
+        return Opened::Damaged;
     }
-    const std::string version = Scalar(db_, "PRAGMA user_version", error);
+    const std::string version = Scalar(db_, "PRAGMA user_version", error, &code);
     if (version == "0" || version == "1") {
-        if (!Exec(db_, "BEGIN IMMEDIATE", error))
-            return false;
+        if (!Exec(db_, "BEGIN IMMEDIATE", error, &code))
+            return failed();
         const auto run = [&](const auto& statements) {
             for (const char* sql : statements)
-                if (!Exec(db_, sql, error))
+                if (!Exec(db_, sql, error, &code))
                     return false;
             return true;
         };
-        if ((version == "0" && !run(kSchema)) || !run(kSchema2)) {
+        if ((version == "0" && !run(kSchema)) || !run(kSchema2) ||
+            !Exec(db_, "COMMIT", error, &code)) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
-            return false;
+            return failed();
         }
-        if (!Exec(db_, "COMMIT", error))
-            return false;
     } else if (version != "2") {
         if (error->empty())
             *error = "unknown layout version " + version;
-        return false;
+        return failed();
     }
-    for (const char* sql : {kFindDrive, kAddDrive, kAddReading, kAddEntry, kPoints, kLatest, kRows,
-                            kAddSelfTest, kSelfTests})
+    for (const char* sql : {kFindDrive, kAdoptDrive, kAddDrive, kAddReading, kAddEntry, kPoints,
+                            kLatest, kRows, kAddSelfTest, kSelfTests})
         if (Statement(sql) == nullptr) {
+            code = sqlite3_extended_errcode(db_);
             *error = std::string(sql) + ": " + sqlite3_errmsg(db_);
-            return false;
+            return failed();
         }
-    return true;
+    return Opened::Yes;
 }
 
 sqlite3_stmt* Store::Statement(const char* sql) const {
@@ -324,11 +342,11 @@ std::vector<SelfTestRecord> Store::SelfTests(const Identity& drive) const {
     return records;
 }
 
-Trouble Store::Add(const Reading& reading) {
+Trouble Store::Add(const Reading& reading, bool onlyOneListed) {
     Trouble trouble;
     if (db_ == nullptr)
         return trouble; // off since the open, which was told
-    const int code = Insert(reading, &trouble.error);
+    const int code = Insert(reading, onlyOneListed, &trouble.error);
     if (code == SQLITE_OK || !Corrupt(code))
         return trouble;
     // Found corrupt while writing: the same road as at the open, then the
@@ -336,18 +354,18 @@ Trouble Store::Add(const Reading& reading) {
     Close();
     trouble.keptAside = KeepAside();
     std::string again;
-    if (trouble.keptAside.empty() || !OpenFile(&again)) {
+    if (trouble.keptAside.empty() || OpenFile(&again) != Opened::Yes) {
         Close();
         trouble.historyOff = true;
         trouble.error += again.empty() ? "" : "; a new store failed too: " + again;
         return trouble;
     }
     std::string ignored;
-    Insert(reading, &ignored);
+    Insert(reading, onlyOneListed, &ignored);
     return trouble;
 }
 
-int Store::Insert(const Reading& reading, std::string* error) {
+int Store::Insert(const Reading& reading, bool onlyOneListed, std::string* error) {
     int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
     const auto fail = [&](int code) {
         *error = sqlite3_errmsg(db_);
@@ -359,10 +377,21 @@ int Store::Insert(const Reading& reading, std::string* error) {
         return fail(rc);
 
     std::int64_t drive = 0;
+    const Identity unserialled{reading.identity.model, reading.identity.firmware, ""};
+    std::optional<std::int64_t> adopted;
     if (auto it = driveIds_.find(reading.identity); it != driveIds_.end()) {
         drive = it->second;
     } else if (auto found = FindDrive(reading.identity)) {
         drive = *found;
+    } else if (onlyOneListed && !reading.identity.serial.empty() &&
+               (adopted = FindDrive(unserialled))) {
+        sqlite3_stmt* s = Statement(kAdoptDrive);
+        Use use{s};
+        sqlite3_bind_int64(s, 1, *adopted);
+        BindText(s, 2, reading.identity.serial);
+        if ((rc = sqlite3_step(s)) != SQLITE_DONE)
+            return fail(rc);
+        drive = *adopted;
     } else {
         sqlite3_stmt* s = Statement(kAddDrive);
         Use use{s};
@@ -408,6 +437,8 @@ int Store::Insert(const Reading& reading, std::string* error) {
     if ((rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr)) != SQLITE_OK)
         return fail(rc);
     // Only what is committed may be referred to later.
+    if (adopted)
+        driveIds_.erase(unserialled);
     driveIds_[reading.identity] = drive;
     if (!same)
         last_[drive] = Last{id, reading.kind, reading.temperature, reading.entries};
@@ -487,7 +518,8 @@ std::int64_t Store::ReadingCount() const {
     if (db_ == nullptr)
         return 0;
     std::string error;
-    return std::atoll(Scalar(db_, kCount, &error).c_str());
+    int code = SQLITE_OK;
+    return std::atoll(Scalar(db_, kCount, &error, &code).c_str());
 }
 
 } // namespace zentrova::history

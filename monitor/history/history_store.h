@@ -1,7 +1,10 @@
 // The history store: one SQLite file (WAL mode) that only grows, one
 // transaction per reading, so that a crash loses at most the reading being
-// written. A file that cannot be opened or turns out corrupt is renamed aside
-// and a fresh one started; the caller is told once, and monitoring goes on.
+// written. A file that turns out damaged is renamed aside and a fresh one
+// started; one that only cannot be opened now (a newer layout, a lock held
+// elsewhere, a full disk, an I/O error, a folder that refuses new files) is
+// left as it is and the history is off until the next start. The caller is
+// told once, and monitoring goes on.
 #pragma once
 
 #include <cstdint>
@@ -71,26 +74,41 @@ struct SelfTestRecord {
 struct Trouble {
     std::string error;       // empty: all went well
     std::string keptAside;   // where a bad file went, empty if none was moved
-    bool historyOff = false; // not even a fresh file could be made
+    bool historyOff = false; // no history this run: the file left unopened, or not even a
+                             // fresh one could be made
+    bool notOpened = false;  // the file could not be opened now and was left untouched
+};
+
+// How the store reaches its file: the SQLite VFS (null: the default) and how
+// long a lock held elsewhere is waited for. Tests put a failing VFS here.
+struct StoreOptions {
+    const char* vfs = nullptr;
+    int busyTimeoutMs = 2000;
 };
 
 class Store {
   public:
     using Clock = std::function<std::int64_t()>; // ms since the epoch, UTC
-    explicit Store(Clock clock);
+    explicit Store(Clock clock, StoreOptions options = {});
     ~Store();
     Store(const Store&) = delete;
     Store& operator=(const Store&) = delete;
 
-    // Opens or creates `path`; a file that fails to open or to check is moved
-    // aside and replaced by a new one.
+    // Opens or creates `path`. A damaged file (SQLite finds it corrupt or no
+    // database, or the quick check fails) is moved aside and replaced by a new
+    // one; on any other failure the file is left as it is and the store stays
+    // closed (`notOpened`).
     Trouble Open(const std::string& path);
     bool IsOpen() const { return db_ != nullptr; }
     void Close();
 
     // Adds one reading in one transaction. A reading equal to the drive's
     // previous one in all but its time is stored as a reference to it.
-    Trouble Add(const Reading& reading);
+    // `onlyOneListed`: no other drive of the list has this model and
+    // firmware, so a drive with a serial and no row of its own takes over the
+    // row of its model and firmware stored before serials were read. With
+    // twins listed it starts a row of its own and the old one stays as it is.
+    Trouble Add(const Reading& reading, bool onlyOneListed = false);
 
     // One self-test of a drive already in the store, in its own statement.
     Trouble AddSelfTest(const Identity& drive, const SelfTestRecord& record);
@@ -108,6 +126,8 @@ class Store {
     using RowVisitor = std::function<void(const Reading& reading, const Entry& entry)>;
     bool ForEachRow(const Identity& drive, const RowVisitor& visit) const;
 
+    // Whether the store has a row for the drive.
+    bool Knows(const Identity& drive) const { return FindDrive(drive).has_value(); }
     std::int64_t ReadingCount() const;
     const std::string& Path() const { return path_; }
 
@@ -118,9 +138,10 @@ class Store {
         std::optional<int> temperature;
         std::vector<Entry> entries;
     };
-    bool OpenFile(std::string* error);
+    enum class Opened { Yes, Damaged, Failed };
+    Opened OpenFile(std::string* error);
     std::string KeepAside();
-    int Insert(const Reading& reading, std::string* error);
+    int Insert(const Reading& reading, bool onlyOneListed, std::string* error);
     // Prepared once per open; null when SQLite refused it.
     sqlite3_stmt* Statement(const char* sql) const;
     std::optional<std::int64_t> FindDrive(const Identity& drive) const;
@@ -129,6 +150,7 @@ class Store {
     sqlite3_stmt* ForDrive(const char* sql, const Identity& drive) const;
 
     Clock clock_;
+    StoreOptions options_;
     std::string path_;
     sqlite3* db_ = nullptr;
     mutable std::map<const char*, sqlite3_stmt*> statements_;

@@ -97,7 +97,8 @@ DriveSample SampleOf(const device::xDEV_INFO& drive) {
     s.slot = drive.nDevIndex;
     s.labels = Label("device", smart::FieldBytes(drive.szDevFilePath)) + ',' +
                Label("model", smart::FieldBytes(drive.szModelNum)) + ',' +
-               Label("firmware", smart::FieldBytes(drive.szFirmwareRev));
+               Label("firmware", smart::FieldBytes(drive.szFirmwareRev)) + ',' +
+               Label("serial", QByteArray::fromStdString(drive.driveSerial));
     s.statusOk = drive.bSmartEnabled != 0;
     const bool selfTestFailed =
         metrics.gSelfTest[s.slot].ended && metrics.gSelfTest[s.slot].result == kSelfTestFailed;

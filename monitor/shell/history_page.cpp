@@ -90,6 +90,12 @@ QList<QPointF> List(const std::vector<QPointF>& points) {
 HistoryPage::HistoryPage(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("historyPage"));
     auto* top = new QHBoxLayout;
+    sourceBox_ = new QComboBox;
+    sourceBox_->setObjectName(QStringLiteral("HistorySource"));
+    sourceBox_->addItems(
+        {QStringLiteral("This drive"), QStringLiteral("Before serial numbers were read")});
+    sourceBox_->setVisible(false);
+    top->addWidget(sourceBox_);
     top->addWidget(new QLabel(QStringLiteral("Range:")));
     rangeBox_ = new QComboBox;
     rangeBox_->setObjectName(QStringLiteral("HistoryRange"));
@@ -156,6 +162,8 @@ HistoryPage::HistoryPage(QWidget* parent) : QWidget(parent) {
     connect(rangeBox_, &QComboBox::currentIndexChanged, this,
             [this](int i) { SetRange(static_cast<Range>(rangeBox_->itemData(i).toInt())); });
     connect(entries_, &QListWidget::currentRowChanged, this, [this] { OnEntryChosen(); });
+    connect(sourceBox_, &QComboBox::currentIndexChanged, this,
+            [this](int i) { OnSourceChosen(i); });
     connect(exportButton_, &QPushButton::clicked, this, [this] { ExportCsv(); });
     Redraw();
 }
@@ -166,7 +174,18 @@ QString HistoryPage::Notice() const {
 
 void HistoryPage::ShowDrive(const device::xDEV_INFO* drive) {
     shown_ = drive != nullptr;
-    drive_ = shown_ ? history::IdentityOf(*drive) : history::Identity{};
+    own_ = shown_ ? history::IdentityOf(*drive) : history::Identity{};
+    drive_ = own_;
+    const history::Store* store = history::history.store.get();
+    const QSignalBlocker quiet(sourceBox_);
+    sourceBox_->setCurrentIndex(0);
+    sourceBox_->setVisible(shown_ && !own_.serial.empty() && store != nullptr && store->IsOpen() &&
+                           store->Knows({own_.model, own_.firmware, ""}));
+    Reload();
+}
+
+void HistoryPage::OnSourceChosen(int index) {
+    drive_ = index == 1 ? history::Identity{own_.model, own_.firmware, ""} : own_;
     Reload();
 }
 

@@ -61,6 +61,7 @@ class HistoryPage : public QWidget {
     void Redraw();
     void ShowTooltip(int series, const QPointF& point, bool inside);
     void OnEntryChosen();
+    void OnSourceChosen(int index);
 
     SaveDialog saveDialog_;
     bool shown_ = false;
@@ -71,6 +72,10 @@ class HistoryPage : public QWidget {
     std::uint8_t entryId_ = 0;
     history::PlotModel model_;
 
+    // The drive's own readings, or those stored for its model and firmware
+    // before serials were read and not taken over (twins share them).
+    QComboBox* sourceBox_ = nullptr;
+    history::Identity own_;
     QComboBox* rangeBox_ = nullptr;
     QPushButton* exportButton_ = nullptr;
     QLabel* notice_ = nullptr;

@@ -344,6 +344,12 @@ std::string IdentifyRevision(const std::uint8_t* page) {
     return AtaString(page, 23, 4);
 }
 
+std::string IdentifySerial(const std::uint8_t* page) {
+    const std::string serial = AtaString(page, 10, 10);
+    const std::size_t first = serial.find_first_not_of(' ');
+    return first == std::string::npos ? std::string() : serial.substr(first);
+}
+
 std::optional<std::string> IdentifyPageProblem(const std::uint8_t* page) {
     const auto filledWith = [page](std::uint8_t value) {
         return std::all_of(page, page + kSectorSize,

@@ -113,6 +113,9 @@ bool WorthTwelveByteRetry(const Verdict& sixteenByteVerdict);
 std::string AtaString(const std::uint8_t* page, int firstWord, int wordCount);
 std::string IdentifyModel(const std::uint8_t* page);    // words 27-46
 std::string IdentifyRevision(const std::uint8_t* page); // words 23-26
+// Words 10-19, leading blanks dropped too: drives pad a short serial on
+// either side.
+std::string IdentifySerial(const std::uint8_t* page);
 
 // Why a page that came back as IDENTIFY DEVICE data cannot be one; nullopt
 // when it looks like a real ATA device's.

@@ -1,6 +1,7 @@
 #include "linux_registry.h"
 
 #include "helper_client.h"
+#include "nvme_admin.h"
 #include "platform/install_layout.h"
 
 #include <algorithm>
@@ -132,6 +133,13 @@ Probe ProbeController(const std::shared_ptr<DiskAccess>& disks, const DiskFacts&
     service.sizeBytes = facts.sizeBytes;
     service.deviceModel = facts.model;
     service.deviceRevision = facts.firmware;
+    // sysfs names no serial: the controller's own Identify page does, read
+    // through the same road as its health.
+    if (health.ok())
+        if (const DiskAnswer identify =
+                disks->Run(facts.name, DiskCommand::NvmeIdentifyController, ata::CdbForm::Sixteen);
+            identify.ok())
+            service.deviceSerial = nvme::ControllerSerial(identify.page.data());
     service.sensorCelsius = facts.sensorCelsius;
     service.smartInterface = std::make_unique<AccessNvme>(disks, facts.name);
     probe.note = "NVMe controller \"" + facts.model + "\" firmware \"" + facts.firmware + "\", " +
@@ -172,6 +180,7 @@ Probe ProbeDisk(const std::shared_ptr<DiskAccess>& disks, const DiskFacts& facts
     service.sizeBytes = facts.sizeBytes;
     service.deviceModel = ata::IdentifyModel(identify.page.data());
     service.deviceRevision = ata::IdentifyRevision(identify.page.data());
+    service.deviceSerial = ata::IdentifySerial(identify.page.data());
     service.smartInterface = std::make_unique<AccessAtaSmart>(disks, facts.name, form);
     probe.note = "\"" + *service.deviceModel + "\" firmware \"" + *service.deviceRevision + "\", " +
                  SizeText(facts) + ", " + FormName(form);

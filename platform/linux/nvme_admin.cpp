@@ -135,6 +135,15 @@ nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data) {
     return cmd;
 }
 
+std::string ControllerSerial(const std::uint8_t* identify) {
+    const auto* text = reinterpret_cast<const char*>(identify + kSerialNumber.offset);
+    std::string serial(text, strnlen(text, kSerialNumber.width));
+    const std::size_t first = serial.find_first_not_of(' ');
+    if (first == std::string::npos)
+        return {};
+    return serial.substr(first, serial.find_last_not_of(' ') - first + 1);
+}
+
 std::string NvmeErrnoText(int error) {
     std::string text = std::strerror(error);
     // Past the open (disk_access.cpp says what that needs), the kernel takes

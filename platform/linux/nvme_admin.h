@@ -33,6 +33,10 @@ nvme_admin_cmd BuildAdminCommand(DiskCommand command, std::uint8_t* data);
 // the answer keeps the first 512 bytes when the command succeeded.
 DiskAnswer JudgeAdminReply(int ioctlResult, int ioctlErrno, const std::uint8_t* data);
 
+// The serial number of an Identify Controller page (bytes 4-23, ASCII padded
+// with spaces), without the padding on either side.
+std::string ControllerSerial(const std::uint8_t* identify);
+
 // strerror of a failed admin command, with the privilege it needs where one
 // is missing.
 std::string NvmeErrnoText(int error);

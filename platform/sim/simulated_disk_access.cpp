@@ -80,6 +80,7 @@ DiskAnswer SimulatedDiskAccess::Run(const std::string& name, DiskCommand command
     int status = 0;
     switch (command) {
     case DiskCommand::IdentifyDevice:
+        PutAtaString(page.data(), 10, 10, drive->deviceSerial.value_or(""));
         PutAtaString(page.data(), 23, 4, drive->deviceRevision.value_or(""));
         PutAtaString(page.data(), 27, 20, drive->deviceModel.value_or(""));
         break;

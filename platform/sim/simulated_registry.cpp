@@ -51,13 +51,13 @@ static_assert(nvme::kHealthLogSize == kSmartPageSize && nvme::kIdentifyKeptSize 
 // kind-bound lists apply; a key of the other kind is named as such.
 using Keys = std::span<const char* const>;
 constexpr const char* kRootKeys[] = {"drives"};
-constexpr const char* kDriveKeys[] = {
-    "kind",     "bsdName",        "sizeBytes",      "model",
-    "firmware", "smartInterface", "readDataStatus", "readThresholdsStatus",
-    "readings", "selfTest"};
+constexpr const char* kDriveKeys[] = {"kind",           "bsdName",        "sizeBytes",
+                                      "model",          "firmware",       "serial",
+                                      "smartInterface", "readDataStatus", "readThresholdsStatus",
+                                      "readings",       "selfTest"};
 constexpr const char* kAtaDriveKeys[] = {"enableStatus"};
-constexpr const char* kNvmeDriveKeys[] = {"serial", "warningTemperatureKelvin",
-                                          "criticalTemperatureKelvin", "sensorCelsius"};
+constexpr const char* kNvmeDriveKeys[] = {"warningTemperatureKelvin", "criticalTemperatureKelvin",
+                                          "sensorCelsius"};
 constexpr const char* kAtaReadingKeys[] = {"attributes", "dataPage", "thresholdsPage"};
 constexpr const char* kNvmeReadingKeys[] = {"health", "healthPage"};
 // A drive that can test itself; with "failingLba" every test fails there.
@@ -141,6 +141,7 @@ struct DriveSpec {
     std::optional<std::int64_t> sizeBytes;
     std::optional<std::string> model;
     std::optional<std::string> firmware;
+    std::optional<std::string> serial;
     std::shared_ptr<DriveState> state = std::make_shared<DriveState>();
 };
 
@@ -446,7 +447,8 @@ class DescriptionReader {
             return false;
         if (!OptionalString(v, at, "bsdName", drive.bsdName) ||
             !OptionalString(v, at, "model", drive.model) ||
-            !OptionalString(v, at, "firmware", drive.firmware))
+            !OptionalString(v, at, "firmware", drive.firmware) ||
+            !OptionalString(v, at, "serial", drive.serial))
             return false;
         if (v.contains("sizeBytes")) {
             std::int64_t size = 0;
@@ -497,10 +499,8 @@ class DescriptionReader {
     // The drive's Identify Controller, the same for all its readings, and
     // the sensor that stands in for its health log.
     bool ReadController(const json& v, const Path& at, DriveSpec& drive) {
-        std::optional<std::string> serial;
         std::uint64_t warning = 0, critical = 0;
-        if (!OptionalString(v, at, "serial", serial) ||
-            !Unsigned(v, at, "warningTemperatureKelvin", 0xffff, warning) ||
+        if (!Unsigned(v, at, "warningTemperatureKelvin", 0xffff, warning) ||
             !Unsigned(v, at, "criticalTemperatureKelvin", 0xffff, critical))
             return false;
         if (v.contains("sensorCelsius")) {
@@ -510,7 +510,7 @@ class DescriptionReader {
             drive.sensorCelsius = static_cast<int>(celsius);
         }
         Page& page = drive.state->identify.emplace();
-        PutText(page, nvme::kSerialNumber, serial.value_or(""));
+        PutText(page, nvme::kSerialNumber, drive.serial.value_or(""));
         PutText(page, nvme::kModelNumber, drive.model.value_or(""));
         PutText(page, nvme::kFirmwareRevision, drive.firmware.value_or(""));
         PutNumber(page, nvme::kWarningTemperatureThreshold, warning);
@@ -857,6 +857,7 @@ std::vector<BlockStorageService> SimulatedRegistry::BlockStorageServices() {
             service.sizeBytes = drive.sizeBytes;
             service.deviceModel = std::move(drive.model);
             service.deviceRevision = std::move(drive.firmware);
+            service.deviceSerial = std::move(drive.serial);
             service.kind = drive.kind;
             service.sensorCelsius = drive.sensorCelsius;
             services.push_back(std::move(service));

@@ -70,6 +70,7 @@ struct FakeService {
     FakeDriveState* drive = nullptr; // required when smart is true
     platform::DriveKind kind = platform::DriveKind::Ata;
     std::optional<int> sensorCelsius{};
+    std::optional<std::string> serial{};
 };
 
 struct FakeRegistry final : platform::DeviceRegistry {
@@ -80,7 +81,7 @@ struct FakeRegistry final : platform::DeviceRegistry {
         std::vector<platform::BlockStorageService> out;
         for (const FakeService& s : services)
             out.push_back({s.smart ? std::make_unique<FakeSmart>(s.drive) : nullptr, s.bsdName,
-                           s.sizeBytes, s.model, s.firmware, s.kind, s.sensorCelsius});
+                           s.sizeBytes, s.model, s.firmware, s.serial, s.kind, s.sensorCelsius});
         return out;
     }
 };

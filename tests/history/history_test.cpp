@@ -1,6 +1,7 @@
 // The history store, the readings the monitor makes of its drives' pages, the
 // CSV and the page's model of what a range plots.
 #include "fakes/fake_registry.h"
+#include "history/faulty_vfs.h"
 #include "history/history.h"
 #include "history/history_csv.h"
 #include "history/history_fixture.h"
@@ -9,6 +10,7 @@
 #include "platform/sim/simulated_registry.h"
 
 #include <QBuffer>
+#include <QDir>
 #include <QFile>
 #include <QTemporaryDir>
 
@@ -176,6 +178,101 @@ TEST_F(HistoryStore, ADamagedFileIsKeptAsideOnceAndAFreshOneTakesReadings) {
     }
 }
 
+QByteArray Bytes(const std::string& path) {
+    QFile f(QString::fromStdString(path));
+    f.open(QIODevice::ReadOnly);
+    return f.readAll();
+}
+
+// Runs `sql` on a connection of its own, which stays open (holding what it
+// took) until it is closed.
+sqlite3* Connect(const std::string& path, const char* sql) {
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, sql, nullptr, nullptr, nullptr);
+    return db;
+}
+
+// A healthy file that cannot be opened now: `before` runs on it first, `held`
+// on a connection held open during the open, `after` mends it for the next.
+struct Unopenable {
+    const char* name;
+    DiskFault fault;
+    const char* before;
+    const char* held;
+    const char* after;
+};
+const Unopenable kUnopenables[] = {
+    {"a newer layout", DiskFault::None, "PRAGMA user_version = 3", nullptr,
+     "PRAGMA user_version = 2"},
+    {"locked by another process", DiskFault::None, nullptr,
+     "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM drive", nullptr},
+    // A first layout gains its self-test table at the open: a write.
+    {"a full disk", DiskFault::Full, "DROP TABLE selftest; PRAGMA user_version = 1", nullptr,
+     nullptr},
+    {"an I/O error", DiskFault::ReadError, nullptr, nullptr, nullptr},
+    {"a read-only folder", DiskFault::NoNewFiles, nullptr, nullptr, nullptr},
+};
+
+TEST_F(HistoryStore, AFileThatCannotBeOpenedNowIsLeftAsItIsAndTriedAgainNextTime) {
+    for (const Unopenable& c : kUnopenables) {
+        SCOPED_TRACE(c.name);
+        QTemporaryDir scratch;
+        const std::string file = scratch.filePath("history.sqlite3").toStdString();
+        {
+            Store writer{[] { return kT0; }};
+            writer.Open(file);
+            for (int i = 0; i < 3; ++i)
+                writer.Add(MadeUpReading("M", kT0 + i * kHourMs, i));
+        }
+        if (c.before != nullptr)
+            sqlite3_close(Connect(file, c.before));
+        sqlite3* held = c.held != nullptr ? Connect(file, c.held) : nullptr;
+        const QByteArray before = Bytes(file);
+        FaultyVfs::fault = c.fault;
+        Store troubled{[] { return kT0; }, {FaultyVfs::Name(), 0}};
+        const Trouble trouble = troubled.Open(file);
+        EXPECT_EQ(troubled.Add(MadeUpReading("M", kT0 + 5 * kHourMs, 5)).error, "");
+        troubled.Close();
+        FaultyVfs::fault = DiskFault::None;
+        EXPECT_TRUE(trouble.notOpened);
+        EXPECT_TRUE(trouble.keptAside.empty());
+        EXPECT_TRUE(TroubleMessage(trouble).startsWith("The drive history could not be opened ("))
+            << TroubleMessage(trouble).toStdString();
+        EXPECT_TRUE(TroubleMessage(trouble).endsWith(
+            "); Zentrova keeps running without it and will try again at the next start."));
+        EXPECT_EQ(Bytes(file), before);
+        EXPECT_EQ(QDir(scratch.path()).entryList({"*broken*"}), QStringList());
+        sqlite3_close(held);
+        if (c.after != nullptr)
+            sqlite3_close(Connect(file, c.after));
+        Store next{[] { return kT0; }};
+        EXPECT_EQ(next.Open(file).error, "");
+        EXPECT_EQ(next.ReadingCount(), 3);
+    }
+}
+
+// A write that fails loses its reading, and the transaction it left is rolled
+// back, so the next reading is stored: a full disk (SQLite meets it at the
+// commit), and an insert stopped half way (an identifier twice).
+TEST_F(HistoryStore, AfterAFailedWriteTheNextReadingIsStoredAgain) {
+    Store faulty{[] { return kT0; }, {FaultyVfs::Name(), 0}};
+    ASSERT_EQ(faulty.Open(path).error, "");
+    faulty.Add(MadeUpReading("M", kT0, 1));
+    FaultyVfs::fault = DiskFault::Full;
+    const Trouble full = faulty.Add(MadeUpReading("M", kT0 + kHourMs, 2));
+    FaultyVfs::fault = DiskFault::None;
+    EXPECT_NE(full.error, "");
+    EXPECT_TRUE(full.keptAside.empty() && !full.historyOff);
+    Reading twice = MadeUpReading("M", kT0 + 2 * kHourMs, 3);
+    twice.entries[1].id = twice.entries[0].id;
+    EXPECT_NE(faulty.Add(twice).error, "");
+    EXPECT_EQ(faulty.Add(MadeUpReading("M", kT0 + 3 * kHourMs, 4)).error, "");
+    EXPECT_EQ(faulty.ReadingCount(), 2);
+    faulty.Close();
+    EXPECT_EQ(StoreDefects(path), "");
+}
+
 TEST_F(HistoryStore, AStoreThatCannotBeMadeTurnsTheHistoryOffAndReadingsAreDropped) {
     const Trouble trouble = store.Open(dir.filePath("missing/history.sqlite3").toStdString());
     EXPECT_TRUE(trouble.historyOff);
@@ -295,9 +392,108 @@ TEST_F(DemoDrives, AnAtaDrivesAttributesAreKeptWithTheirThresholdsAndRawBytes) {
     }
 }
 
+// A page that names an attribute twice is still stored, the first entry
+// speaking for the identifier.
+TEST_F(DemoDrives, APageThatRepeatsAnAttributeIsStillStored) {
+    Page data, thresholds;
+    drives[2].smartInterface->SMARTReadData(data.data());
+    drives[2].smartInterface->SMARTReadDataThresholds(thresholds.data());
+    auto* attributes =
+        const_cast<device::ATASMARTAttributeStruct*>(device::AttributeEntries(data.data()));
+    attributes[2].attributeId = attributes[1].attributeId;
+    attributes[2].current = static_cast<std::uint8_t>(attributes[1].current + 1);
+    ASSERT_EQ(RecordRead(2, data.data(), thresholds.data()).error, "");
+    EXPECT_EQ(history::history.store->ReadingCount(), 1);
+    const std::vector<Entry> stored = history::history.store->LatestEntries(IdentityOf(Record(2)));
+    const auto first = std::find_if(stored.begin(), stored.end(), [&](const Entry& e) {
+        return e.id == attributes[1].attributeId;
+    });
+    ASSERT_NE(first, stored.end());
+    EXPECT_EQ(first->value, attributes[1].current);
+}
+
 TEST_F(DemoDrives, AFailedReadAddsNothing) {
     EXPECT_EQ(RecordRead(0, nullptr, nullptr).error, "");
     EXPECT_EQ(history::history.store->ReadingCount(), 0);
+}
+
+// Two drives of one model and firmware that differ only in their serials,
+// and a third of its own kind, as detection lists them.
+struct Twins : ::testing::Test {
+    QTemporaryDir dir;
+    std::string drivesFile = dir.filePath("drives.json").toStdString();
+    const Identity a{"TWIN", "T1", "A"}, b{"TWIN", "T1", "B"}, solo{"SOLO", "S1", "C"};
+    void SetUp() override {
+        QFile f(QString::fromStdString(drivesFile));
+        ASSERT_TRUE(f.open(QIODevice::WriteOnly));
+        const char* drive = R"({"bsdName": "sd%1", "model": "%2", "firmware": "%3", "serial": "%4",
+            "readings": [{"attributes": [{"id": 194, "value": 64, "worst": 50, "raw": [36],
+            "threshold": 0}]}]})";
+        const auto text = [&](const char* name, const Identity& i) {
+            return QString::fromLatin1(drive).arg(
+                QLatin1String(name), QString::fromStdString(i.model),
+                QString::fromStdString(i.firmware), QString::fromStdString(i.serial));
+        };
+        f.write(QStringLiteral(R"({"drives": [%1, %2, %3]})")
+                    .arg(text("a", a), text("b", b), text("c", solo))
+                    .toUtf8());
+        f.close();
+        device::ResetDeviceGlobalsForTest();
+        platform::SimulatedRegistry registry(drivesFile);
+        device::SMARTDeviceDetection(registry);
+        ASSERT_EQ(device::dev.nDevCnt, 3);
+        ResetHistoryForTest();
+    }
+    void TearDown() override {
+        ResetHistoryForTest();
+        device::ResetDeviceGlobalsForTest();
+    }
+    void Read(int slot) {
+        auto drives = platform::SimulatedRegistry(drivesFile).BlockStorageServices();
+        Page data, thresholds;
+        drives[slot].smartInterface->SMARTReadData(data.data());
+        drives[slot].smartInterface->SMARTReadDataThresholds(thresholds.data());
+        EXPECT_EQ(RecordRead(slot, data.data(), thresholds.data()).error, "");
+    }
+    std::size_t Count(const Identity& drive) {
+        return history::history.store->Points(drive, 194, 0).size();
+    }
+};
+
+TEST_F(Twins, EachKeepsItsOwnHistory) {
+    ASSERT_TRUE(OpenHistory(dir.path()).error.empty());
+    Read(0);
+    Read(1);
+    Read(1);
+    EXPECT_EQ(Count(a), 1u);
+    EXPECT_EQ(Count(b), 2u);
+}
+
+// A store written before serials were read: the one drive listed of its
+// model and firmware takes its row over; twins start rows of their own and
+// the old one stays readable.
+TEST_F(Twins, AnOlderRowGoesOnlyToTheOneListedDriveOfItsKind) {
+    {
+        Store older{[] { return kT0; }};
+        older.Open(dir.filePath(kHistoryFileName).toStdString());
+        for (const Identity& drive : {Identity{"TWIN", "T1", ""}, Identity{"SOLO", "S1", ""}}) {
+            Reading r = MadeUpReading(drive.model, kT0, 1, 2);
+            r.identity = drive;
+            older.Add(r, true);
+        }
+    }
+    ASSERT_TRUE(OpenHistory(dir.path()).error.empty());
+    Read(0);
+    Read(2);
+    EXPECT_EQ(Count(solo), 2u);
+    EXPECT_EQ(Count({"SOLO", "S1", ""}), 0u);
+    EXPECT_EQ(Count(a), 1u);
+    EXPECT_EQ(Count({"TWIN", "T1", ""}), 1u);
+    QBuffer csv;
+    csv.open(QIODevice::WriteOnly);
+    QString error;
+    EXPECT_TRUE(WriteCsv(*history::history.store, {"TWIN", "T1", ""}, csv, &error));
+    EXPECT_EQ(csv.data().count("\r\n"), 1 + 2);
 }
 
 TEST(HistoryCsv, HeaderAndOneRowInUtc) {
@@ -307,6 +503,35 @@ TEST(HistoryCsv, HeaderAndOneRowInUtc) {
                    "raw,raw_bytes\r\n"
                    "2026-12-05T21:43:00Z,\"ACME, \"\"Fast\"\"\",FW1,,48,01,Raw Read Error Rate,"
                    "200,150,0,141832705016066,80FF00000102\r\n");
+}
+
+// Drive-supplied text that a spreadsheet would take for a formula; the
+// numbers beside it (a temperature below zero) stay numbers.
+TEST(HistoryCsv, TextThatStartsLikeAFormulaGetsAnApostrophe) {
+    const struct {
+        const char* text;
+        const char* cell;
+    } cases[] = {
+        {"=HYPERLINK(1)", "'=HYPERLINK(1)"},
+        {"+1", "'+1"},
+        {"-2", "'-2"},
+        {"@SUM(A1)", "'@SUM(A1)"},
+        {"\tT", "'\tT"},
+        {"\rR", "\"'\rR\""},
+        {"=A,B", "\"'=A,B\""},
+        {"OK -=+@", "OK -=+@"},
+        {"", ""},
+    };
+    for (const auto& c : cases) {
+        Reading r = MadeUpReading(c.text, kT0, 0, 1);
+        r.identity = {c.text, c.text, c.text};
+        r.temperature = -5;
+        const std::string cell = c.cell;
+        EXPECT_TRUE(CsvRow(r, r.entries[0])
+                        .startsWith("2026-12-05T21:43:00Z," + cell + "," + cell + "," + cell +
+                                    ",-5,01,Raw Read Error Rate,200,150,"))
+            << CsvRow(r, r.entries[0]).toStdString();
+    }
 }
 
 TEST(HistoryCsv, TheWholeDriveIsOneRowPerReadingAndEntry) {

@@ -23,10 +23,10 @@ using namespace zentrova::testing;
 // drives' labels (D the NVMe drive), sda's model holding every character the format escapes;
 // @T for the time of the reads.
 const char* const kLabels[] = {
-    R"({device="/dev/sda",model="QUOTE\" BACK\\SLASH\nLINE",firmware="ZD1.04")",
-    R"({device="/dev/sdb",model="SAMSUNG SV1204H",firmware="RK100-1")",
-    R"({device="/dev/sdc",model="ZENTROVA DEMO HD 80G",firmware="ZD0.97")",
-    R"({device="/dev/nvme0",model="ZENTROVA DEMO NVME 512G",firmware="ZN2.01")"};
+    R"({device="/dev/sda",model="QUOTE\" BACK\\SLASH\nLINE",firmware="ZD1.04",serial="ZDH0000000250")",
+    R"({device="/dev/sdb",model="SAMSUNG SV1204H",firmware="RK100-1",serial="0461J1FW500123")",
+    R"({device="/dev/sdc",model="ZENTROVA DEMO HD 80G",firmware="ZD0.97",serial="ZDH0000000080")",
+    R"({device="/dev/nvme0",model="ZENTROVA DEMO NVME 512G",firmware="ZN2.01",serial="ZDN0000000512")"};
 
 void ExpectLines(const char* cases) {
     const QByteArray text = '\n' + metrics::RenderMetrics();

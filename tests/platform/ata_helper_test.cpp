@@ -232,6 +232,9 @@ TEST(AtaHelperProcess, BothRoadsListAndReadAlike) {
     ASSERT_EQ(a.size(), b.size());
     ASSERT_EQ(a.size(), 4u); // the three ATA drives and the NVMe one
     EXPECT_EQ(b[3].kind, DriveKind::Nvme);
+    // The serials from IDENTIFY DEVICE and Identify Controller, unpadded.
+    EXPECT_EQ(b[0].deviceSerial, "ZDH0000000250");
+    EXPECT_EQ(b[3].deviceSerial, "ZDN0000000512");
     const auto poll = [](BlockStorageService& s) {
         std::array<std::uint8_t, 1024> pages{};
         const int status = s.smartInterface->SMARTReadData(pages.data()) * 10 +
@@ -240,9 +243,9 @@ TEST(AtaHelperProcess, BothRoadsListAndReadAlike) {
     };
     for (std::size_t i = 0; i < a.size(); ++i) {
         EXPECT_EQ(std::tie(a[i].bsdName, a[i].sizeBytes, a[i].deviceModel, a[i].deviceRevision,
-                           a[i].kind, a[i].sensorCelsius),
+                           a[i].deviceSerial, a[i].kind, a[i].sensorCelsius),
                   std::tie(b[i].bsdName, b[i].sizeBytes, b[i].deviceModel, b[i].deviceRevision,
-                           b[i].kind, b[i].sensorCelsius));
+                           b[i].deviceSerial, b[i].kind, b[i].sensorCelsius));
         for (int n = 0; n < 7; ++n)
             EXPECT_EQ(poll(a[i]), poll(b[i]));
         EXPECT_EQ(a[i].smartInterface->SMARTEnableDisableOperations(true),

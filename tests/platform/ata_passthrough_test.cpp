@@ -160,6 +160,11 @@ TEST(AtaPassThrough, IdentifyPage) {
     page = IdentifyPage(std::string("HDT72 \0\0XYZ", 11), std::string("1.0 \0 ", 6));
     EXPECT_EQ(ata::IdentifyModel(page.data()) + "|" + ata::IdentifyRevision(page.data()),
               "HDT72|1.0");
+    // The serial, words 10-19, padded on either side.
+    const std::string serial = "    WD-WCAP12345678 ";
+    for (std::size_t i = 0; i < serial.size(); ++i)
+        page[20 + (i ^ 1)] = static_cast<std::uint8_t>(serial[i]);
+    EXPECT_EQ(ata::IdentifySerial(page.data()), "WD-WCAP12345678");
     // Word 255's checksum, when signed with A5h; blank pages; packet devices.
     page[510] = 0xa5;
     page[511] = static_cast<std::uint8_t>(-std::accumulate(page.begin(), page.begin() + 511, 0));

@@ -119,11 +119,12 @@ TEST(SimulatedDrives, NvmeDriveAnswersItsHealthLogsAndOneIdentifyController) {
          "criticalTemperatureMinutes": 12}},
        {"healthPage": ")" + Hex(second) + std::string(1024 - Hex(second).size(), '0') +
                                                          R"("}]},
-    {"kind": "ata", "bsdName": "sda"}]})");
+    {"kind": "ata", "bsdName": "sda", "serial": "S2"}]})");
     auto drives = SimulatedRegistry(path).BlockStorageServices();
     ASSERT_EQ(drives.size(), 2u);
     EXPECT_TRUE(drives[0].kind == DriveKind::Nvme && drives[1].kind == DriveKind::Ata);
     EXPECT_TRUE(drives[0].sensorCelsius == -5 && !drives[1].sensorCelsius);
+    EXPECT_TRUE(drives[0].deviceSerial == "S1" && drives[1].deviceSerial == "S2");
     EXPECT_EQ(Describe(drives), "nvme0|NVME MODEL|FW2|-|0\nsda|-|-|-|0\n");
 
     const auto read = [&](Page& identify) {

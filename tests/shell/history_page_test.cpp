@@ -1,10 +1,13 @@
 // The History tab on fake drives: it fills as the shown drive is polled, says
 // when there is nothing to plot, exports through the save dialog, and a
-// damaged store is kept aside with one panel while monitoring goes on.
+// damaged store is kept aside with one panel while monitoring goes on, one
+// that cannot be opened now is left as it is.
+#include "history/history_fixture.h"
 #include "shell/history_page.h"
 #include "shell_fixture.h"
 
 #include <QChart>
+#include <QComboBox>
 
 namespace {
 
@@ -71,6 +74,64 @@ TEST_F(Shell, ADamagedHistoryIsKeptAsideWithOnePanelAndPollsGoOn) {
     EXPECT_EQ(HistoryPanels(alerts), 1);
     EXPECT_EQ(QDir(dir.filePath("Zentrodat")).entryList({"history.sqlite3.broken-*"}).size(), 1);
     EXPECT_EQ(controller->HistoryView()->Model().Size(), 2u);
+    EXPECT_EQ(Reads(0), 2);
+}
+
+// A store that Zentrodat holds before the start, `readings` of the fake
+// drives' model stored before serials were read.
+std::string OlderStore(const QTemporaryDir& dir, int readings) {
+    QDir(dir.path()).mkdir("Zentrodat");
+    const std::string path = dir.filePath("Zentrodat/history.sqlite3").toStdString();
+    history::Store older{[] { return zentrova::testing::kT0; }};
+    older.Open(path);
+    for (int i = 0; i < readings; ++i) {
+        history::Reading r =
+            zentrova::testing::MadeUpReading("HD-EXAMPLE 80G", zentrova::testing::kT0 + i, i, 2);
+        r.identity.firmware = "FW01";
+        older.Add(r);
+    }
+    return path;
+}
+
+// Twins each have a page of their own, and the readings they shared before
+// serials were read stay one choice away.
+TEST_F(Shell, ATwinsPageOffersTheReadingsFromBeforeSerials) {
+    AddDrives(2);
+    registry.services[0].serial = "S0";
+    registry.services[1].serial = "S1";
+    OlderStore(dir, 3);
+    ASSERT_TRUE(Start());
+    shell::HistoryPage* page = controller->HistoryView();
+    page->SetRange(history::Range::All);
+    auto* source = Find<QComboBox>("HistorySource");
+    EXPECT_FALSE(source->isHidden());
+    EXPECT_EQ(page->Model().Size(), 1u);
+    source->setCurrentIndex(1);
+    EXPECT_EQ(page->Model().Size(), 3u);
+}
+
+TEST_F(Shell, AHistoryThatCannotBeOpenedIsLeftAsItIsWithOnePanelAndPollsGoOn) {
+    AddDrives(1);
+    const std::string path = OlderStore(dir, 1);
+    sqlite3* db = nullptr;
+    sqlite3_open(path.c_str(), &db);
+    sqlite3_exec(db, "PRAGMA user_version = 3", nullptr, nullptr, nullptr);
+    sqlite3_close(db);
+    QFile file(QString::fromStdString(path));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    ASSERT_TRUE(Start());
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    QCoreApplication::processEvents();
+    EXPECT_EQ(HistoryPanels(alerts), 1);
+    ASSERT_FALSE(notifications.sent.empty());
+    EXPECT_TRUE(notifications.sent.back().body.startsWith(
+        "The drive history could not be opened (unknown layout version 3); Zentrova keeps "
+        "running without it and will try again at the next start"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_EQ(file.readAll(), before);
+    EXPECT_EQ(QDir(dir.filePath("Zentrodat")).entryList({"history.sqlite3.broken-*"}).size(), 0);
     EXPECT_EQ(Reads(0), 2);
 }
 

@@ -266,7 +266,7 @@ TEST_F(Shell, MetricsFileAfterDetectionAndAfterEveryRead) {
     states[0].readDataStatus = 5;
     ASSERT_TRUE(Start());
     Drives()->selectRow(1);
-    const QByteArray labels = R"(",model="HD-EXAMPLE 80G",firmware="FW01"} )";
+    const QByteArray labels = R"(",model="HD-EXAMPLE 80G",firmware="FW01",serial=""} )";
     EXPECT_TRUE(ReadAll(file).contains("failed_reads_total{device=\"/dev/sda" + labels + "1\n"));
     EXPECT_TRUE(ReadAll(file).contains("poll_timestamp_seconds{device=\"/dev/sdb" + labels +
                                        QByteArray::number(kEvening.toSecsSinceEpoch())));
