@@ -609,9 +609,11 @@ TEST(LinuxRoad, EachCallSendsItsOwnCommand) {
     auto disks = std::make_shared<RecordingDisks>();
     auto services = LinuxRegistry(disks, nullptr, "", nullptr).BlockStorageServices();
     ASSERT_EQ(services.size(), 2u);
-    // Detection: IDENTIFY DEVICE to the disk, the health log of the controller.
+    // Detection: IDENTIFY DEVICE to the disk, the health log of the controller
+    // and then its Identify Controller, for the serial number.
     EXPECT_EQ(disks->sent,
-              (std::vector{DiskCommand::IdentifyDevice, DiskCommand::NvmeReadHealthLog}));
+              (std::vector{DiskCommand::IdentifyDevice, DiskCommand::NvmeReadHealthLog,
+                           DiskCommand::NvmeIdentifyController}));
     AtaSmartInterface& disk = *services[0].smartInterface;
     AtaSmartInterface& controller = *services[1].smartInterface;
     std::uint8_t page[512];
