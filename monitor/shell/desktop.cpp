@@ -114,7 +114,12 @@ void AppController::ShowDrive(int row) {
         ShowMainWindow();
         if (row < 0 || row >= FindNoOfDevices())
             return;
+        // The notification or the tray entry the user chose already told
+        // the drive's state: its stored reading raises no second panel. A
+        // drive never read is read now and alerts as any fresh reading.
+        showingFromDesktop_ = true;
         SelectDriveRow(row);
+        showingFromDesktop_ = false;
         if (std::ostream* debug = zentrova::platform::DebugStreamFromEnvironment();
             debug != nullptr && row < driveColumns_.Col_0_Array.size())
             *debug << "zentrova: showing " << driveColumns_.Col_0_Array[row].toStdString() << '\n';
