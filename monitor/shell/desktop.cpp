@@ -15,6 +15,7 @@
 #include <QSystemTrayIcon>
 
 #include <ostream>
+#include <utility>
 
 using zentrova::device::dev;
 using zentrova::device::kMaxDrives;
@@ -107,8 +108,13 @@ void AppController::ShowMainWindow() {
 
 void AppController::ShowDrive(int row) {
     // A panel's caller still holds the selected drive: the window and the
-    // selection wait until the panel is answered.
-    zentrova::platform::WhenNoPanelIsUp([this, row] {
+    // selection wait until the panel is answered. A later wish for the
+    // window alone (the tray icon, Show Zentrova) replaces the waiting one,
+    // so the drive asked for stays asked for: a click is never lost to it.
+    if (row >= 0)
+        driveToShow_ = row;
+    zentrova::platform::WhenNoPanelIsUp([this] {
+        const int row = std::exchange(driveToShow_, -1);
         if (ended_)
             return;
         ShowMainWindow();

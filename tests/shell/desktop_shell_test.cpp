@@ -92,6 +92,7 @@ TEST_F(Desktop, ClickOnANotificationShowsItsDrive) {
     answer = platform::NSAlertAlternateReturn;
     duringAlert = [&](const platform::AlertRequest&) {
         notifications.click(1);
+        controller->ShowDrive(-1); // then the tray icon: the window alone
         EXPECT_EQ(SelectedRow(), 0);
     };
     controller->OnAppClose();
