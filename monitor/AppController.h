@@ -169,6 +169,7 @@ class AppController : public QObject,
     zentrova::smart::AttributeColumns& AttrColumns() override { return attrColumns_; }
     const DriveColumns& Columns() const { return driveColumns_; }
     bool FirstTime() const override { return bFirstTime; }
+    bool RedisplayAlerts() const override { return !showingFromDesktop_; }
     void SetDrvFailed() override { bDrvFailed = true; }
     QString DrvPath() const override { return strDrvPath; }
     std::int64_t LogPrevRead(int index) const;
@@ -290,6 +291,10 @@ class AppController : public QObject,
     // A quit from the tray or from outside ends the monitor even when a close
     // would only hide the window.
     bool quitting_ = false;
+    // True while ShowDrive selects a drive the desktop has just told about;
+    // the drive row it is to select once no panel is up (-1: none).
+    bool showingFromDesktop_ = false;
+    int driveToShow_ = -1;
     bool readFailed_[zentrova::device::kMaxDrives] = {};
     int lastTemperature_[zentrova::device::kMaxDrives] = {}; // 0: unknown
 };

@@ -15,6 +15,7 @@
 #include <QSystemTrayIcon>
 
 #include <ostream>
+#include <utility>
 
 using zentrova::device::dev;
 using zentrova::device::kMaxDrives;
@@ -107,14 +108,24 @@ void AppController::ShowMainWindow() {
 
 void AppController::ShowDrive(int row) {
     // A panel's caller still holds the selected drive: the window and the
-    // selection wait until the panel is answered.
-    zentrova::platform::WhenNoPanelIsUp([this, row] {
+    // selection wait until the panel is answered. A later wish for the
+    // window alone (the tray icon, Show Zentrova) replaces the waiting one,
+    // so the drive asked for stays asked for: a click is never lost to it.
+    if (row >= 0)
+        driveToShow_ = row;
+    zentrova::platform::WhenNoPanelIsUp([this] {
+        const int row = std::exchange(driveToShow_, -1);
         if (ended_)
             return;
         ShowMainWindow();
         if (row < 0 || row >= FindNoOfDevices())
             return;
+        // The notification or the tray entry the user chose already told
+        // the drive's state: its stored reading raises no second panel. A
+        // drive never read is read now and alerts as any fresh reading.
+        showingFromDesktop_ = true;
         SelectDriveRow(row);
+        showingFromDesktop_ = false;
         if (std::ostream* debug = zentrova::platform::DebugStreamFromEnvironment();
             debug != nullptr && row < driveColumns_.Col_0_Array.size())
             *debug << "zentrova: showing " << driveColumns_.Col_0_Array[row].toStdString() << '\n';

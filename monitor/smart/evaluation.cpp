@@ -61,9 +61,9 @@ void ChangeLog::Changed(std::uint8_t id, const QString& name, const QByteArray& 
                                          firmware_.constData(), id, name, last, now, locale_));
 }
 
-void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text) {
+void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text, int operation) {
     if (smart.bTempFailed == 1 && settings::settings.gbCriticalTempEnable[d] == 1 &&
-        !host.FirstTime()) {
+        !host.FirstTime() && (operation == 0 || host.RedisplayAlerts())) {
         const device::xDEV_INFO* drive = device::dev.gpSelDevInfo;
         platform::AnnounceBeforePanel(
             {platform::NoticeKind::DriveOverCriticalTemp, d,
@@ -154,7 +154,7 @@ std::uint8_t FillAttributeListTable(EvaluationHost& host,
             result = 1;
     }
 
-    ShowTemperatureAlertIfDue(host, d, alertText);
+    ShowTemperatureAlertIfDue(host, d, alertText, operation);
 
     host.ReloadAttrTable();
     return result;

@@ -22,6 +22,10 @@ class EvaluationHost {
     virtual bool FirstTime() const = 0;  // bFirstTime: start-up's first drive-table reload
     virtual QLocale LogLocale() const { return QLocale::system(); }
     virtual void ReloadAttrTable() = 0; // TheAttrTable's reloadData
+    // Whether a redisplay (operation 1) may raise the temperature alert; a
+    // fresh reading always may. False while a drive is shown from a
+    // notification or the tray, whose alert the user has just been told.
+    virtual bool RedisplayAlerts() const { return true; }
 };
 
 // Operation 0 judges a fresh reading and logs what changed since the drive's
@@ -47,7 +51,8 @@ std::uint8_t FillNvmeHealthTable(EvaluationHost& host, const std::uint8_t* healt
 
 // What both kinds' evaluations share: the columns rebuilt whole for the
 // drive judged, and the critical-temperature alert (shown once bTempFailed
-// is set, when enabled and not during start-up's first load).
+// is set, when enabled and not during start-up's first load, nor for a
+// redisplay the host holds back).
 void StartAttributeColumns(AttributeColumns& cols, int drive);
 // The status and fail date cells of one row; a failure beeps. Answers `failed`.
 bool AppendVerdict(AttributeColumns& cols, bool failed);
@@ -68,7 +73,7 @@ class ChangeLog {
     QLocale locale_;
 };
 QString TemperatureAlertText(const QByteArray& model, const QByteArray& firmware);
-void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text);
+void ShowTemperatureAlertIfDue(EvaluationHost& host, int d, const QString& text, int operation);
 
 // "%02d/%02d/%04d" of month, day and year: the fail date column.
 QString FailDateText(const QDate& date);

@@ -65,7 +65,7 @@ std::uint8_t FillNvmeHealthTable(EvaluationHost& host, const std::uint8_t* healt
         smart.gnCurrTemp = *degrees;
         smart.bTempFailed = 1;
     }
-    ShowTemperatureAlertIfDue(host, d, TemperatureAlertText(model, firmware));
+    ShowTemperatureAlertIfDue(host, d, TemperatureAlertText(model, firmware), operation);
 
     host.ReloadAttrTable();
     return result;

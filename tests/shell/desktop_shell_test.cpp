@@ -92,12 +92,40 @@ TEST_F(Desktop, ClickOnANotificationShowsItsDrive) {
     answer = platform::NSAlertAlternateReturn;
     duringAlert = [&](const platform::AlertRequest&) {
         notifications.click(1);
+        controller->ShowDrive(-1); // then the tray icon: the window alone
         EXPECT_EQ(SelectedRow(), 0);
     };
     controller->OnAppClose();
     EXPECT_EQ(SelectedRow(), 0);
     QCoreApplication::processEvents();
     EXPECT_EQ(SelectedRow(), 1);
+}
+
+// A drive shown from a notification or the tray raises no second panel for
+// what the desktop has just told; a click in the table alerts as before.
+TEST_F(Desktop, ADriveShownFromTheDesktopRaisesNoSecondPanel) {
+    AddFailingDrives();
+    trayAvailable = true;
+    ASSERT_TRUE(Start());
+    Drives()->selectRow(1);
+    Find<QCheckBox>("SetsCriticalTemp")->setChecked(true);
+    Find<QLineEdit>("SetsTempEdit")->setText("44");
+    Find<QPushButton>("SetsApplysettings")->click();
+    controller->PollSelDriveForSMARTAndFillAttributeTable();
+    ASSERT_EQ(alerts.back().title, "Zentrova"); // the temperature alert
+    ASSERT_EQ(notifications.sent.at(1).summary, "Drive /dev/sdb is over its critical temperature");
+    const std::size_t panels = alerts.size();
+    Drives()->selectRow(0);
+    notifications.click(2); // that notification
+    EXPECT_EQ(SelectedRow(), 1);
+    Drives()->selectRow(0);
+    controller->TrayIcon()->Menu()->actions().at(3)->trigger(); // drive 1
+    EXPECT_EQ(SelectedRow(), 1);
+    EXPECT_EQ(alerts.size(), panels);
+    Drives()->selectRow(0);
+    Drives()->selectRow(1);
+    EXPECT_EQ(alerts.size(), panels + 1);
+    EXPECT_EQ(alerts.back().title, "Zentrova");
 }
 
 TEST_F(Desktop, TrayFollowsTheDrivesAndClosingIntoItKeepsPolling) {
@@ -117,6 +145,8 @@ TEST_F(Desktop, TrayFollowsTheDrivesAndClosingIntoItKeepsPolling) {
     EXPECT_TRUE(tray->ToolTip().contains("/dev/sda: could not be read, 40 °C"))
         << tray->ToolTip().toStdString();
     states[0].readDataStatus = 0;
+    controller->PollSelDriveForSMARTAndFillAttributeTable(); // its next good read
+    EXPECT_TRUE(tray->ToolTip().contains("/dev/sda: OK, 40 °C")) << tray->ToolTip().toStdString();
 
     // Without the choice, Close asks and the window stays on "No".
     controller->OnClickContinueImg();
