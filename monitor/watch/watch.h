@@ -37,7 +37,11 @@ struct Rule {
     history::Kind kind;
     std::uint8_t entryId; // ATA attribute id, or the NVMe health log's byte offset
     Trigger trigger;
+    const char* why; // the reason in plain words: what the count tells of the drive
 };
+
+// How far back a growth is measured.
+inline constexpr std::int64_t kLookBackMs = 7LL * 24 * 3600 * 1000;
 
 std::span<const Rule> Rules();
 const Rule* FindRule(const std::string& reason);
@@ -88,12 +92,13 @@ class Past {
 // One rule that has something to say of a drive's reading.
 struct Finding {
     const Rule* rule = nullptr;
-    bool active = false;          // raises Watch (or, for Advice, is told)
-    std::uint64_t count = 0;      // now
-    std::uint64_t before = 0;     // 7 days ago, or at the first reading we have (Grows, Advice)
-    std::int64_t beforeMs = 0;    // when `before` was read
+    bool active = false;       // raises Watch (or, for Advice, is told)
+    std::uint64_t count = 0;   // now
+    std::uint64_t before = 0;  // 7 days ago, or at the first reading we have (Grows, Advice)
+    std::int64_t beforeMs = 0; // when `before` was read
     std::int64_t unchangedSinceMs = 0; // Grows/Advice: the count has been this since (0: unknown)
-    std::string sentence;         // one sentence a non-expert understands, with what to do
+    std::uint64_t threshold = 0;       // SpareLow: the drive's spare threshold
+    std::string sentence;              // one sentence a non-expert understands, with what to do
 };
 
 // "about N months of life left at this rate (around MMM YYYY)", or why
@@ -110,8 +115,8 @@ Projection ProjectWear(std::span<const std::pair<std::int64_t, double>> points, 
 
 struct Verdict {
     bool onWatch = false;
-    std::vector<Finding> findings;          // every rule with something to say, active or not
-    std::optional<Projection> projection;   // NVMe drives only
+    std::vector<Finding> findings;            // every rule with something to say, active or not
+    std::optional<Projection> projection;     // NVMe drives only
     std::vector<std::string> Reasons() const; // sentences of the active findings, Watch first
 };
 
@@ -150,8 +155,19 @@ class Watcher {
         std::uint64_t toldCount = 0;
         bool seeded = false;
     };
+    // The wear projection of an NVMe drive, redone when percentage used
+    // changes or a day has passed: its 90 days are the one look-up that reads
+    // many readings.
+    struct Wear {
+        std::int64_t computedMs = 0;
+        std::uint64_t used = 0;
+        Projection projection;
+    };
+    Projection ProjectionOf(const history::Reading& reading, Past& past, std::int64_t nowMs);
+
     std::map<std::pair<history::Identity, std::string>, State> state_;
     std::map<history::Identity, Verdict> last_;
+    std::map<history::Identity, Wear> wear_;
 };
 
 } // namespace zentrova::watch
@@ -161,6 +177,9 @@ namespace zentrova::watch {
 // The monitor's one judgement, beside the history's one store.
 struct WatchGlobals {
     Watcher watcher;
+    // Without an open store: each drive's first reading of this run, which
+    // the growth rules compare with.
+    std::map<history::Identity, history::Reading> firstOfRun;
 };
 extern WatchGlobals watch;
 void ResetWatchForTest();
