@@ -42,9 +42,9 @@ constexpr const char* kSchema2[] = {
 // (`ended` null while open) with the count last told; a version 1 or 2 file
 // gains the table when it is opened.
 constexpr const char* kSchema3[] = {
-    "CREATE TABLE watch(drive INTEGER NOT NULL REFERENCES drive(id), reason TEXT NOT NULL,"
+    "CREATE TABLE IF NOT EXISTS watch(drive INTEGER NOT NULL REFERENCES drive(id), reason TEXT NOT NULL,"
     " started INTEGER NOT NULL, ended INTEGER, told INTEGER NOT NULL)",
-    "CREATE INDEX watch_by_drive ON watch(drive, reason)",
+    "CREATE INDEX IF NOT EXISTS watch_by_drive ON watch(drive, reason)",
     "PRAGMA user_version = 3",
 };
 constexpr char kAddWatch[] =

@@ -66,7 +66,7 @@ TEST_F(HistoryStore, TheFileIsInWriteAheadModeWithItsLayout) {
         },
         &tables, nullptr);
     sqlite3_close(db);
-    EXPECT_EQ(tables, "wal;drive,reading,entry,selftest;");
+    EXPECT_EQ(tables, "wal;drive,reading,entry,selftest,watch;");
 }
 
 // A self-test comes back with its drive; a file of the first layout gains

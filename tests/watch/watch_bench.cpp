@@ -1,0 +1,83 @@
+// The cost of judging one poll with a year of history: a generated store of
+// hourly readings of four ATA drives (30 attributes each, the Watch counters
+// among them, one drive reallocating), then the judgement of a fresh reading
+// of one drive as a poll makes it, once seeded (the steady state) and as the
+// first judgement of a run (which also finds each counter's last change).
+// Prints the figures; the target is below 1 ms a poll.
+#include "history/history_fixture.h"
+#include "watch/watch.h"
+#include "watch/watch_history.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QTemporaryDir>
+
+using namespace zentrova;
+using namespace zentrova::testing;
+
+namespace {
+
+constexpr int kDrives = 4;
+constexpr int kHours = 365 * 24;
+const char* const kModels[kDrives] = {"A", "B", "C", "D"};
+constexpr std::uint8_t kWatched[] = {5, 10, 184, 187, 196, 197, 198, 199};
+
+// MadeUpReading with the Watch counters in place of its last attributes:
+// drive A reallocates a sector every ten days.
+history::Reading Reading(int drive, int hour) {
+    history::Reading r = MadeUpReading(kModels[drive], kT0 + hour * kHourMs, hour + drive);
+    for (std::size_t i = 0; i < std::size(kWatched); ++i) {
+        history::Entry& e = r.entries[r.entries.size() - 1 - i];
+        e.id = kWatched[i];
+        const int count = kWatched[i] == 5 && drive == 0 ? hour / 240 : 0;
+        e.raw = {
+            static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8), 0, 0, 0, 0};
+    }
+    return r;
+}
+
+struct Generated {
+    QTemporaryDir dir;
+    history::Store store{[] { return kT0; }};
+    Generated() {
+        store.Open(dir.filePath("history.sqlite3").toStdString());
+        for (int h = 0; h < kHours; ++h)
+            for (int d = 0; d < kDrives; ++d)
+                store.Add(Reading(d, h));
+    }
+};
+
+Generated& Store() {
+    static Generated g;
+    return g;
+}
+
+void JudgeOnePoll(benchmark::State& state) {
+    Generated& g = Store();
+    watch::StorePast past(g.store);
+    watch::Watcher watcher;
+    const history::Reading now = Reading(0, kHours);
+    const std::int64_t nowMs = now.takenMs;
+    watcher.Judge(now, past, nowMs, nullptr);
+    for (auto _ : state) {
+        std::vector<watch::Change> changes;
+        benchmark::DoNotOptimize(watcher.Judge(now, past, nowMs, &changes));
+    }
+    state.counters["readings"] = double(g.store.ReadingCount());
+}
+BENCHMARK(JudgeOnePoll)->Unit(benchmark::kMicrosecond);
+
+void FirstJudgementOfARun(benchmark::State& state) {
+    Generated& g = Store();
+    watch::StorePast past(g.store);
+    const history::Reading now = Reading(0, kHours);
+    for (auto _ : state) {
+        watch::Watcher watcher;
+        benchmark::DoNotOptimize(watcher.Judge(now, past, now.takenMs, nullptr));
+    }
+}
+BENCHMARK(FirstJudgementOfARun)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+
+BENCHMARK_MAIN();
