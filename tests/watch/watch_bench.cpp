@@ -12,6 +12,8 @@
 
 #include <QTemporaryDir>
 
+#include <cstdio>
+
 using namespace zentrova;
 using namespace zentrova::testing;
 
@@ -26,11 +28,16 @@ constexpr std::uint8_t kWatched[] = {5, 10, 184, 187, 196, 197, 198, 199};
 // drive A reallocates a sector every ten days.
 history::Reading Reading(int drive, int hour) {
     history::Reading r = MadeUpReading(kModels[drive], kT0 + hour * kHourMs, hour + drive);
-    for (std::size_t i = 0; i < std::size(kWatched); ++i) {
-        history::Entry& e = r.entries[r.entries.size() - 1 - i];
-        e.id = kWatched[i];
-        const int count = kWatched[i] == 5 && drive == 0 ? hour / 240 : 0;
-        e.raw = {
+    std::size_t spare = r.entries.size();
+    for (const std::uint8_t id : kWatched) {
+        history::Entry* e = nullptr;
+        for (history::Entry& candidate : r.entries)
+            if (candidate.id == id)
+                e = &candidate;
+        if (e == nullptr) // in place of one of the last attributes
+            (e = &r.entries[--spare])->id = id;
+        const int count = id == 5 && drive == 0 ? hour / 240 : 0;
+        e->raw = {
             static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8), 0, 0, 0, 0};
     }
     return r;
@@ -40,10 +47,13 @@ struct Generated {
     QTemporaryDir dir;
     history::Store store{[] { return kT0; }};
     Generated() {
-        store.Open(dir.filePath("history.sqlite3").toStdString());
+        const history::Trouble opened = store.Open(dir.filePath("history.sqlite3").toStdString());
+        if (!opened.error.empty())
+            std::fprintf(stderr, "cannot open the store: %s\n", opened.error.c_str());
         for (int h = 0; h < kHours; ++h)
             for (int d = 0; d < kDrives; ++d)
-                store.Add(Reading(d, h));
+                if (const auto t = store.Add(Reading(d, h)); !t.error.empty() && h == 0)
+                    std::fprintf(stderr, "cannot add: %s\n", t.error.c_str());
     }
 };
 
