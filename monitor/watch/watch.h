@@ -94,7 +94,7 @@ struct Finding {
     const Rule* rule = nullptr;
     bool active = false;       // raises Watch (or, for Advice, is told)
     std::uint64_t count = 0;   // now
-    std::uint64_t before = 0;  // 7 days ago, or at the first reading we have (Grows, Advice)
+    std::uint64_t before = 0;  // 7 days ago, or the first reading we have (Grows, Advice, SpareLow)
     std::int64_t beforeMs = 0; // when `before` was read
     std::int64_t unchangedSinceMs = 0; // Grows/Advice: the count has been this since (0: unknown)
     std::uint64_t threshold = 0;       // SpareLow: the drive's spare threshold
