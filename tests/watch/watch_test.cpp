@@ -446,6 +446,21 @@ TEST(WearProjection, ALineThroughTheLast90Days) {
     }
 }
 
+// An NVMe drive's verdict carries its projection from the history, also
+// when nothing is wrong.
+TEST(WearProjection, AnNvmeVerdictCarriesIt) {
+    const Rule& used = *FindRule("worn_out");
+    FakePast past;
+    for (int d = 0; d <= 60; ++d)
+        past.Add(ReadingOf(used, kT0 - (60 - d) * kDay, 10 + d / 6));
+    Watcher watcher;
+    const Verdict v = watcher.Judge(ReadingOf(used, kT0, 20), past, kT0, nullptr);
+    EXPECT_FALSE(v.onWatch);
+    ASSERT_TRUE(v.projection);
+    EXPECT_TRUE(v.projection->estimated) << v.projection->text;
+    EXPECT_EQ(v.projection->text.rfind("about 1", 0), 0u) << v.projection->text;
+}
+
 struct WatchStore : ::testing::Test {
     QTemporaryDir dir;
     std::string path = dir.filePath("history.sqlite3").toStdString();
