@@ -91,8 +91,9 @@ Verdict Watcher::Judge(const history::Reading& reading, Past& past, std::int64_t
         const bool growth = rule.trigger == Trigger::Grows || rule.trigger == Trigger::Advice;
         if (count) {
             f.count = *count;
-            if (growth || rule.trigger == Trigger::SpareLow) {
-                // 7 days ago, or the first reading we have when the history is younger.
+            // 7 days ago, or the first reading we have when the history is
+            // younger; a count of zero has nothing to compare.
+            if ((growth && f.count > 0) || rule.trigger == Trigger::SpareLow) {
                 auto before = past.AtOrBefore(drive, rule.entryId, nowMs - kLookBackMs);
                 if (!before)
                     before = past.First(drive, rule.entryId);
