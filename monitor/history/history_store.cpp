@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -36,6 +38,35 @@ constexpr const char* kSchema2[] = {
     " type TEXT NOT NULL, result INTEGER NOT NULL, hours INTEGER NOT NULL, lba INTEGER)",
     "PRAGMA user_version = 2",
 };
+// Version 3 adds the Watch periods: one row from a rule's start to its end
+// (`ended` null while open) with the count last told; a version 1 or 2 file
+// gains the table when it is opened.
+constexpr const char* kSchema3[] = {
+    "CREATE TABLE IF NOT EXISTS watch(drive INTEGER NOT NULL REFERENCES drive(id), reason TEXT NOT NULL,"
+    " started INTEGER NOT NULL, ended INTEGER, told INTEGER NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS watch_by_drive ON watch(drive, reason)",
+    "PRAGMA user_version = 3",
+};
+constexpr char kAddWatch[] =
+    "INSERT INTO watch(drive, reason, started, ended, told) VALUES(?1,?2,?3,NULL,?4)";
+constexpr char kWatchTold[] =
+    "UPDATE watch SET told = ?3 WHERE drive = ?1 AND reason = ?2 AND ended IS NULL";
+constexpr char kEndWatch[] =
+    "UPDATE watch SET ended = ?3 WHERE drive = ?1 AND reason = ?2 AND ended IS NULL";
+constexpr char kWatches[] =
+    "SELECT reason, started, ended, told FROM watch"
+    " WHERE drive = ?1 AND (?2 = 0 OR ended IS NULL) ORDER BY started, rowid";
+// The look-back of the Watch judgement: the reading(drive, taken) index
+// walked from one end, the entry found by its key; never a scan.
+constexpr char kAtOrBefore[] =
+    "SELECT r.taken, r.temperature, e.value, e.worst, e.threshold, e.raw, e.id, r.id"
+    " FROM reading r JOIN entry e ON e.reading = coalesce(r.same_as, r.id) AND e.id = ?2"
+    " WHERE r.drive = ?1 AND r.taken <= ?3 ORDER BY r.taken DESC, r.id DESC LIMIT 1";
+constexpr char kFirstWith[] =
+    "SELECT r.taken, r.temperature, e.value, e.worst, e.threshold, e.raw, e.id, r.id"
+    " FROM reading r JOIN entry e ON e.reading = coalesce(r.same_as, r.id) AND e.id = ?2"
+    " WHERE r.drive = ?1 ORDER BY r.taken, r.id LIMIT 1";
+
 constexpr char kAddSelfTest[] =
     "INSERT INTO selftest(drive, taken, type, result, hours, lba) VALUES(?1,?2,?3,?4,?5,?6)";
 constexpr char kSelfTests[] =
@@ -223,7 +254,7 @@ Store::Opened Store::OpenFile(std::string* error) {
         return Opened::Damaged;
     }
     const std::string version = Scalar(db_, "PRAGMA user_version", error, &code);
-    if (version == "0" || version == "1") {
+    if (version == "0" || version == "1" || version == "2") {
         if (!Exec(db_, "BEGIN IMMEDIATE", error, &code))
             return failed();
         const auto run = [&](const auto& statements) {
@@ -232,12 +263,12 @@ Store::Opened Store::OpenFile(std::string* error) {
                     return false;
             return true;
         };
-        if ((version == "0" && !run(kSchema)) || !run(kSchema2) ||
-            !Exec(db_, "COMMIT", error, &code)) {
+        if ((version == "0" && !run(kSchema)) || (version != "2" && !run(kSchema2)) ||
+            !run(kSchema3) || !Exec(db_, "COMMIT", error, &code)) {
             sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr);
             return failed();
         }
-    } else if (version != "2") {
+    } else if (version != "3") {
         if (error->empty())
             *error = "unknown layout version " + version;
         return failed();
@@ -512,6 +543,118 @@ bool Store::ForEachRow(const Identity& drive, const RowVisitor& visit) const {
         visit(reading, ColumnEntry(s, 2, 3));
     }
     return rc == SQLITE_DONE;
+}
+
+std::optional<std::int64_t> Store::DriveId(const Identity& drive) const {
+    if (const auto it = driveIds_.find(drive); it != driveIds_.end())
+        return it->second;
+    return FindDrive(drive);
+}
+
+namespace {
+
+std::optional<Point> OnePoint(sqlite3_stmt* s) {
+    if (s == nullptr)
+        return std::nullopt;
+    Use use{s};
+    if (sqlite3_step(s) != SQLITE_ROW)
+        return std::nullopt;
+    Point p;
+    p.reading = sqlite3_column_int64(s, 7);
+    p.takenMs = sqlite3_column_int64(s, 0);
+    if (auto t = ColumnOptional(s, 1))
+        p.temperature = static_cast<int>(*t);
+    p.entry = ColumnEntry(s, 6, 2);
+    return p;
+}
+
+std::int64_t StoredCount(std::uint64_t count) {
+    return count > std::uint64_t(INT64_MAX) ? INT64_MAX : static_cast<std::int64_t>(count);
+}
+
+} // namespace
+
+std::optional<Point> Store::AtOrBefore(const Identity& drive, std::uint8_t entryId,
+                                       std::int64_t ms) const {
+    const auto id = DriveId(drive);
+    sqlite3_stmt* s = Statement(kAtOrBefore);
+    if (!id || s == nullptr)
+        return std::nullopt;
+    sqlite3_bind_int64(s, 1, *id);
+    sqlite3_bind_int(s, 2, entryId);
+    sqlite3_bind_int64(s, 3, ms);
+    return OnePoint(s);
+}
+
+std::optional<Point> Store::FirstWith(const Identity& drive, std::uint8_t entryId) const {
+    const auto id = DriveId(drive);
+    sqlite3_stmt* s = Statement(kFirstWith);
+    if (!id || s == nullptr)
+        return std::nullopt;
+    sqlite3_bind_int64(s, 1, *id);
+    sqlite3_bind_int(s, 2, entryId);
+    return OnePoint(s);
+}
+
+Trouble Store::WatchWrite(const char* sql, const Identity& drive,
+                          const std::function<void(sqlite3_stmt*)>& bind) {
+    Trouble trouble;
+    const auto id = DriveId(drive);
+    sqlite3_stmt* s = Statement(sql);
+    // A period starts at a read, which put the drive in the store first.
+    if (!id || s == nullptr)
+        return trouble;
+    Use use{s};
+    sqlite3_bind_int64(s, 1, *id);
+    bind(s);
+    if (sqlite3_step(s) != SQLITE_DONE)
+        trouble.error = sqlite3_errmsg(db_);
+    return trouble;
+}
+
+Trouble Store::AddWatchStart(const Identity& drive, const std::string& reason, std::int64_t ms,
+                             std::uint64_t count) {
+    return WatchWrite(kAddWatch, drive, [&](sqlite3_stmt* s) {
+        BindText(s, 2, reason);
+        sqlite3_bind_int64(s, 3, ms);
+        sqlite3_bind_int64(s, 4, StoredCount(count));
+    });
+}
+
+Trouble Store::SetWatchTold(const Identity& drive, const std::string& reason, std::uint64_t count) {
+    return WatchWrite(kWatchTold, drive, [&](sqlite3_stmt* s) {
+        BindText(s, 2, reason);
+        sqlite3_bind_int64(s, 3, StoredCount(count));
+    });
+}
+
+Trouble Store::EndWatch(const Identity& drive, const std::string& reason, std::int64_t ms) {
+    return WatchWrite(kEndWatch, drive, [&](sqlite3_stmt* s) {
+        BindText(s, 2, reason);
+        sqlite3_bind_int64(s, 3, ms);
+    });
+}
+
+std::vector<WatchRecord> Store::WatchPeriods(const Identity& drive, bool openOnly) const {
+    std::vector<WatchRecord> periods;
+    const auto id = DriveId(drive);
+    sqlite3_stmt* s = Statement(kWatches);
+    if (!id || s == nullptr)
+        return periods;
+    Use use{s};
+    sqlite3_bind_int64(s, 1, *id);
+    sqlite3_bind_int(s, 2, openOnly ? 1 : 0);
+    while (sqlite3_step(s) == SQLITE_ROW) {
+        WatchRecord w;
+        if (const unsigned char* text = sqlite3_column_text(s, 0))
+            w.reason = reinterpret_cast<const char*>(text);
+        w.startedMs = sqlite3_column_int64(s, 1);
+        w.endedMs = ColumnOptional(s, 2);
+        w.toldCount =
+            static_cast<std::uint64_t>(std::max<std::int64_t>(0, sqlite3_column_int64(s, 3)));
+        periods.push_back(std::move(w));
+    }
+    return periods;
 }
 
 std::int64_t Store::ReadingCount() const {

@@ -70,6 +70,17 @@ struct SelfTestRecord {
     bool operator==(const SelfTestRecord&) const = default;
 };
 
+// A period during which a drive was on Watch (or an advice was told) for one
+// rule: when it started, when it ended (none while open) and the count last
+// told the user, so that a restart neither tells it again nor forgets it.
+struct WatchRecord {
+    std::string reason; // the rule's key, "reallocated_sectors"
+    std::int64_t startedMs = 0;
+    std::optional<std::int64_t> endedMs;
+    std::uint64_t toldCount = 0;
+    bool operator==(const WatchRecord&) const = default;
+};
+
 // What an open or a write did to the file, for the one alert.
 struct Trouble {
     std::string error;       // empty: all went well
@@ -128,6 +139,22 @@ class Store {
 
     // Whether the store has a row for the drive.
     bool Knows(const Identity& drive) const { return FindDrive(drive).has_value(); }
+
+    // The newest reading taken at or before `ms` that holds entry `entryId`,
+    // and the drive's first one that holds it: one indexed query each, so the
+    // Watch judgement's look-back costs the same with a year of history.
+    std::optional<Point> AtOrBefore(const Identity& drive, std::uint8_t entryId,
+                                    std::int64_t ms) const;
+    std::optional<Point> FirstWith(const Identity& drive, std::uint8_t entryId) const;
+
+    // The drive's Watch periods (table `watch`), oldest first; only the open
+    // ones with `openOnly`. A drive never stored has none and records none.
+    Trouble AddWatchStart(const Identity& drive, const std::string& reason, std::int64_t ms,
+                          std::uint64_t count);
+    Trouble SetWatchTold(const Identity& drive, const std::string& reason, std::uint64_t count);
+    Trouble EndWatch(const Identity& drive, const std::string& reason, std::int64_t ms);
+    std::vector<WatchRecord> WatchPeriods(const Identity& drive, bool openOnly = false) const;
+
     std::int64_t ReadingCount() const;
     const std::string& Path() const { return path_; }
 
@@ -148,6 +175,11 @@ class Store {
     // Statement `sql` with the drive's id bound to ?1; null for a drive
     // never stored or a statement SQLite refused.
     sqlite3_stmt* ForDrive(const char* sql, const Identity& drive) const;
+    // The drive's id from the ids known since the open, else the file.
+    std::optional<std::int64_t> DriveId(const Identity& drive) const;
+    // Runs a write of the watch table whose ?1 is the drive's id.
+    Trouble WatchWrite(const char* sql, const Identity& drive,
+                       const std::function<void(sqlite3_stmt*)>& bind);
 
     Clock clock_;
     StoreOptions options_;

@@ -68,7 +68,7 @@ TEST_F(HistoryStore, TheFileIsInWriteAheadModeWithItsLayout) {
         },
         &tables, nullptr);
     sqlite3_close(db);
-    EXPECT_EQ(tables, "wal;drive,reading,entry,selftest;");
+    EXPECT_EQ(tables, "wal;drive,reading,entry,selftest,watch;");
 }
 
 // A self-test comes back with its drive; a file of the first layout gains
@@ -203,8 +203,8 @@ struct Unopenable {
     const char* after;
 };
 const Unopenable kUnopenables[] = {
-    {"a newer layout", DiskFault::None, "PRAGMA user_version = 3", nullptr,
-     "PRAGMA user_version = 2"},
+    {"a newer layout", DiskFault::None, "PRAGMA user_version = 99", nullptr,
+     "PRAGMA user_version = 3"},
     {"locked by another process", DiskFault::None, nullptr,
      "PRAGMA locking_mode = EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM drive", nullptr},
     // A first layout gains its self-test table at the open: a write.

@@ -115,7 +115,7 @@ TEST_F(Shell, AHistoryThatCannotBeOpenedIsLeftAsItIsWithOnePanelAndPollsGoOn) {
     const std::string path = OlderStore(dir, 1);
     sqlite3* db = nullptr;
     sqlite3_open(path.c_str(), &db);
-    sqlite3_exec(db, "PRAGMA user_version = 3", nullptr, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA user_version = 99", nullptr, nullptr, nullptr);
     sqlite3_close(db);
     QFile file(QString::fromStdString(path));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
