@@ -240,8 +240,11 @@ void AppController::RestoreMainWindowIfMinimised() {
 void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
                                      const std::uint8_t* thresholdsPage) {
     zentrova::metrics::MetricsRecordRead(drive, dataPage, thresholdsPage);
-    zentrova::metrics::UpdateMetricsFile();
     RecordReadInHistory(drive, dataPage, thresholdsPage);
+    // Judged against the history that now holds the read, and before the
+    // metrics file is rewritten, so the file's Watch is this read's.
+    JudgeReadForWatch(drive, dataPage, thresholdsPage);
+    zentrova::metrics::UpdateMetricsFile();
     NoteReadForTray(drive, dataPage, thresholdsPage);
     selfTestTab_->DataRead(drive, dataPage);
 }
