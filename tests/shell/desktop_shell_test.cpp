@@ -168,6 +168,7 @@ TEST_F(Desktop, AGrowingReallocatedCountPutsTheDriveOnWatch) {
     trayAvailable = true;
     QDateTime now = kEvening;
     platform::SetClockHandler([&now] { return now; });
+    settings::UserDefaults()->setValue("MetricsDirectory", dir.path());
     ASSERT_TRUE(Start()); // the first load reads sda: nothing reallocated
     QLabel* banner = Find<QLabel>("TheWatchBanner");
     const QModelIndex sda = Drives()->model()->index(0, 0);
@@ -179,7 +180,10 @@ TEST_F(Desktop, AGrowingReallocatedCountPutsTheDriveOnWatch) {
         states[0].data = withReallocated(count);
         controller->PollSelDriveForSMARTAndFillAttributeTable();
     };
-    poll(3);
+    poll(3); // the metrics file of this very read has it
+    EXPECT_TRUE(ReadAll(dir.path() + "/zentrova.prom")
+                    .contains(R"(zentrova_drive_watch{device="/dev/sda",model="HD-EXAMPLE 80G",)"
+                              R"(firmware="FW01",reason="reallocated_sectors"} 1)"));
     poll(5);
     poll(5);
     const std::string reason = "5 more sectors were reallocated";
