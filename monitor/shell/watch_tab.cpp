@@ -7,6 +7,7 @@
 #include "history/history.h"
 #include "history/history_reading.h"
 #include "metrics/metrics.h"
+#include "shell/history_page.h"
 #include "ui_MainWindow.h"
 #include "watch/watch.h"
 #include "watch_view.h"
@@ -39,6 +40,8 @@ void AppController::JudgeReadForWatch(int drive, const std::uint8_t* dataPage,
         drive, zentrova::shell::WatchSamples(
                    zentrova::history::ReadingOf(*record, dataPage, thresholdsPage, now), *verdict));
     AnnounceWatchChanges(drive, changes);
+    if (!changes.empty())
+        historyPage_->WatchChanged(zentrova::history::IdentityOf(*record));
     if (dev.gpSelDevInfo == record)
         ShowWatchOfSelectedDrive();
 }
