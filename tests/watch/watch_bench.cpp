@@ -25,7 +25,8 @@ const char* const kModels[kDrives] = {"A", "B", "C", "D"};
 constexpr std::uint8_t kWatched[] = {5, 10, 184, 187, 196, 197, 198, 199};
 
 // MadeUpReading with the Watch counters in place of its last attributes:
-// drive A reallocates a sector every ten days.
+// drive A reallocates a sector every ten days, so four of its counters are
+// looked back at every poll.
 history::Reading Reading(int drive, int hour) {
     history::Reading r = MadeUpReading(kModels[drive], kT0 + hour * kHourMs, hour + drive);
     std::size_t spare = r.entries.size();
@@ -36,7 +37,11 @@ history::Reading Reading(int drive, int hour) {
                 e = &candidate;
         if (e == nullptr) // in place of one of the last attributes
             (e = &r.entries[--spare])->id = id;
-        const int count = id == 5 && drive == 0 ? hour / 240 : 0;
+        // Drive A: reallocating, with old cable errors and spin-up retries.
+        const int count = drive != 0              ? 0
+                          : id == 5 || id == 196  ? hour / 240
+                          : id == 199 || id == 10 ? 3
+                                                  : 0;
         e->raw = {
             static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8), 0, 0, 0, 0};
     }
