@@ -46,8 +46,8 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
         table->horizontalHeader()->setStretchLastSection(true);
     }
     mainUi_->TheTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    const int attrWidths[] = {50, 230, 100, 80, 60, 60};
-    for (int column = 0; column < 6; ++column)
+    const int attrWidths[] = {40, 200, 90, 70, 50, 50, 60};
+    for (int column = 0; column < 7; ++column)
         mainUi_->TheAttrTable->setColumnWidth(column, attrWidths[column]);
 
     // The monitor decides itself when it ends: with its main window.

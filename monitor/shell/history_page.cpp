@@ -272,9 +272,7 @@ void HistoryPage::Reload() {
         FillEntryList();
         model_.Show(store, drive_, entryId_, range_, history::NowMs());
         LoadWatchStarts();
-        raws_->setTitleText(EntryIsCounted()
-                                ? QStringLiteral("Raw count (as the Watch rules read it)")
-                                : QStringLiteral("Raw"));
+        raws_->setTitleText(EntryIsCounted() ? QStringLiteral("Raw count") : QStringLiteral("Raw"));
     } else {
         watchStarts_.clear();
         const QSignalBlocker quiet(entries_);
