@@ -160,9 +160,9 @@ TEST_F(Desktop, TrayFollowsTheDrivesAndClosingIntoItKeepsPolling) {
 // without growth ends it, untold.
 TEST_F(Desktop, AGrowingReallocatedCountPutsTheDriveOnWatch) {
     AddDrives(2);
-    registry.services[1].model = "HD-OTHER 80G"; // a drive of its own in the history
-    const auto withReallocated = [](std::uint8_t count) {
-        return DataPage({{5, 100, 100, count}, {194, 100, 90, 40}, {0xE1, 100, 100, 7}});
+    registry.services[1].model = "HD-OTHER 80G";          // a drive of its own in the history
+    const auto withReallocated = [](std::uint8_t count) { // an empty slot is no row
+        return DataPage({{5, 100, 100, count}, {0}, {194, 100, 90, 40}, {0xE1, 100, 100, 7}});
     };
     states[0].data = withReallocated(0);
     trayAvailable = true;
@@ -221,10 +221,27 @@ TEST_F(Desktop, AGrowingReallocatedCountPutsTheDriveOnWatch) {
     poll(5);
     EXPECT_TRUE(banner->isHidden());
     EXPECT_FALSE(sda.data(Qt::DecorationRole).isValid());
+    EXPECT_TRUE(
+        ReadAll(dir.path() + "/zentrova.prom").contains(R"(reason="reallocated_sectors"} 0)"));
     EXPECT_TRUE(Cell(Attrs(), 0, 7).startsWith("5 (unchanged since "))
         << Cell(Attrs(), 0, 7).toStdString();
     EXPECT_EQ(controller->TrayIcon()->State(), desktop::TrayState::AllOk);
     EXPECT_EQ(notifications.sent.size(), 2u);
     notifications.click(1);
     EXPECT_EQ(SelectedRow(), 0);
+
+    // An NVMe drive with all well: its wear projection alone, in grey; the
+    // Raw column by the health field's offset.
+    states[2].data = {};
+    states[2].data[160] = 3; // media and data integrity errors
+    registry.services.push_back({true, "nvme0", std::int64_t(1) << 30, "NV-EXAMPLE", "NV01",
+                                 &states[2], platform::DriveKind::Nvme});
+    ASSERT_TRUE(Start());
+    Drives()->selectRow(2);
+    banner = Find<QLabel>("TheWatchBanner");
+    EXPECT_FALSE(Drives()->model()->index(2, 0).data(Qt::DecorationRole).isValid());
+    EXPECT_TRUE(!banner->isHidden() && banner->text().contains("Wear: not enough history yet"))
+        << banner->text().toStdString();
+    EXPECT_TRUE((Cell(Attrs(), 4, 0) + "|" + Cell(Attrs(), 4, 7)).startsWith("A0|3 (unchanged"))
+        << Cell(Attrs(), 4, 7).toStdString();
 }
