@@ -111,7 +111,7 @@ TEST(TrayIcon, StateToolTipAndBadge) {
         {{lost, hot, ok}, TrayState::OverCriticalTemp},
         {{hot, failed, lost}, TrayState::Failed},
         {{ok, lost, watched}, TrayState::OnWatch},
-        {{watched, hot}, TrayState::OverCriticalTemp},
+        {{{"/dev/sdj", "OK", "62", true, false, "x"}}, TrayState::OverCriticalTemp},
         {{watchedLost, failed}, TrayState::Failed},
         {{watchedLost}, TrayState::OnWatch},
     };
