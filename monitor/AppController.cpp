@@ -46,8 +46,8 @@ AppController::AppController(StartupEnvironment environment, QObject* parent)
         table->horizontalHeader()->setStretchLastSection(true);
     }
     mainUi_->TheTable->horizontalHeader()->setSectionResizeMode(QHeaderView::Stretch);
-    const int attrWidths[] = {50, 230, 100, 80, 60, 60};
-    for (int column = 0; column < 6; ++column)
+    const int attrWidths[] = {40, 200, 90, 70, 50, 50, 60};
+    for (int column = 0; column < 7; ++column)
         mainUi_->TheAttrTable->setColumnWidth(column, attrWidths[column]);
 
     // The monitor decides itself when it ends: with its main window.
@@ -240,8 +240,11 @@ void AppController::RestoreMainWindowIfMinimised() {
 void AppController::PollReadFinished(int drive, const std::uint8_t* dataPage,
                                      const std::uint8_t* thresholdsPage) {
     zentrova::metrics::MetricsRecordRead(drive, dataPage, thresholdsPage);
-    zentrova::metrics::UpdateMetricsFile();
     RecordReadInHistory(drive, dataPage, thresholdsPage);
+    // Judged against the history that now holds the read, and before the
+    // metrics file is rewritten, so the file's Watch is this read's.
+    JudgeReadForWatch(drive, dataPage, thresholdsPage);
+    zentrova::metrics::UpdateMetricsFile();
     NoteReadForTray(drive, dataPage, thresholdsPage);
     selfTestTab_->DataRead(drive, dataPage);
 }

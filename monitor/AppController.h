@@ -17,6 +17,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QLabel;
 class QMainWindow;
@@ -41,6 +42,11 @@ class Tray;
 namespace zentrova::platform {
 class NotificationBus;
 } // namespace zentrova::platform
+
+namespace zentrova::watch {
+struct Change;
+struct Verdict;
+} // namespace zentrova::watch
 
 namespace zentrova::shell {
 class ControllerTableModel;
@@ -88,6 +94,8 @@ struct DriveColumns {
 struct CellLook {
     QVariant textColor;
     QVariant background;
+    QVariant decoration; // the Watch marker of a drive on Watch
+    QVariant toolTip;    // why it is on Watch
 };
 
 class AppController : public QObject,
@@ -192,6 +200,9 @@ class AppController : public QObject,
     QTextBrowser* HelpBrowser() const { return helpBrowser_; }
     // Null without a system tray.
     zentrova::desktop::Tray* TrayIcon() const { return tray_; }
+    // Above the attribute table: why the selected drive is on Watch, and an
+    // NVMe drive's wear projection; hidden when there is nothing to say.
+    QLabel* WatchBanner() const;
 
     // Shows the main window with drive row `row` selected, once no panel is
     // up (a notification's or the tray's drive entry); -1 selects nothing.
@@ -252,6 +263,14 @@ class AppController : public QObject,
     // What the tray knows of each drive besides the table: its last read.
     void NoteReadForTray(int drive, const std::uint8_t* dataPage,
                          const std::uint8_t* thresholdsPage);
+    // The Watch judgement of a good read, already in the history: its
+    // samples to the metrics, its changes to the desktop (shell/watch_tab.cpp).
+    void JudgeReadForWatch(int drive, const std::uint8_t* dataPage,
+                           const std::uint8_t* thresholdsPage);
+    void AnnounceWatchChanges(int drive, const std::vector<zentrova::watch::Change>& changes);
+    // The banner for the selected drive's last verdict.
+    void ShowWatchOfSelectedDrive();
+    const zentrova::watch::Verdict* WatchVerdictOf(int drive) const;
 
     StartupEnvironment env_;
     std::unique_ptr<Ui::SMARTWindow> mainUi_;

@@ -18,6 +18,10 @@ QString NoticeSummary(const platform::DesktopNotice& notice) {
         return QStringLiteral("Zentrova could not save its settings");
     case NoticeKind::HistoryTrouble:
         return QStringLiteral("Zentrova's drive history needs attention");
+    case NoticeKind::DriveOnWatch:
+        return QStringLiteral("Drive %1 is on Watch").arg(notice.driveName);
+    case NoticeKind::DriveAdvice:
+        return QStringLiteral("Drive %1 had garbled transfers").arg(notice.driveName);
     }
     return QStringLiteral("Zentrova");
 }
@@ -52,7 +56,7 @@ void DesktopNotices::Announce(const platform::DesktopNotice& notice) {
         return;
     }
     unavailableTold_ = false;
-    const std::pair<int, int> fact{static_cast<int>(notice.kind), notice.drive};
+    const Fact fact{static_cast<int>(notice.kind), notice.drive, notice.rule};
     const auto last = lastId_.find(fact);
     platform::NotificationRequest request;
     request.summary = NoticeSummary(notice);

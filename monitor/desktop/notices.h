@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <ostream>
+#include <tuple>
 
 namespace zentrova::desktop {
 
@@ -33,10 +34,11 @@ class DesktopNotices {
     std::unique_ptr<platform::NotificationBus> bus_;
     std::ostream* debug_;
     bool unavailableTold_ = false;
-    // The server's id of the last notification of each fact, keyed by kind
-    // and drive; and the drive each live id belongs to. Both stay as small as
-    // the kinds times the drives.
-    std::map<std::pair<int, int>, std::uint32_t> lastId_;
+    // The server's id of the last notification of each fact, keyed by kind,
+    // drive and (for Watch) rule; and the drive each live id belongs to. Both
+    // stay as small as the kinds times the drives times the rules.
+    using Fact = std::tuple<int, int, QString>;
+    std::map<Fact, std::uint32_t> lastId_;
     std::map<std::uint32_t, int> driveOfId_;
     std::function<void(int)> clicked_;
 };

@@ -15,6 +15,8 @@ TrayState DriveState(const TrayDrive& drive) {
         return TrayState::Failed;
     if (drive.overCriticalTemp)
         return TrayState::OverCriticalTemp;
+    if (!drive.watchReason.isEmpty())
+        return TrayState::OnWatch;
     if (drive.unreadable)
         return TrayState::Unreadable;
     return TrayState::AllOk;
@@ -35,6 +37,9 @@ QString DriveLine(const TrayDrive& drive) {
         break;
     case TrayState::OverCriticalTemp:
         state = QStringLiteral("over its critical temperature");
+        break;
+    case TrayState::OnWatch:
+        state = QStringLiteral("on Watch, ") + drive.watchReason;
         break;
     case TrayState::Unreadable:
         state = QStringLiteral("could not be read");
@@ -64,6 +69,8 @@ QIcon StateIcon(const QIcon& program, TrayState state) {
     QColor badge(0xd3, 0x2f, 0x2f); // failed: red
     if (state == TrayState::OverCriticalTemp)
         badge = QColor(0xf5, 0x7c, 0x00);
+    else if (state == TrayState::OnWatch)
+        badge = kWatchAmber;
     else if (state == TrayState::Unreadable)
         badge = QColor(0x75, 0x75, 0x75);
     QIcon marked;

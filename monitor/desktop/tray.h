@@ -2,6 +2,7 @@
 // a glance, each drive's state in its tooltip, and a menu to reach the window.
 #pragma once
 
+#include <QColor>
 #include <QIcon>
 #include <QObject>
 #include <QString>
@@ -16,8 +17,14 @@ class QSystemTrayIcon;
 
 namespace zentrova::desktop {
 
-// Worst first: the state of the tray icon is that of its worst drive.
-enum class TrayState { AllOk, Unreadable, OverCriticalTemp, Failed };
+// Worst last: the state of the tray icon is that of its worst drive. A
+// drive on Watch ranks above one that could not be read: its warning rests on
+// readings it gave, an unreadable drive may just be asleep or unplugged.
+enum class TrayState { AllOk, Unreadable, OnWatch, OverCriticalTemp, Failed };
+
+// The amber of Watch, in the tray's badge and the drive table's marker; apart
+// from the orange of a drive too hot.
+inline const QColor kWatchAmber{0xff, 0xc1, 0x07};
 
 struct TrayDrive {
     QString name;        // "/dev/sdc"
@@ -25,6 +32,7 @@ struct TrayDrive {
     QString temperature; // the last reading's, in degrees; empty when unknown
     bool overCriticalTemp = false;
     bool unreadable = false; // its last read failed
+    QString watchReason{};   // on Watch: why, in a few words; empty: not on Watch
 };
 
 TrayState DriveState(const TrayDrive& drive);

@@ -34,6 +34,9 @@ class PlotModel {
 
     bool Empty() const { return points_.empty(); }
     std::size_t Size() const { return points_.size(); }
+    // The readings shown, oldest first: for plots of the raw bytes read
+    // another way.
+    const std::deque<Point>& Points() const { return points_; }
     const Identity& Drive() const { return drive_; }
     std::uint8_t EntryId() const { return entryId_; }
     Range CurrentRange() const { return range_; }

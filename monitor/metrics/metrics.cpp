@@ -267,6 +267,48 @@ void MetricsSelfTestEnded(int drive, const QByteArray& type, SelfTestResult resu
     metrics.gSelfTest[drive] = {true, type, result, hours};
 }
 
+void MetricsWatchJudged(int drive, std::vector<WatchSample> samples) {
+    if (drive < 0 || drive >= kMaxDrives)
+        return;
+    metrics.gWatch[drive] = std::move(samples);
+}
+
+namespace {
+
+// The early warnings, only once some drive was judged, so that a file
+// without them keeps the families it always had. Of a reason given twice the
+// first speaks, as a repeated series makes the scraper drop the whole file.
+void RenderWatchFamilies(QByteArray& out, const std::vector<DriveSample>& drives) {
+    if (std::none_of(drives.begin(), drives.end(),
+                     [](const DriveSample& s) { return !metrics.gWatch[s.slot].empty(); }))
+        return;
+    const auto each = [&](auto&& sample) {
+        for (const DriveSample& s : drives) {
+            QSet<QByteArray> seen;
+            for (const WatchSample& w : metrics.gWatch[s.slot]) {
+                if (seen.contains(w.reason))
+                    continue;
+                seen.insert(w.reason);
+                sample(s.labels + ',' + Label("reason", w.reason), w);
+            }
+        }
+    };
+    Family(out, "zentrova_drive_watch", "gauge",
+           "1 while this early-warning rule puts the drive on Watch, else 0; advice rules are "
+           "not here.");
+    each([&](const QByteArray& labels, const WatchSample& w) {
+        if (!w.advice)
+            Sample(out, "zentrova_drive_watch", labels, w.watched ? 1 : 0);
+    });
+    Family(out, "zentrova_watch_raw_value", "gauge",
+           "The raw count an early-warning rule reads, decoded as the drive keeps it.");
+    each([&](const QByteArray& labels, const WatchSample& w) {
+        Sample(out, "zentrova_watch_raw_value", labels, static_cast<qulonglong>(w.count));
+    });
+}
+
+} // namespace
+
 QByteArray RenderMetrics() {
     std::vector<DriveSample> drives;
     QSet<QByteArray> labelSets;
@@ -344,6 +386,7 @@ QByteArray RenderMetrics() {
     // A file without NVMe drives keeps the families it always had.
     if (std::any_of(drives.begin(), drives.end(), [](const DriveSample& s) { return s.health; }))
         RenderNvmeFamilies(out, drives);
+    RenderWatchFamilies(out, drives);
     return out;
 }
 

@@ -11,6 +11,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <vector>
 
 namespace zentrova::metrics {
 
@@ -22,6 +23,15 @@ using device::kSmartPageSize;
 // node_exporter's "*.prom" never matches.
 inline constexpr char kMetricsFileName[] = "zentrova.prom";
 inline constexpr char kMetricsTempName[] = "zentrova.prom.tmp";
+
+// What the early-warning judgement made of one rule for a drive's last read.
+// The monitor hands it over, so that the file needs nothing of the judgement.
+struct WatchSample {
+    QByteArray reason;       // the rule's key, "reallocated_sectors", ...
+    std::uint64_t count = 0; // the decoded raw count the rule reads
+    bool watched = false;    // the rule puts the drive on Watch now
+    bool advice = false;     // told, never Watch: no zentrova_drive_watch sample
+};
 
 // Per drive slot (nDevIndex): the last reading that came in whole and what
 // the polls of this run made of the drive.
@@ -38,6 +48,8 @@ struct MetricsGlobals {
         int result = 0;  // SelfTestResult
         std::uint64_t hours = 0;
     } gSelfTest[kMaxDrives];
+    // The last Watch judgement of this run, per slot; empty before one.
+    std::vector<WatchSample> gWatch[kMaxDrives];
     // An unwritable folder is told once, and again only after a write that
     // succeeded in between.
     bool gbWriteFailureReported = false;
@@ -64,6 +76,10 @@ enum SelfTestResult {
 // drive's status as a failed attribute does.
 void MetricsSelfTestEnded(int drive, const QByteArray& type, SelfTestResult result,
                           std::uint64_t hours);
+
+// The judgement of drive `drive`'s last read, every rule that read a count;
+// it replaces the one before.
+void MetricsWatchJudged(int drive, std::vector<WatchSample> samples);
 
 // The file's content for the drive list `device::dev` and the slots above.
 QByteArray RenderMetrics();

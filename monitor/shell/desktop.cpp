@@ -9,6 +9,7 @@
 #include "settings/login_item.h"
 #include "settings/settings_state.h"
 #include "ui_MainWindow.h"
+#include "watch_view.h"
 
 #include <QIcon>
 #include <QMainWindow>
@@ -92,6 +93,7 @@ void AppController::UpdateTray() {
         drive.overCriticalTemp = HasSlot(d) && degrees != 0 && conf.gbCriticalTempEnable[d] == 1 &&
                                  degrees > conf.gnCriticaltemp[d];
         drive.unreadable = HasSlot(d) && readFailed_[d];
+        drive.watchReason = zentrova::shell::WatchShortReason(WatchVerdictOf(d));
         drives.push_back(drive);
     }
     tray_->Update(drives);

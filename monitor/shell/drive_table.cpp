@@ -8,8 +8,14 @@
 #include "smart/table_rules.h"
 #include "table_model.h"
 #include "ui_MainWindow.h"
+#include "watch_view.h"
+
+#include "desktop/tray.h"
 
 #include <QColor>
+#include <QIcon>
+#include <QPainter>
+#include <QPixmap>
 
 using zentrova::device::dev;
 using zentrova::device::xDEV_INFO;
@@ -40,6 +46,23 @@ QVariant ToColor(CellColour colour) {
 }
 
 const QString kDrive = QStringLiteral("Drive");
+const QString kRaw = QStringLiteral("AttrRaw");
+
+// The Watch marker: a small amber dot before the drive's name.
+QIcon WatchMarker() {
+    static const QIcon marker = [] {
+        QPixmap dot(12, 12);
+        dot.fill(Qt::transparent);
+        QPainter p(&dot);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.setPen(QPen(QColor(0x80, 0x60, 0x00), 1));
+        p.setBrush(zentrova::desktop::kWatchAmber);
+        p.drawEllipse(QRectF(1.5, 1.5, 9, 9));
+        p.end();
+        return QIcon(dot);
+    }();
+    return marker;
+}
 
 } // namespace
 
@@ -68,6 +91,8 @@ QVariant AppController::objectValueForTableColumn(const QString& identifier, int
     const QVariant attribute = zentrova::smart::AttributeCellValue(attrColumns_, identifier, row);
     if (attribute.isValid())
         value = attribute;
+    if (identifier == kRaw)
+        value = zentrova::shell::RawCellText(attrColumns_, row);
     return value;
 }
 
@@ -82,6 +107,14 @@ CellLook AppController::willDisplayCell(const QString& identifier, int row) cons
         zentrova::smart::AttributeCellColour(attrColumns_, identifier, row);
     if (attribute != CellColour::Default)
         look.textColor = ToColor(attribute);
+
+    if (identifier == kDrive) {
+        const zentrova::watch::Verdict* verdict = WatchVerdictOf(row);
+        if (verdict != nullptr && verdict->onWatch) {
+            look.decoration = WatchMarker();
+            look.toolTip = zentrova::shell::WatchToolTip(verdict);
+        }
+    }
 
     if (dev.gbRunningOS == 'R') {
         look.background = row % 2 == 0 ? QVariant(QColor::fromRgbF(0.929f, 0.953f, 0.996f, 1.0f))
@@ -143,6 +176,7 @@ void AppController::tableViewSelectionDidChange(QTableView* table) {
     // panel is up must be for this drive.
     selfTestTab_->ShowDrive(dev.gpSelDevInfo);
     zentrova::smart::ShowSelectedDriveReading(*this);
+    ShowWatchOfSelectedDrive();
     historyPage_->ShowDrive(dev.gpSelDevInfo);
 }
 

@@ -5,6 +5,8 @@
 #include "history/history_reading.h"
 #include "platform/ui/alert_panel.h"
 #include "smart/attribute_catalogue.h"
+#include "watch/watch.h"
+#include "watch/watch_rules.h"
 
 #include <QChart>
 #include <QChartView>
@@ -21,6 +23,7 @@
 #include <QPushButton>
 #include <QRegularExpression>
 #include <QSaveFile>
+#include <QScatterSeries>
 #include <QSplitter>
 #include <QToolTip>
 #include <QVBoxLayout>
@@ -81,6 +84,29 @@ void Fit(QValueAxis* axis, const std::vector<QPointF>& points, std::optional<dou
     axis->setRange(std::max(0.0, low - pad), high + pad);
 }
 
+// The times a drive entered Watch, as amber marks along the top of a chart.
+QScatterSeries* AddWatchMarks(QChart* chart, QDateTimeAxis* time, QValueAxis* values) {
+    auto* marks = new QScatterSeries;
+    marks->setName(QStringLiteral("Entered Watch"));
+    marks->setMarkerShape(QScatterSeries::MarkerShapeRectangle);
+    marks->setMarkerSize(9);
+    marks->setColor(QColor(0xff, 0xc1, 0x07));
+    marks->setBorderColor(QColor(0x80, 0x60, 0x00));
+    chart->addSeries(marks);
+    marks->attachAxis(time);
+    marks->attachAxis(values);
+    return marks;
+}
+
+void PlaceWatchMarks(QScatterSeries* marks, const QValueAxis* values,
+                     const std::vector<std::int64_t>& starts, std::int64_t from, std::int64_t to) {
+    marks->clear();
+    for (const std::int64_t ms : starts)
+        if (ms >= from && ms <= to)
+            marks->append(double(ms), values->max());
+    marks->setVisible(marks->count() > 0);
+}
+
 QList<QPointF> List(const std::vector<QPointF>& points) {
     return QList<QPointF>(points.begin(), points.end());
 }
@@ -137,6 +163,8 @@ HistoryPage::HistoryPage(QWidget* parent) : QWidget(parent) {
     value_->attachAxis(values_);
     threshold_->attachAxis(values_);
     raw_->attachAxis(raws_);
+    temperatureMarks_ = AddWatchMarks(temperatureChart_, temperatureTime_, degrees_);
+    entryMarks_ = AddWatchMarks(entryChart_, entryTime_, raws_);
 
     const std::pair<QLineSeries*, int> hovered[] = {
         {temperature_, kTemperature}, {value_, kValue}, {raw_, kRaw}};
@@ -201,6 +229,41 @@ void HistoryPage::DriveRead(const history::Identity& drive) {
     Redraw();
 }
 
+void HistoryPage::WatchChanged(const history::Identity& drive) {
+    if (!shown_ || drive != drive_)
+        return;
+    LoadWatchStarts();
+    Redraw();
+}
+
+void HistoryPage::LoadWatchStarts() {
+    watchStarts_.clear();
+    const history::Store* store = history::history.store.get();
+    if (!shown_ || store == nullptr || !store->IsOpen())
+        return;
+    // Advice periods (the cable's) are no Watch.
+    for (const history::WatchRecord& period : store->WatchPeriods(drive_))
+        if (const watch::Rule* rule = watch::FindRule(period.reason);
+            rule != nullptr && watch::PutsOnWatch(*rule))
+            watchStarts_.push_back(period.startedMs);
+    std::sort(watchStarts_.begin(), watchStarts_.end());
+}
+
+bool HistoryPage::EntryIsCounted() const {
+    return !model_.Empty() && watch::RuleFor(kind_, entryId_) != nullptr;
+}
+
+std::vector<QPointF> HistoryPage::RawPoints() const {
+    if (!EntryIsCounted())
+        return model_.Raws();
+    std::vector<QPointF> out;
+    for (const history::Point& p : model_.Points())
+        if (p.entry)
+            if (const auto count = watch::RawCount(drive_, kind_, *p.entry))
+                out.emplace_back(double(p.takenMs), double(*count));
+    return out;
+}
+
 void HistoryPage::SetRange(Range range) {
     range_ = range;
     rangeBox_->setCurrentIndex(static_cast<int>(range));
@@ -227,7 +290,10 @@ void HistoryPage::Reload() {
     if (shown_ && store != nullptr && store->IsOpen()) {
         FillEntryList();
         model_.Show(store, drive_, entryId_, range_, history::NowMs());
+        LoadWatchStarts();
+        raws_->setTitleText(EntryIsCounted() ? QStringLiteral("Raw count") : QStringLiteral("Raw"));
     } else {
+        watchStarts_.clear();
         const QSignalBlocker quiet(entries_);
         entries_->clear();
     }
@@ -275,7 +341,13 @@ void HistoryPage::Redraw() {
     }
     const std::vector<QPointF> temperatures = model_.Temperatures();
     const std::vector<QPointF> values = model_.Values();
-    const std::vector<QPointF> raws = model_.Raws();
+    const std::vector<QPointF> raws = RawPoints();
+    // A counter a Watch rule reads is plotted as its count alone: its
+    // normalised value says little until far too late.
+    const bool counted = EntryIsCounted();
+    value_->setVisible(!counted);
+    values_->setVisible(!counted);
+    raw_->setName(counted ? QStringLiteral("Raw count") : QStringLiteral("Raw value"));
     const QString format = range_ == Range::Day                              ? "HH:mm"
                            : range_ == Range::Week || range_ == Range::Month ? "MMM d"
                                                                              : "yyyy-MM-dd";
@@ -297,10 +369,12 @@ void HistoryPage::Redraw() {
         threshold_->append(double(start), double(*threshold));
         threshold_->append(double(now), double(*threshold));
     }
-    threshold_->setVisible(threshold.has_value());
+    threshold_->setVisible(threshold.has_value() && !counted);
     Fit(degrees_, temperatures);
     Fit(values_, values, threshold ? std::optional<double>(*threshold) : std::nullopt);
     Fit(raws_, raws);
+    PlaceWatchMarks(temperatureMarks_, degrees_, watchStarts_, start, now);
+    PlaceWatchMarks(entryMarks_, raws_, watchStarts_, start, now);
     QListWidgetItem* item = entries_->currentItem();
     entryChart_->setTitle(item != nullptr ? item->text() : QString());
 }
@@ -323,6 +397,9 @@ void HistoryPage::ShowTooltip(int series, const QPointF& point, bool inside) {
         value = *p->temperature, name = QStringLiteral("Temperature (°C)");
     else if (series == kValue && p->entry && p->entry->value)
         value = double(*p->entry->value), name = QStringLiteral("Value");
+    else if (series == kRaw && p->entry && EntryIsCounted())
+        value = double(watch::RawCount(drive_, kind_, *p->entry).value_or(0)),
+        name = QStringLiteral("Raw count");
     else if (series == kRaw && p->entry)
         value = history::RawNumber(p->entry->raw), name = QStringLiteral("Raw value");
     if (value)

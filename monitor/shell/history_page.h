@@ -10,7 +10,9 @@
 #include <QString>
 #include <QWidget>
 
+#include <cstdint>
 #include <functional>
+#include <vector>
 
 class QChart;
 class QComboBox;
@@ -18,6 +20,7 @@ class QLabel;
 class QLineSeries;
 class QListWidget;
 class QPushButton;
+class QScatterSeries;
 class QDateTimeAxis;
 class QValueAxis;
 
@@ -38,6 +41,8 @@ class HistoryPage : public QWidget {
     void ShowDrive(const device::xDEV_INFO* drive);
     // A reading of `drive` was stored: the page adds it when it shows that drive.
     void DriveRead(const history::Identity& drive);
+    // A Watch period of `drive` began or ended: its marks are read again.
+    void WatchChanged(const history::Identity& drive);
     void SetRange(history::Range range);
     // The attribute (or NVMe field) plotted below the temperature.
     void SelectEntry(std::uint8_t id);
@@ -51,6 +56,12 @@ class HistoryPage : public QWidget {
     QListWidget* EntryList() const { return entries_; }
     QChart* TemperatureChart() const { return temperatureChart_; }
     QChart* EntryChart() const { return entryChart_; }
+    // The entry's raw plot: for a counter a Watch rule reads, its count as
+    // the rule decodes it; else the raw bytes as one number.
+    std::vector<QPointF> RawPoints() const;
+    QValueAxis* RawAxis() const { return raws_; }
+    // When the drive entered Watch, by any rule, oldest first.
+    const std::vector<std::int64_t>& WatchStarts() const { return watchStarts_; }
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -62,6 +73,9 @@ class HistoryPage : public QWidget {
     void ShowTooltip(int series, const QPointF& point, bool inside);
     void OnEntryChosen();
     void OnSourceChosen(int index);
+    void LoadWatchStarts();
+    // Whether the chosen entry is a counter a Watch rule reads.
+    bool EntryIsCounted() const;
 
     SaveDialog saveDialog_;
     bool shown_ = false;
@@ -71,6 +85,7 @@ class HistoryPage : public QWidget {
     history::Range range_ = history::Range::Day;
     std::uint8_t entryId_ = 0;
     history::PlotModel model_;
+    std::vector<std::int64_t> watchStarts_;
 
     // The drive's own readings, or those stored for its model and firmware
     // before serials were read and not taken over (twins share them).
@@ -86,6 +101,8 @@ class HistoryPage : public QWidget {
     QLineSeries* value_ = nullptr;
     QLineSeries* threshold_ = nullptr;
     QLineSeries* raw_ = nullptr;
+    QScatterSeries* temperatureMarks_ = nullptr;
+    QScatterSeries* entryMarks_ = nullptr;
     QDateTimeAxis* temperatureTime_ = nullptr;
     QDateTimeAxis* entryTime_ = nullptr;
     QValueAxis* degrees_ = nullptr;

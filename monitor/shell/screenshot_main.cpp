@@ -1,5 +1,6 @@
 // Starts the monitor as usual, but without the splash pause and the
-// advertisement, and saves pictures of the main window:
+// advertisement, and saves pictures of the main window (sda on Watch after
+// three polls):
 //   zentrova_screenshot <status.png> [<log.png> [<settings.png> [<nvme.png> [<history.png>]]]]
 // The drive page, then the log page and the settings page, the drive page
 // with the first NVMe drive chosen, and last the History page of sdc, which
@@ -47,6 +48,14 @@ int main(int argc, char* argv[]) {
     if (!controller.applicationWillFinishLaunching())
         return 1;
     controller.OnClickContinueImg();
+    // sda reallocates one more sector every third poll: three polls, a few
+    // minutes apart, put it on Watch against the week of history seeded
+    // beside the pictures (scripts/screenshot.sh).
+    const QDateTime launched = QDateTime::currentDateTime();
+    int minutes = 0;
+    zentrova::platform::SetClockHandler([&] { return launched.addSecs(60 * minutes); });
+    for (minutes = 1; minutes <= 3; ++minutes)
+        controller.PollSelDriveForSMARTAndFillAttributeTable();
     SettleFor(500);
     if (!Save(controller.MainWindow(), argv[1]))
         return 1;
@@ -75,7 +84,7 @@ int main(int argc, char* argv[]) {
     if (argc < 6)
         return 0;
     // A day of hourly polls of sdc, on a clock that moves an hour each time.
-    const QDateTime start = QDateTime::currentDateTime();
+    const QDateTime start = launched.addSecs(3600);
     int hour = 0;
     zentrova::platform::SetClockHandler([&] { return start.addSecs(3600 * hour); });
     // The temperature alert and the warning it wears into answer themselves.

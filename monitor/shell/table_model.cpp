@@ -20,6 +20,8 @@ QList<ColumnSpec> AttrTableColumns() {
         {QStringLiteral("AttrValue"), QStringLiteral("Value")},
         {QStringLiteral("AttrWorst"), QStringLiteral("Worst")},
         {QStringLiteral("AttrStatus"), QStringLiteral("Status")},
+        // After the seven: the raw bytes decoded where the count is known.
+        {QStringLiteral("AttrRaw"), QStringLiteral("Raw")},
     };
 }
 
@@ -49,6 +51,10 @@ QVariant ControllerTableModel::data(const QModelIndex& index, int role) const {
         return controller_->willDisplayCell(identifier, index.row()).textColor;
     case Qt::BackgroundRole:
         return controller_->willDisplayCell(identifier, index.row()).background;
+    case Qt::DecorationRole:
+        return controller_->willDisplayCell(identifier, index.row()).decoration;
+    case Qt::ToolTipRole:
+        return controller_->willDisplayCell(identifier, index.row()).toolTip;
     default:
         return {};
     }

@@ -62,7 +62,10 @@ constexpr const char* kAtaReadingKeys[] = {"attributes", "dataPage", "thresholds
 constexpr const char* kNvmeReadingKeys[] = {"health", "healthPage"};
 // A drive that can test itself; with "failingLba" every test fails there.
 constexpr const char* kSelfTestKeys[] = {"shortMinutes", "extendedMinutes", "failingLba"};
-constexpr const char* kAttributeKeys[] = {"id", "flags", "value", "worst", "raw", "threshold"};
+constexpr const char* kAttributeKeys[] = {"id",  "flags",     "value",   "worst",
+                                          "raw", "threshold", "rawStep", "every"};
+// The largest count six raw bytes hold; a growing count stops there.
+constexpr std::uint64_t kRawMax = (std::uint64_t{1} << 48) - 1;
 
 // The named fields of an NVMe health log. The limits are the fields' own
 // widths, except the spare, which the drive reports as a percentage; the
@@ -114,10 +117,31 @@ void PutText(Page& page, nvme::Field field, const std::string& text) {
         page[field.offset + i] = static_cast<std::uint8_t>(i < text.size() ? text[i] : ' ');
 }
 
+// An attribute whose raw count grows by `step` after every `every` moves of
+// the drive: a drive that starts reallocating while its verdict stays OK.
+struct Growth {
+    std::size_t entry = 0; // its place in the data page's list
+    std::uint64_t step = 0;
+    std::uint64_t every = 1;
+};
+
 struct Reading {
     Page data{};
     Page thresholds{};
+    std::vector<Growth> growth;
 };
+
+// The entry's raw bytes as they stand after `moves` moves of the drive.
+void Grow(std::uint8_t* page, const Growth& g, std::uint64_t moves) {
+    std::uint8_t* raw = page + kEntryOffset + kEntrySize * g.entry + 5;
+    std::uint64_t count = 0;
+    for (std::size_t b = kRawBytes; b-- > 0;)
+        count = (count << 8) | raw[b];
+    const std::uint64_t times = moves / g.every;
+    count = g.step != 0 && times > (kRawMax - count) / g.step ? kRawMax : count + g.step * times;
+    for (std::size_t b = 0; b < kRawBytes; ++b)
+        raw[b] = static_cast<std::uint8_t>(count >> (8 * b));
+}
 
 // What the commands of one drive answer. Shared by every handle made for the
 // drive, so that they all see the same reading.
@@ -130,6 +154,7 @@ struct DriveState {
     int readThresholdsStatus = 0;
     std::vector<Reading> readings;
     std::size_t current = 0;
+    std::uint64_t moves = 0; // thresholds reads so far: what growing counts follow
     std::optional<SimulatedSelfTest> selfTest;
 };
 
@@ -152,6 +177,9 @@ class SimulatedSmart final : public AtaSmartInterface {
     int SMARTEnableDisableOperations(bool) override { return drive_->enableStatus; }
     int SMARTReadData(std::uint8_t* page) override {
         const int status = Answer(page, &Reading::data, drive_->readDataStatus);
+        if (status == 0 && page != nullptr && !drive_->readings.empty())
+            for (const Growth& g : drive_->readings[drive_->current].growth)
+                Grow(page, g, drive_->moves);
         if (status == 0 && drive_->selfTest)
             drive_->selfTest->Read(page);
         return status;
@@ -175,6 +203,7 @@ class SimulatedSmart final : public AtaSmartInterface {
                                : Answer(page, &Reading::thresholds, drive_->readThresholdsStatus);
         if (drive_->current + 1 < drive_->readings.size())
             ++drive_->current;
+        ++drive_->moves;
         return status;
     }
 
@@ -612,6 +641,8 @@ class DescriptionReader {
             std::array<std::uint8_t, kRawBytes> raw{};
             if (v.contains("raw") && !Raw(v["raw"], Append(entryAt, "raw"), raw))
                 return false;
+            if (!ReadGrowth(v, entryAt, i, reading))
+                return false;
 
             std::uint8_t* data = reading.data.data() + kEntryOffset + kEntrySize * i;
             data[0] = static_cast<std::uint8_t>(id);
@@ -624,6 +655,22 @@ class DescriptionReader {
             limit[0] = static_cast<std::uint8_t>(id);
             limit[1] = static_cast<std::uint8_t>(threshold);
         }
+        return true;
+    }
+
+    // "rawStep" and "every": the raw count grows as the drive is read.
+    bool ReadGrowth(const json& v, const Path& at, std::size_t entry, Reading& reading) {
+        if (!v.contains("rawStep")) {
+            if (v.contains("every"))
+                return Fail(Append(at, "every"), "\"every\" needs a \"rawStep\"");
+            return true;
+        }
+        std::uint64_t step = 0, every = 1;
+        if (!Unsigned(v, at, "rawStep", kRawMax, step) || !Unsigned(v, at, "every", 65535, every))
+            return false;
+        if (every == 0)
+            return Fail(Append(at, "every"), RangeText("every", "1", "65535"));
+        reading.growth.push_back({entry, step, every});
         return true;
     }
 

@@ -62,12 +62,17 @@ enum class NoticeKind {
     SettingsUnreadable,
     SettingsUnsaved,
     HistoryTrouble,
+    // Told without a panel: a drive entered Watch or one of its counters
+    // grew again; an advice counter (the cable's) grew.
+    DriveOnWatch,
+    DriveAdvice,
 };
 struct DesktopNotice {
     NoticeKind kind = NoticeKind::DriveFailing;
     int drive = -1;    // the drive's index, -1 for the program's own events
     QString driveName; // "/dev/sdc"; empty for the program's own events
     QString body;      // the panel's text
+    QString rule{};    // Watch and advice: the rule's key; a repeat of it replaces
 };
 using NoticeHandler = std::function<void(const DesktopNotice&)>;
 // Empty: nothing is told (tests, and before the desktop side is up).

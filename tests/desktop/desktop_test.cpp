@@ -34,6 +34,9 @@ TEST(Notices, SummaryAndUrgencyOfEachEvent) {
          NotificationUrgency::Normal},
         {NoticeKind::SettingsUnsaved, "Zentrova could not save its settings",
          NotificationUrgency::Normal},
+        {NoticeKind::DriveOnWatch, "Drive /dev/sdc is on Watch", NotificationUrgency::Normal},
+        {NoticeKind::DriveAdvice, "Drive /dev/sdc had garbled transfers",
+         NotificationUrgency::Normal},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(desktop::NoticeSummary({c.kind, 2, "/dev/sdc", "x"}), c.summary);
@@ -41,8 +44,9 @@ TEST(Notices, SummaryAndUrgencyOfEachEvent) {
     }
 }
 
-// The same fact for the same drive replaces; another drive or another fact
-// is a notification of its own; a click names the drive of its notification.
+// The same fact for the same drive (and Watch rule) replaces; another drive,
+// fact or rule is a notification of its own; a click names the drive of its
+// notification.
 TEST(Notices, RepeatsReplaceAndClicksNameTheirDrive) {
     zentrova::testing::FakeNotificationServer server;
     std::ostringstream debug;
@@ -55,12 +59,15 @@ TEST(Notices, RepeatsReplaceAndClicksNameTheirDrive) {
         {NoticeKind::DriveOverCriticalTemp, 2, "/dev/sdc", "hot again"},
         {NoticeKind::DriveOverCriticalTemp, 3, "/dev/sdd", "hot"},
         {NoticeKind::DriveFailing, 2, "/dev/sdc", "failing"},
+        {NoticeKind::DriveOnWatch, 2, "/dev/sdc", "3 more", "reallocated_sectors"},
+        {NoticeKind::DriveOnWatch, 2, "/dev/sdc", "pending", "pending_sectors"},
+        {NoticeKind::DriveOnWatch, 2, "/dev/sdc", "5 more", "reallocated_sectors"},
     };
     for (const DesktopNotice& notice : sent)
         notices.Announce(notice);
-    ASSERT_EQ(server.sent.size(), 4u);
-    const std::uint32_t replaces[] = {0, 1, 0, 0};
-    for (std::size_t i = 0; i < 4; ++i)
+    ASSERT_EQ(server.sent.size(), 7u);
+    const std::uint32_t replaces[] = {0, 1, 0, 0, 0, 0, 4};
+    for (std::size_t i = 0; i < 7; ++i)
         EXPECT_EQ(server.sent[i].replacesId, replaces[i]) << i;
     EXPECT_EQ(server.sent[1].body, "hot again");
     for (std::uint32_t id : {3u, 1u, 99u})
@@ -85,12 +92,15 @@ TEST(Notices, WithoutAServerNothingIsSentAndOneLineSaysSo) {
     EXPECT_EQ(server.sent.size(), 1u);
 }
 
-// The worst drive decides the icon: failed, then too hot, then unreadable.
+// The worst drive decides the icon: failed, then too hot, then on Watch,
+// then unreadable.
 TEST(TrayIcon, StateToolTipAndBadge) {
     const TrayDrive ok{"/dev/sda", "OK", "40", false, false};
     const TrayDrive hot{"/dev/sdb", "OK", "61", true, false};
     const TrayDrive lost{"/dev/sdc", "OK", "", false, true};
     const TrayDrive failed{"/dev/sdd", "Failed", "41", true, true};
+    const TrayDrive watched{"/dev/sdg", "OK", "38", false, false, "reallocated sectors growing"};
+    const TrayDrive watchedLost{"/dev/sdh", "OK", "", false, true, "unreadable sectors"};
     const struct {
         std::vector<TrayDrive> drives;
         TrayState state;
@@ -100,6 +110,10 @@ TEST(TrayIcon, StateToolTipAndBadge) {
         {{ok, lost}, TrayState::Unreadable},
         {{lost, hot, ok}, TrayState::OverCriticalTemp},
         {{hot, failed, lost}, TrayState::Failed},
+        {{ok, lost, watched}, TrayState::OnWatch},
+        {{{"/dev/sdj", "OK", "62", true, false, "x"}}, TrayState::OverCriticalTemp},
+        {{watchedLost, failed}, TrayState::Failed},
+        {{watchedLost}, TrayState::OnWatch},
     };
     for (const auto& c : cases)
         EXPECT_EQ(desktop::OverallState(c.drives), c.state) << c.drives.size();
@@ -109,10 +123,13 @@ TEST(TrayIcon, StateToolTipAndBadge) {
                                     lost,
                                     failed,
                                     {"/dev/sde", "", "", false, false},
-                                    {"/dev/sdf", "OK", "60", true, true}}),
+                                    {"/dev/sdf", "OK", "60", true, true},
+                                    watched,
+                                    {"/dev/sdi", "Failed", "", false, false, "x"}}),
               "Zentrova\n/dev/sda: OK, 40 °C\n/dev/sdb: over its critical temperature, 61 °C\n"
               "/dev/sdc: could not be read\n/dev/sdd: Failed, 41 °C\n/dev/sde: not read yet\n"
-              "/dev/sdf: over its critical temperature, 60 °C");
+              "/dev/sdf: over its critical temperature, 60 °C\n"
+              "/dev/sdg: on Watch, reallocated sectors growing, 38 °C\n/dev/sdi: Failed");
 
     QPixmap plain(32, 32);
     plain.fill(Qt::white);
@@ -123,6 +140,8 @@ TEST(TrayIcon, StateToolTipAndBadge) {
     EXPECT_EQ(corner(TrayState::AllOk), QColor(Qt::white));
     EXPECT_EQ(corner(TrayState::Failed), QColor(0xd3, 0x2f, 0x2f));
     EXPECT_NE(corner(TrayState::Unreadable), corner(TrayState::OverCriticalTemp));
+    EXPECT_EQ(corner(TrayState::OnWatch), desktop::kWatchAmber);
+    EXPECT_NE(corner(TrayState::OnWatch), corner(TrayState::OverCriticalTemp));
 }
 
 // The menu: the window, each drive, About and Quit, each to its own action.

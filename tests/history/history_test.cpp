@@ -2,11 +2,13 @@
 // CSV and the page's model of what a range plots.
 #include "fakes/fake_registry.h"
 #include "history/faulty_vfs.h"
+#include "history/demo_history.h"
 #include "history/history.h"
 #include "history/history_csv.h"
 #include "history/history_fixture.h"
 #include "history/history_plot.h"
 #include "history/history_reading.h"
+#include "platform/nvme_pages.h"
 #include "platform/sim/simulated_registry.h"
 
 #include <QBuffer>
@@ -410,6 +412,27 @@ TEST_F(DemoDrives, APageThatRepeatsAnAttributeIsStillStored) {
     });
     ASSERT_NE(first, stored.end());
     EXPECT_EQ(first->value, attributes[1].current);
+}
+
+// The demo's past, read back from the file by a store of its own: the NVMe
+// drive's percentage used rising from 0 over a month to its 3 now, sda's
+// 8 reallocated sectors unchanged for a week and a day, each under the
+// identity the monitor records the drive by.
+TEST_F(DemoDrives, TheDemosPastIsAMonthOfWearAndAWeekOfUnchangedCounts) {
+    ASSERT_EQ(SeedDemoHistory(*history::history.store, kT0).error, "");
+    Store again{[] { return kT0; }};
+    ASSERT_TRUE(again.Open(dir.filePath("history.sqlite3").toStdString()).error.empty());
+    const auto counts = [&](int slot, std::uint8_t id) {
+        std::string out;
+        const std::vector<Point> points = again.Points(IdentityOf(Record(slot)), id, 0);
+        for (const Point& p : points)
+            out += p.entry ? std::to_string(p.entry->raw.at(0)) : "-";
+        return std::to_string((kT0 - points.at(0).takenMs) / kDemoDayMs) + "d:" + out;
+    };
+    EXPECT_EQ(counts(0, 5), "8d:" + std::string(16, '8'));
+    EXPECT_EQ(counts(3, platform::nvme::kPercentageUsed.offset),
+              "32d:" + std::string(14, '0') + std::string(20, '1') + std::string(20, '2') +
+                  std::string(10, '3'));
 }
 
 TEST_F(DemoDrives, AFailedReadAddsNothing) {

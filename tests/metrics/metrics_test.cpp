@@ -87,7 +87,9 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
 +zentrova_nvme_available_spare_threshold_ratio{D} 0.1
 +zentrova_nvme_life_used_ratio{D} 0.03
 +zentrova_nvme_data_written_bytes_total{D} 9969845248000
-+zentrova_nvme_power_on_seconds_total{D} 10144800)");
++zentrova_nvme_power_on_seconds_total{D} 10144800
+-# TYPE zentrova_drive_watch gauge
+-# TYPE zentrova_watch_raw_value gauge)");
     EXPECT_FALSE(
         metrics::RenderMetrics().contains("zentrova_attribute_value{device=\"/dev/nvme0\""));
     // A self-test that failed fails its drive; one that passed only says so.
@@ -99,6 +101,28 @@ TEST(MetricsFile, DemoDrivesAfterDetectionReadsAndFailedReadsAndTheFileReplacedW
 +zentrova_drive_smart_status_ok{B} 0
 +zentrova_selftest_last_result{D,type="extended",hours="2818"} 0
 +zentrova_drive_smart_status_ok{D} 1)");
+    // Watch, per drive and rule: advice only counted, of a reason given twice
+    // the first, a later judgement in place of the earlier.
+    metrics::MetricsWatchJudged(1, {{"pending_sectors", 2, true, false}});
+    metrics::MetricsWatchJudged(0, {{"reallocated_sectors", 9, true, false},
+                                    {"crc_errors", 3, false, true},
+                                    {"pending_sectors", 0, false, false},
+                                    {"reallocated_sectors", 1, false, false}});
+    metrics::MetricsWatchJudged(3, {{"media_errors", 0, false, false}});
+    metrics::MetricsWatchJudged(1, {});
+    ExpectLines(R"(
++# TYPE zentrova_drive_watch gauge
++zentrova_drive_watch{A,reason="reallocated_sectors"} 1
+-zentrova_drive_watch{A,reason="reallocated_sectors"} 0
++zentrova_drive_watch{A,reason="pending_sectors"} 0
+-zentrova_drive_watch{A,reason="crc_errors"} 0
++# TYPE zentrova_watch_raw_value gauge
++zentrova_watch_raw_value{A,reason="reallocated_sectors"} 9
+-zentrova_watch_raw_value{A,reason="reallocated_sectors"} 1
++zentrova_watch_raw_value{A,reason="crc_errors"} 3
++zentrova_drive_watch{D,reason="media_errors"} 0
++zentrova_watch_raw_value{D,reason="media_errors"} 0
+-zentrova_watch_raw_value{B,reason="pending_sectors"} 2)");
     const char* sample = std::getenv("ZENTROVA_METRICS_SAMPLE");
     EXPECT_TRUE(sample == nullptr || metrics::WriteMetricsFile(sample, nullptr));
     // The first temperature attribute counts, and of a repeated identifier (a

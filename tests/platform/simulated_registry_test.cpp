@@ -246,6 +246,11 @@ TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         {nvmeReading("{}"), 2, "a reading of an NVMe drive needs \"health\" or \"healthPage\""},
         {nvmeReading("{\"health\": {},\n\"healthPage\": \"\"}"), 3,
          "either \"health\" or \"healthPage\", not both"},
+        {attribute(", \"threshold\": 0, \"every\": 3"), 2, "\"every\" needs a \"rawStep\""},
+        {attribute(", \"threshold\": 0, \"rawStep\": 1, \"every\": 0"), 2,
+         "\"every\" must be an integer from 1 to 65535"},
+        {attribute(", \"threshold\": 0, \"rawStep\": 281474976710656"), 2,
+         "\"rawStep\" must be an integer from 0 to 281474976710655"},
     };
     for (const auto& c : cases) {
         const std::string path = tree.Write("bad.json", c.text);
@@ -265,6 +270,37 @@ TEST(SimulatedDrives, BadFilesGiveNoDrivesAndNameTheLine) {
         const auto [count, err] = Load(path);
         EXPECT_TRUE(count == 0 && err.starts_with("zentrova: " + path + ": cannot ")) << err;
     }
+}
+
+// A growing raw count: the demo's sda reallocates one sector every third
+// poll from its 8 while its value stays far above the threshold; a count at
+// the six bytes' top stays there; data reads alone never grow it.
+TEST(SimulatedDrives, RawCountsGrowWithThePolls) {
+    zentrova::testing::TempTree tree;
+    const std::string path = tree.Write("grow.json", R"({"drives": [{"readings": [
+        {"attributes": [{"id": 5, "value": 1, "worst": 1, "threshold": 0,
+                         "raw": [254, 255, 255, 255, 255, 255], "rawStep": 1}]}]}]})");
+    std::vector<BlockStorageService> demo =
+        SimulatedRegistry(ZENTROVA_DEMO_DRIVES).BlockStorageServices();
+    std::vector<BlockStorageService> top = SimulatedRegistry(path).BlockStorageServices();
+    ASSERT_TRUE(demo.size() == 4u && top.size() == 1u);
+    std::string counts;
+    for (int poll = 0; poll < 7; ++poll) {
+        Page data{}, thresholds{};
+        ASSERT_EQ(demo[0].smartInterface->SMARTReadData(data.data()), 0);
+        ASSERT_EQ(demo[0].smartInterface->SMARTReadData(data.data()), 0);
+        ASSERT_EQ(demo[0].smartInterface->SMARTReadDataThresholds(thresholds.data()), 0);
+        // sda's attribute 5 is its fourth entry.
+        const std::uint8_t* entry = data.data() + 2 + 12 * 3;
+        ASSERT_TRUE(entry[0] == 5 && entry[3] == 100 && thresholds[2 + 12 * 3 + 1] == 36);
+        counts += std::to_string(entry[5] | entry[6] << 8) + " ";
+        ASSERT_EQ(top[0].smartInterface->SMARTReadData(data.data()), 0);
+        ASSERT_EQ(top[0].smartInterface->SMARTReadDataThresholds(thresholds.data()), 0);
+        counts += Hex(data).substr(14) + " ";
+    }
+    EXPECT_EQ(counts,
+              "8 feffffffffff 8 ffffffffffff 8 ffffffffffff 9 ffffffffffff 9 ffffffffffff 9 "
+              "ffffffffffff 10 ffffffffffff ");
 }
 
 // The demo's drives test themselves: ten percent more with each read of the

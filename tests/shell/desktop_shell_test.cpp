@@ -182,3 +182,97 @@ TEST_F(Desktop, TrayFollowsTheDrivesAndClosingIntoItKeepsPolling) {
     controller->OnAppClose();
     EXPECT_TRUE(controller->HasEnded());
 }
+
+// A reallocated count that grows puts the drive on Watch beside its own OK:
+// an amber marker with the reasons in its Drive cell, the banner above the
+// attributes, the count in the Raw column, an amber tray and a notification
+// per rule that a growth replaces. A failed read changes none of it; a week
+// without growth ends it, untold.
+TEST_F(Desktop, AGrowingReallocatedCountPutsTheDriveOnWatch) {
+    AddDrives(2);
+    registry.services[1].model = "HD-OTHER 80G";          // a drive of its own in the history
+    const auto withReallocated = [](std::uint8_t count) { // an empty slot is no row
+        return DataPage({{5, 100, 100, count}, {0}, {194, 100, 90, 40}, {0xE1, 100, 100, 7}});
+    };
+    states[0].data = withReallocated(0);
+    trayAvailable = true;
+    QDateTime now = kEvening;
+    platform::SetClockHandler([&now] { return now; });
+    settings::UserDefaults()->setValue("MetricsDirectory", dir.path());
+    ASSERT_TRUE(Start()); // the first load reads sda: nothing reallocated
+    QLabel* banner = Find<QLabel>("TheWatchBanner");
+    const QModelIndex sda = Drives()->model()->index(0, 0);
+    EXPECT_TRUE(banner->isHidden());
+    EXPECT_FALSE(sda.data(Qt::DecorationRole).isValid());
+
+    const auto poll = [&](std::uint8_t count) {
+        now = now.addSecs(3600);
+        states[0].data = withReallocated(count);
+        controller->PollSelDriveForSMARTAndFillAttributeTable();
+    };
+    poll(3); // the metrics file of this very read has it
+    EXPECT_TRUE(ReadAll(dir.path() + "/zentrova.prom")
+                    .contains(R"(zentrova_drive_watch{device="/dev/sda",model="HD-EXAMPLE 80G",)"
+                              R"(firmware="FW01",reason="reallocated_sectors"} 1)"));
+    poll(5);
+    poll(5);
+    const std::string reason = "5 more sectors were reallocated";
+    EXPECT_EQ(DriveRow(0), "/dev/sda|1|40|OK");
+    EXPECT_TRUE(
+        sda.data(Qt::DecorationRole).value<QIcon>().pixmap(12, 12).toImage().pixelColor(6, 6) ==
+        desktop::kWatchAmber);
+    EXPECT_TRUE(sda.data(Qt::ToolTipRole).toString().startsWith(reason.c_str()))
+        << sda.data(Qt::ToolTipRole).toString().toStdString();
+    EXPECT_FALSE(Drives()->model()->index(1, 0).data(Qt::DecorationRole).isValid());
+    EXPECT_TRUE(!banner->isHidden() && banner->text().startsWith(reason.c_str()))
+        << banner->text().toStdString();
+    EXPECT_EQ(Attrs()->model()->headerData(7, Qt::Horizontal).toString(), "Raw");
+    EXPECT_EQ(Cell(Attrs(), 0, 6) + "|" + Cell(Attrs(), 0, 7) + "|" + Cell(Attrs(), 1, 7) + "|" +
+                  Cell(Attrs(), 2, 7),
+              "OK|5|40|00 00 00 00 00 07");
+    EXPECT_EQ(controller->TrayIcon()->State(), desktop::TrayState::OnWatch);
+    EXPECT_TRUE(controller->TrayIcon()->ToolTip().contains(
+        "/dev/sda: on Watch, more sectors reallocated, 40 °C"))
+        << controller->TrayIcon()->ToolTip().toStdString();
+    ASSERT_EQ(notifications.sent.size(), 2u);
+    EXPECT_EQ(notifications.sent[0].summary, "Drive /dev/sda is on Watch");
+    EXPECT_EQ(notifications.sent[0].urgency, platform::NotificationUrgency::Normal);
+    EXPECT_TRUE(notifications.sent[1].body.startsWith(reason.c_str()));
+    EXPECT_EQ(notifications.sent[1].replacesId, 1u);
+    EXPECT_TRUE(alerts.empty()); // no panel for Watch
+
+    states[0].readDataStatus = 5;
+    poll(9);
+    EXPECT_TRUE(sda.data(Qt::DecorationRole).isValid() && !banner->isHidden());
+    EXPECT_EQ(Cell(Attrs(), 0, 7), "5");
+    states[0].readDataStatus = 0;
+
+    now = now.addDays(8);
+    poll(5);
+    EXPECT_TRUE(banner->isHidden());
+    EXPECT_FALSE(sda.data(Qt::DecorationRole).isValid());
+    EXPECT_TRUE(
+        ReadAll(dir.path() + "/zentrova.prom").contains(R"(reason="reallocated_sectors"} 0)"));
+    EXPECT_TRUE(Cell(Attrs(), 0, 7).startsWith("5 (unchanged since "))
+        << Cell(Attrs(), 0, 7).toStdString();
+    EXPECT_EQ(controller->TrayIcon()->State(), desktop::TrayState::AllOk);
+    EXPECT_EQ(notifications.sent.size(), 2u);
+    Drives()->selectRow(1);
+    notifications.click(1); // shows the drive, as the others do
+    EXPECT_EQ(SelectedRow(), 0);
+
+    // An NVMe drive with all well: its wear projection alone, in grey; the
+    // Raw column by the health field's offset.
+    states[2].data = {};
+    states[2].data[160] = 3; // media and data integrity errors
+    registry.services.push_back({true, "nvme0", std::int64_t(1) << 30, "NV-EXAMPLE", "NV01",
+                                 &states[2], platform::DriveKind::Nvme});
+    ASSERT_TRUE(Start());
+    Drives()->selectRow(2);
+    banner = Find<QLabel>("TheWatchBanner");
+    EXPECT_FALSE(Drives()->model()->index(2, 0).data(Qt::DecorationRole).isValid());
+    EXPECT_TRUE(!banner->isHidden() && banner->text().contains("Wear: not enough history yet"))
+        << banner->text().toStdString();
+    EXPECT_TRUE((Cell(Attrs(), 4, 0) + "|" + Cell(Attrs(), 4, 7)).startsWith("A0|3 (unchanged"))
+        << Cell(Attrs(), 4, 7).toStdString();
+}

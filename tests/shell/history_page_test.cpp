@@ -8,6 +8,7 @@
 
 #include <QChart>
 #include <QComboBox>
+#include <QValueAxis>
 
 namespace {
 
@@ -33,6 +34,32 @@ TEST_F(Shell, HistoryTabFollowsEachPollOfTheShownDrive) {
     EXPECT_EQ(page->Model().Temperatures().back().y(), 47);
     EXPECT_EQ(page->Model().Raws().back().y(), 47);
     EXPECT_EQ(page->EntryList()->currentItem()->text(), "C2 Temperature");
+}
+
+// A counter a Watch rule reads is plotted as its count (a stray high word
+// left out), and the time the drive entered Watch is marked.
+TEST_F(Shell, HistoryTabPlotsAWatchedCounterAsItsCountAndMarksTheWatch) {
+    AddDrives(1);
+    const auto read = [&](std::uint8_t count) {
+        states[0].data = DataPage({{194, 100, 100, 40}, {5, 100, 100, count}});
+        states[0].data[2 + 12 + 5 + 4] = 1; // raw byte 4: not part of the count
+    };
+    read(0);
+    ASSERT_TRUE(Start());
+    shell::HistoryPage* page = controller->HistoryView();
+    EXPECT_TRUE(page->WatchStarts().empty());
+    for (const std::uint8_t count : {1, 4}) {
+        read(count);
+        controller->PollSelDriveForSMARTAndFillAttributeTable();
+    }
+    EXPECT_EQ(page->WatchStarts(), (std::vector<std::int64_t>{kEvening.toMSecsSinceEpoch()}));
+    page->SelectEntry(5);
+    ASSERT_EQ(page->RawPoints().size(), 3u);
+    EXPECT_EQ(page->RawPoints().back().y(), 4);
+    EXPECT_TRUE(page->RawAxis()->titleText().startsWith("Raw count"));
+    page->SelectEntry(0xC2);
+    EXPECT_EQ(page->RawPoints().back().y(), 40);
+    EXPECT_EQ(page->RawAxis()->titleText(), "Raw");
 }
 
 TEST_F(Shell, HistoryTabSaysSoWhenTheDriveHasNoReadings) {

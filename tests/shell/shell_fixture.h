@@ -16,6 +16,7 @@
 #include "settings/store.h"
 #include "shell/log_page_view.h"
 #include "smart/event_log.h"
+#include "watch/watch.h"
 
 #include <QtWidgets>
 
@@ -49,6 +50,7 @@ class Shell : public ::testing::Test {
         settings::ResetSettingsForTest();
         metrics::ResetMetricsGlobalsForTest();
         history::ResetHistoryForTest();
+        watch::ResetWatchForTest();
     }
     // Drive i: "/dev/sd<a+i>", (2i+1) GiB, 40+i degrees but drive 1 has no
     // temperature, and drive 2's SMART enable fails.
