@@ -213,7 +213,7 @@ TEST_F(Desktop, AGrowingReallocatedCountPutsTheDriveOnWatch) {
     poll(3); // the metrics file of this very read has it
     EXPECT_TRUE(ReadAll(dir.path() + "/zentrova.prom")
                     .contains(R"(zentrova_drive_watch{device="/dev/sda",model="HD-EXAMPLE 80G",)"
-                              R"(firmware="FW01",reason="reallocated_sectors"} 1)"));
+                              R"(firmware="FW01",serial="",reason="reallocated_sectors"} 1)"));
     poll(5);
     poll(5);
     const std::string reason = "5 more sectors were reallocated";

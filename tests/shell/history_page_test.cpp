@@ -154,7 +154,7 @@ TEST_F(Shell, AHistoryThatCannotBeOpenedIsLeftAsItIsWithOnePanelAndPollsGoOn) {
     EXPECT_EQ(HistoryPanels(alerts), 1);
     ASSERT_FALSE(notifications.sent.empty());
     EXPECT_TRUE(notifications.sent.back().body.startsWith(
-        "The drive history could not be opened (unknown layout version 3); Zentrova keeps "
+        "The drive history could not be opened (unknown layout version 99); Zentrova keeps "
         "running without it and will try again at the next start"));
     ASSERT_TRUE(file.open(QIODevice::ReadOnly));
     EXPECT_EQ(file.readAll(), before);
