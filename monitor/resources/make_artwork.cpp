@@ -82,18 +82,11 @@ bool WriteScalableIcon(const QString& path) {
         return false;
     const qreal s = 240, x = 8, c = x + s / 2; // square: y is x
     const qreal x0 = x + s * 0.08, w = s * 0.84;
-    const QString beat = QStringLiteral("M%1 %2 L%3 %2 L%4 %5 L%6 %7 L%8 %9 L%10 %2 L%11 %2")
-                             .arg(x0)
-                             .arg(c)
-                             .arg(x0 + w * 0.30)
-                             .arg(x0 + w * 0.38)
-                             .arg(c - s * 0.22)
-                             .arg(x0 + w * 0.50)
-                             .arg(c + s * 0.20)
-                             .arg(x0 + w * 0.60)
-                             .arg(c - s * 0.10)
-                             .arg(x0 + w * 0.66)
-                             .arg(x0 + w);
+    const QString beat =
+        QStringLiteral("M%1 %2 L%3 %2 L%4 %5 L%6 %7 L%8 %9 L%10 %2 L%11 %2")
+            .arg(x0).arg(c).arg(x0 + w * 0.30).arg(x0 + w * 0.38).arg(c - s * 0.22)
+            .arg(x0 + w * 0.50).arg(c + s * 0.20).arg(x0 + w * 0.60).arg(c - s * 0.10)
+            .arg(x0 + w * 0.66).arg(x0 + w);
     const QString svg =
         QStringLiteral(
             "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" "
@@ -175,8 +168,8 @@ int main(int argc, char* argv[]) {
                  DrawSplash(folder + QStringLiteral("/FlashImg.png"));
     // The icon theme's copies, installed into hicolor (share/desktop).
     const QString theme = folder + QStringLiteral("/hicolor");
-    drawn =
-        drawn && QDir().mkpath(theme) && WriteScalableIcon(theme + QStringLiteral("/zentrova.svg"));
+    drawn = drawn && QDir().mkpath(theme) &&
+            WriteScalableIcon(theme + QStringLiteral("/zentrova.svg"));
     for (const int side : kIconSizes)
         drawn = drawn && DrawIcon(theme + QStringLiteral("/zentrova-%1.png").arg(side), side);
     if (!drawn) {
