@@ -20,6 +20,8 @@ needs_deb() { [ -f "$deb" ] || fail "no $deb (the test package_build makes it)";
 case $mode in
 build)
     command -v dpkg-shlibdeps >/dev/null || skip "dpkg-shlibdeps missing (scripts/deps.sh installs dpkg-dev)"
+    # Never through a mount of a chroot left behind (its /dev is the host's).
+    ! grep -qF " $out/" /proc/mounts || fail "something is mounted under $out"
     rm -rf "$out" && mkdir -p "$out"
     cd "$build" && cpack -G DEB -B "$out" --config CPackConfig.cmake >"$out/cpack.log" 2>&1 ||
         { cat "$out/cpack.log"; fail "cpack failed"; }
