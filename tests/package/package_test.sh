@@ -111,6 +111,7 @@ $3"
         "$(join "$hint" "getent group zentrova" "${helper_calls[@]}")"
     [ -f "$made" ] || fail "the upgrade lost the note of the group"
     expect "postrm remove" "$(run postrm remove)" ""
+    [ -d "$scratch/root/opt" ] || fail "postrm remove did not put back /opt, which dpkg took"
     expect "postrm purge" "$(run postrm purge)" "$(join "getent group zentrova" "groupdel zentrova")"
     [ ! -e "$scratch/root/var/lib/zentrova" ] || fail "purge left /var/lib/zentrova"
     # A group that was there before is not the package's to remove.
