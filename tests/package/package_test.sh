@@ -122,6 +122,10 @@ $3"
     # preinst: over an install of scripts/install.sh it stops and names the way out.
     expect "preinst install" "$(run preinst install)" ""
     mkdir -p "$scratch/root/var/lib/zentrova" && : >"$scratch/root/var/lib/zentrova/Install Zentrova.pkg"
+    # A package removed but not purged, then scripts/install.sh: the purge
+    # leaves the group that install now uses.
+    rm "$scratch/group" && run postinst configure >/dev/null
+    expect "postrm purge beside a receipt" "$(run postrm purge)" ""
     output=$(run preinst install)
     [[ "$output" == *"sudo /opt/zentrova/bin/zentrova-uninstall"*"exit 1" ]] ||
         fail "preinst over scripts/install.sh's install: $output"
