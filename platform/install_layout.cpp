@@ -115,6 +115,9 @@ std::string BundlePath() {
 std::string ReceiptPath() {
     return Rooted("/var/lib/zentrova/Install Zentrova.pkg");
 }
+std::string PackageMarkerPath() {
+    return BundlePath() + "/share/zentrova/installed-by-package";
+}
 std::string MonitorProgramPath() {
     return BundlePath() + "/bin/zentrova";
 }

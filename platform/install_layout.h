@@ -39,6 +39,9 @@ void ResetInstallLayoutForTest();
 std::string BundlePath();
 // Written by the install step; its presence means "installed".
 std::string ReceiptPath();
+// Shipped by the Debian package alone: its presence means the package manager
+// owns the bundle, so neither the uninstaller nor the install step touch it.
+std::string PackageMarkerPath();
 // The installed programs, for launchers and the log-in item's autostart entry.
 std::string MonitorProgramPath();
 std::string UninstallerProgramPath();

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs the Debian 12 packages that Zentrova needs, asking apt only for what
 # is missing: "product" for building and running it (the install step, the
-# demo), "all" (the default) for the tests too.
+# demo, the Debian package), "all" (the default) for the tests too.
 set -euo pipefail
 
 product=(
@@ -11,6 +11,7 @@ product=(
     libcap-dev libcap2-bin libseccomp-dev
     libxcb1-dev libxcb-ewmh-dev
     hicolor-icon-theme pkexec
+    dpkg-dev
 )
 tests=(
     googletest libgtest-dev libgmock-dev libbenchmark-dev
@@ -20,6 +21,7 @@ tests=(
     desktop-file-utils gtk-update-icon-cache x11-utils openbox xterm
     dbus-daemon dunst trayer xdotool
     prometheus prometheus-node-exporter
+    lintian debootstrap
 )
 case "${1:-all}" in
 product) packages=("${product[@]}") ;;

@@ -16,6 +16,20 @@ build_dir="${BUILD_DIR:-build-product}"
 root="${DESTDIR:-}"
 root="${root%/}"
 
+# The Debian package's files are apt's to replace and remove: an install of
+# this script over them would leave both with a wrong list of what is there.
+refuse_over_package() {
+    echo "install.sh: Zentrova is installed here with the Debian package zentrova," \
+        "and apt keeps, upgrades and removes its files; remove it first with: sudo apt remove zentrova" >&2
+    exit 1
+}
+if [ -z "$root" ]; then
+    case "$(dpkg-query -W -f='${db:Status-Status}' zentrova 2>/dev/null)" in
+    "" | not-installed | config-files) ;;
+    *) refuse_over_package ;;
+    esac
+fi
+
 if [ "${ZENTROVA_SKIP_BUILD:-0}" != 1 ]; then
     scripts/deps.sh product
     cmake --preset product -B "$build_dir"
@@ -30,6 +44,8 @@ declare -A at
 while IFS='=' read -r key value; do
     at[$key]="$value"
 done < <("$build_dir/share/desktop/zentrova_layout_paths" ${root:+"$root"})
+
+[ ! -e "${at[package_marker]}" ] || refuse_over_package
 
 # The uninstall launcher runs the uninstaller through pkexec.
 if [ -z "$root" ] && ! command -v pkexec >/dev/null; then

@@ -105,6 +105,16 @@ bool AppController::windowShouldClose() {
 void AppController::applicationWillBecomeActive() {
     progress_ = 0;
     failures_.clear();
+    // The package manager keeps its own list of the files and removes them
+    // itself; taking them away here would leave it believing they are there.
+    if (FileExistsAtPath(layout::PackageMarkerPath())) {
+        NSRunAlertPanel(Localized("Uninstall Zentrova"),
+                        Localized("Zentrova was installed with the package manager. Remove it "
+                                  "with: sudo apt remove zentrova"),
+                        Localized("Ok"), Localized(""), Localized(""));
+        EndProgram();
+        return;
+    }
     if (!FileExistsAtPath(layout::ReceiptPath())) {
         NSRunAlertPanel(Localized("Uninstall Zentrova"),
                         Localized("Uninstall is not required since Zentrova is not installed"),

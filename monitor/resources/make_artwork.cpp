@@ -149,7 +149,7 @@ bool DrawSplash(const QString& path) {
     p.setFont(small);
     p.setPen(Qt::white);
     p.drawText(QRectF(16, 272, 488, 28), Qt::AlignRight | Qt::AlignVCenter,
-               QStringLiteral("V1.0.2"));
+               QStringLiteral("V" ZENTROVA_VERSION));
     p.end();
     return image.save(path, "PNG");
 }

@@ -66,7 +66,8 @@ void AppController::DisplayFlashWindow() {
 }
 
 void AppController::LoadAboutPage() {
-    mainUi_->AbtVer->setText(QStringLiteral("V1.0.2"));
+    // The project's version, as CMakeLists.txt names it and CHANGELOG.md heads it.
+    mainUi_->AbtVer->setText(QStringLiteral("V" ZENTROVA_VERSION));
 }
 
 void AppController::OnAboutMenu() {

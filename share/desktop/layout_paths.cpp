@@ -27,6 +27,7 @@ int main(int argc, char* argv[]) {
     std::printf("user=%s\n", user->c_str());
     std::printf("bundle=%s\n", layout::BundlePath().c_str());
     std::printf("receipt=%s\n", layout::ReceiptPath().c_str());
+    std::printf("package_marker=%s\n", layout::PackageMarkerPath().c_str());
     std::printf("helper=%s\n", layout::AtaHelperProgramPath().c_str());
     std::printf("guide=%s\n", layout::GuidePagesPath().c_str());
     std::printf("group=%s\n", layout::kHelperGroupName);

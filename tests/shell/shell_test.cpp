@@ -26,6 +26,9 @@ TEST_F(Shell, StartupShowsTheTablesTheNotesAndTheWelcomeWindow) {
     EXPECT_EQ(controller->DriveNotes()->text(),
               "vda: not an ATA drive.\nsde: Zentrova watches only the first four drives.");
     EXPECT_TRUE(controller->AdvertWindow()->isVisible() && !controller->MainWindow()->isVisible());
+    // The About page names the version CMakeLists.txt builds (the news page's
+    // check holds CHANGELOG.md's newest entry to the same).
+    EXPECT_EQ(controller->AboutVersion()->text(), "V" ZENTROVA_PROJECT_VERSION);
     // Its promo opens a page; continuing shows the window and ends the timer.
     QPointer<QTimer> timer = controller->AdTimer();
     controller->OnClickPromo4Img();

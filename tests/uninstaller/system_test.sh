@@ -56,7 +56,16 @@ if [ "$mode" = destdir ]; then
     DISPLAY= uninstall
     tree >"$tmp/after"
     diff "$tmp/before" "$tmp/after" || fail "the uninstall did not leave the staged root as it was (<: before, >: after)"
-    echo "installed $(wc -l <"$tmp/paths") paths, all removed with the folders made for them, bystanders and caches as before" && exit 0
+    # Over the Debian package's files it refuses, says why and touches nothing.
+    mkdir -p "$(dirname "$root${at[package_marker]}")" && touch "$root${at[package_marker]}"
+    tree >"$tmp/before"
+    ! DESTDIR=$root ZENTROVA_SKIP_BUILD=1 BUILD_DIR=$build "$src/scripts/install.sh" >"$tmp/install.log" 2>&1 ||
+        fail "install.sh installed over the package"
+    grep -q "installed here with the Debian package zentrova.*sudo apt remove zentrova" "$tmp/install.log" ||
+        fail "install.sh over the package: $(cat "$tmp/install.log")"
+    tree >"$tmp/after"
+    diff "$tmp/before" "$tmp/after" || fail "install.sh refused but changed the staged root"
+    echo "installed $(wc -l <"$tmp/paths") paths, all removed with the folders made for them, bystanders and caches as before; refused over the package" && exit 0
 fi
 
 install_staged

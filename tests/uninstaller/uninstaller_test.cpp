@@ -27,6 +27,8 @@ const QString kConfirm = "Uninistall Zentrova|Are you sure you want to uninstall
 const QString kSuccess = "Uninstall Zentrova|Uninstall process completed successfully|Ok";
 const QString kNotInstalled =
     "Uninstall Zentrova|Uninstall is not required since Zentrova is not installed|Ok";
+const QString kPackaged = "Uninstall Zentrova|Zentrova was installed with the package manager. "
+                          "Remove it with: sudo apt remove zentrova|Ok";
 
 // A running-process list for the uninstaller's walk: each process with its
 // signature and type, the uninstaller's own entry, and every quit request
@@ -216,6 +218,19 @@ TEST_F(Uninstall, FlowFromNoToYesToNotInstalledToMissingItems) {
         panels.back().contains((layout::BundlePath() + ": No such file or directory").c_str()));
     EXPECT_FALSE(Exists(layout::ReceiptPath()) || panels.back().contains("Zentrodat"));
     EXPECT_EQ(terminated, 4);
+}
+
+// The package's files are the package manager's: with its marker in the
+// bundle nothing is asked, removed or run, even beside a stray receipt.
+TEST_F(Uninstall, LeavesAPackageInstallToThePackageManager) {
+    Write(layout::PackageMarkerPath());
+    Run();
+    EXPECT_EQ(panels, std::vector<QString>{kPackaged});
+    for (const std::string& kept :
+         {layout::ReceiptPath(), layout::MonitorProgramPath(), home + "/Zentrodat/SMARTLog0"})
+        EXPECT_TRUE(Exists(kept)) << kept;
+    EXPECT_TRUE(ran.empty() && processes.quitSent.empty());
+    EXPECT_EQ(terminated, 1);
 }
 
 TEST_F(Uninstall, DesktopFolderOfTheInvokingUser) {
