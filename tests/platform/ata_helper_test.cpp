@@ -579,7 +579,10 @@ TEST(LinuxRegistryTree, AnUnreadableFactRefusesTheCommand) {
     const auto run = [&](const char* name, DiskCommand command) {
         return direct.Run(name, command, ata::CdbForm::Sixteen);
     };
+    std::vector<std::pair<DiskAnswer, std::string>> cases;
+#ifndef ZENTROVA_SANITIZED
     // One descriptor left: the node opens, its device number cannot be read.
+    // (Not under the sanitizers, whose checks then fail for want of one.)
     rlimit saved{};
     ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &saved), 0);
     const int lowest = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
@@ -589,14 +592,16 @@ TEST(LinuxRegistryTree, AnUnreadableFactRefusesTheCommand) {
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &one), 0);
     const DiskAnswer limited = run("sda", DiskCommand::IdentifyDevice);
     ::setrlimit(RLIMIT_NOFILE, &saved);
-    const std::pair<DiskAnswer, std::string> cases[] = {
-        {limited, "cannot read " + block + "/sda/dev: Too many open files"},
+    cases.emplace_back(limited, "cannot read " + block + "/sda/dev: Too many open files");
+#endif
+    const std::pair<DiskAnswer, std::string> more[] = {
         {run("sdb", DiskCommand::IdentifyDevice),
          "cannot read " + block + "/sdb/device/type: Is a directory"},
         {run("nvme0", DiskCommand::NvmeReadHealthLog),
          "cannot read " + (tree.root() / "class/nvme/nvme0/dev").string() + ": Is a directory"},
         {run("sda", DiskCommand::IdentifyDevice), dev + "/sda is not the block device 8:0"},
     };
+    cases.insert(cases.end(), std::begin(more), std::end(more));
     for (const auto& [answer, detail] : cases)
         EXPECT_TRUE(answer.refused && answer.detail == detail) << answer.detail;
 }
@@ -611,9 +616,8 @@ TEST(LinuxRoad, EachCallSendsItsOwnCommand) {
     ASSERT_EQ(services.size(), 2u);
     // Detection: IDENTIFY DEVICE to the disk, the health log of the controller
     // and then its Identify Controller, for the serial number.
-    EXPECT_EQ(disks->sent,
-              (std::vector{DiskCommand::IdentifyDevice, DiskCommand::NvmeReadHealthLog,
-                           DiskCommand::NvmeIdentifyController}));
+    EXPECT_EQ(disks->sent, (std::vector{DiskCommand::IdentifyDevice, DiskCommand::NvmeReadHealthLog,
+                                        DiskCommand::NvmeIdentifyController}));
     AtaSmartInterface& disk = *services[0].smartInterface;
     AtaSmartInterface& controller = *services[1].smartInterface;
     std::uint8_t page[512];
