@@ -4,9 +4,9 @@
 # and code, and never becomes markup of the page.
 import importlib.util, sys
 
-spec = importlib.util.spec_from_file_location("news", sys.argv[1])
-news = importlib.util.module_from_spec(spec)
-spec.loader.exec_module(news)
+found = importlib.util.spec_from_file_location("news", sys.argv[1])
+news = importlib.util.module_from_spec(found)
+found.loader.exec_module(news)
 
 page, _ = news.render("## 9.9 <b>\n### Fixed & <i>\n- a <script> & `x<y>&z` **A&B**\n"
                       "  then <img>\n\nSaid 1 < 2 > 0.\n")
