@@ -25,5 +25,5 @@ echo "Wrote docs/main-window.png, docs/main-window-log.png, docs/main-window-set
     "docs/main-window-nvme.png and docs/main-window-history.png"
 # The tray menu and a notification, on a desktop with a real tray and
 # notification server (the same run as the desktop test).
-tests/desktop/desktop_e2e.sh "$root" "$root/build" "$root/docs" >/dev/null
+"$root/tests/desktop/desktop_e2e.sh" "$root" "$root/build" "$root/docs" >/dev/null
 echo "Wrote docs/tray-menu.png and docs/notification.png"
