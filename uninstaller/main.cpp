@@ -1,5 +1,5 @@
-#include "platform/ui/alert_panel_widgets.h"
 #include "AppController.h"
+#include "platform/ui/alert_panel_widgets.h"
 
 #include <QApplication>
 #include <QTimer>

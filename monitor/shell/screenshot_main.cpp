@@ -5,9 +5,9 @@
 // The drive page, then the log page and the settings page, the drive page
 // with the first NVMe drive chosen, and last the History page of sdc, which
 // wears out, after a day of hourly polls.
-#include "platform/ui/alert_panel_widgets.h"
 #include "AppController.h"
 #include "platform/ui/alert_panel.h"
+#include "platform/ui/alert_panel_widgets.h"
 #include "shell/history_page.h"
 
 #include <QApplication>

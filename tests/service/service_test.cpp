@@ -174,10 +174,16 @@ class ServiceRun : public ::testing::Test {
         return n;
     }
 
-    // The inode of the text file: each atomic rewrite is a new one.
-    ino_t PromInode(const QString& folder = QStringLiteral("prom")) const {
+    // The text file's inode and modification time: each atomic rewrite
+    // changes them (an inode alone comes back: the freed one is reused).
+    // Empty while there is no file.
+    QByteArray PromStamp(const QString& folder = QStringLiteral("prom")) const {
         struct stat st {};
-        return ::stat(Prom(folder).toLocal8Bit().constData(), &st) == 0 ? st.st_ino : 0;
+        if (::stat(Prom(folder).toLocal8Bit().constData(), &st) != 0)
+            return {};
+        return QByteArray::number(static_cast<qulonglong>(st.st_ino)) + ':' +
+               QByteArray::number(static_cast<qlonglong>(st.st_mtim.tv_sec)) + '.' +
+               QByteArray::number(static_cast<qlonglong>(st.st_mtim.tv_nsec));
     }
 
     // Readings in the history; -1 when it cannot be read, -2 when damaged.
@@ -219,14 +225,14 @@ TEST_F(ServiceRun, EachPollRewritesTheFileAndTheHistoryAndTellsEachEventOnce) {
     ASSERT_TRUE(dir.isValid());
     WriteConfig({});
     Start(100);
-    ASSERT_TRUE(WaitFor([&] { return PromInode() != 0; }, 5000)) << "no text file";
-    const ino_t first = PromInode();
+    ASSERT_TRUE(WaitFor([&] { return !PromStamp().isEmpty(); }, 5000)) << "no text file";
+    const QByteArray first = PromStamp();
     EXPECT_TRUE(PromtoolClean());
     ASSERT_TRUE(WaitFor([&] { return Readings() > 0; }, 5000));
     const long long before = Readings();
     // Several polls of every drive.
     ASSERT_TRUE(WaitFor([&] { return Readings() >= before + 6; }, 5000)) << Readings();
-    EXPECT_NE(PromInode(), first) << "the file was not rewritten";
+    EXPECT_NE(PromStamp(), first) << "the file was not rewritten";
     EXPECT_TRUE(PromtoolClean());
     const QByteArray text = [&] {
         QFile f(Prom());
@@ -248,8 +254,8 @@ TEST_F(ServiceRun, SigtermMidPollLeavesWholeFiles) {
     for (int round = 0; round < 4; ++round) {
         Start(20);
         ASSERT_TRUE(WaitFor([&] { return Readings() > 0; }, 5000));
-        const ino_t seen = PromInode();
-        ASSERT_TRUE(WaitFor([&] { return PromInode() != seen; }, 5000));
+        const QByteArray seen = PromStamp();
+        ASSERT_TRUE(WaitFor([&] { return PromStamp() != seen; }, 5000));
         Stop();
         EXPECT_GT(Readings(), 0) << "history damaged or empty after SIGTERM, round " << round;
         EXPECT_TRUE(PromtoolClean()) << "round " << round;
@@ -263,14 +269,14 @@ TEST_F(ServiceRun, SighupMovesTheTextFileAndTellsABadLine) {
     ASSERT_TRUE(dir.isValid());
     WriteConfig("interval_minutes=often\n");
     Start(100);
-    ASSERT_TRUE(WaitFor([&] { return PromInode() != 0; }, 5000));
+    ASSERT_TRUE(WaitFor([&] { return !PromStamp().isEmpty(); }, 5000));
     // The fifth line of the file, by its number, and the service runs on.
     EXPECT_EQ(Count("<3>" + Path(QStringLiteral("service.conf")).toUtf8() + ":5: interval_minutes"),
               1)
         << JournalLines().join('\n').constData();
     WriteConfig({}, QStringLiteral("moved"));
     ASSERT_EQ(kill(pid, SIGHUP), 0);
-    EXPECT_TRUE(WaitFor([&] { return PromInode(QStringLiteral("moved")) != 0; }, 5000))
+    EXPECT_TRUE(WaitFor([&] { return !PromStamp(QStringLiteral("moved")).isEmpty(); }, 5000))
         << "the new textfile_dir is not used";
     EXPECT_TRUE(PromtoolClean(QStringLiteral("moved")));
     Stop();
