@@ -1,4 +1,5 @@
 #include "AppController.h"
+#include "platform/ui/alert_panel_widgets.h"
 
 #include <QApplication>
 #include <QIcon>
@@ -6,6 +7,7 @@
 // Arguments go to Qt alone; the monitor itself has no options.
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    zentrova::platform::UseWidgetPanels();
     QApplication::setApplicationName(QStringLiteral("Zentrova"));
     QApplication::setWindowIcon(QIcon(QStringLiteral(":/zentrova.png")));
     AppController controller;

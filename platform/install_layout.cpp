@@ -191,6 +191,10 @@ std::vector<std::string> SystemIntegrationPaths() {
     std::vector<std::string> paths{
         ApplicationsFolder() + "/zentrova.desktop", icons.front(),
         Rooted("/usr/share/polkit-1/actions/org.zentrova.uninstall.policy")};
+    // The headless service's unit and its system user's entry (never enabled
+    // by the install; the user itself stays, as system users do).
+    paths.push_back(Rooted("/lib/systemd/system/zentrova.service"));
+    paths.push_back(Rooted("/usr/lib/sysusers.d/zentrova-service.conf"));
     paths.insert(paths.end(), icons.begin() + 1, icons.end());
     return paths;
 }

@@ -71,8 +71,8 @@ std::string UnderRoot(const std::string& path);
 // Copies of files from the bundle that the desktop only finds in its own
 // places (menu entry, icon, the uninstaller's polkit policy). They belong to
 // the installation as much as the bundle does.
-// The menu entry, the 256-pixel icon and the policy first, then the icon's
-// other sizes.
+// The menu entry, the 256-pixel icon and the policy first, the service's
+// unit and its sysusers.d entry, then the icon's other sizes.
 std::vector<std::string> SystemIntegrationPaths();
 // The icon in each size of the theme, the 256-pixel one first.
 std::vector<std::string> IconThemePaths();

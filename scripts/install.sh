@@ -111,6 +111,14 @@ for icon in ${at[icons]}; do # each size, as "16x16/apps/zentrova.png"
     copy "$bundle/share/icons/hicolor/$icon" "${at[icon_theme]}/$icon" 644
 done
 copy "$bundle/share/polkit-1/actions/org.zentrova.uninstall.policy" "${at[policy]}" 644
+# The headless service's unit and its system user, installed but not
+# enabled (sudo systemctl enable --now zentrova).
+copy "$bundle/share/systemd/zentrova.service" "$root/lib/systemd/system/zentrova.service" 644
+copy "$bundle/share/systemd/zentrova-service.conf" "$root/usr/lib/sysusers.d/zentrova-service.conf" 644
+if [ -z "$root" ] && command -v systemd-sysusers >/dev/null; then
+    systemd-sysusers zentrova-service.conf ||
+        echo "install.sh: systemd-sysusers failed: zentrova.service has no user yet" >&2
+fi
 
 # The desktop folder's path is the user's to shape (user-dirs.dirs, links in
 # the home): the user makes it and its launchers, so that it lands only where

@@ -1,4 +1,5 @@
 #include "AppController.h"
+#include "platform/ui/alert_panel_widgets.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -6,6 +7,7 @@
 // Arguments go to Qt alone; the uninstaller itself has no options.
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    zentrova::platform::UseWidgetPanels();
     QApplication::setApplicationName(QStringLiteral("Zentrova Uninstaller"));
     // The flow ends the program itself, also when it never showed a window.
     QApplication::setQuitOnLastWindowClosed(false);

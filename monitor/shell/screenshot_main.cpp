@@ -7,6 +7,7 @@
 // wears out, after a day of hourly polls.
 #include "AppController.h"
 #include "platform/ui/alert_panel.h"
+#include "platform/ui/alert_panel_widgets.h"
 #include "shell/history_page.h"
 
 #include <QApplication>
@@ -37,6 +38,7 @@ bool Save(QWidget* window, const char* path) {
 
 int main(int argc, char* argv[]) {
     QApplication app(argc, argv);
+    zentrova::platform::UseWidgetPanels();
     if (argc < 2 || argc > 6) {
         std::fprintf(stderr, "usage: zentrova_screenshot <status.png> [<log.png> [<settings.png> "
                              "[<nvme.png> [<history.png>]]]]\n");

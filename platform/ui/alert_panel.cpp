@@ -1,8 +1,7 @@
 #include "alert_panel.h"
 
-#include <QApplication>
-#include <QMessageBox>
-#include <QPushButton>
+#include <QCoreApplication>
+#include <QMetaObject>
 
 #include <utility>
 
@@ -26,17 +25,6 @@ PanelClosedHandler& CurrentPanelClosedHandler() {
     static PanelClosedHandler handler;
     return handler;
 }
-// Tells a close from the window manager (spontaneous) from a button's.
-class CloseWatcher : public QObject {
-  public:
-    bool byWindowManager = false;
-    bool eventFilter(QObject* watched, QEvent* event) override {
-        if (event->type() == QEvent::Close && event->spontaneous())
-            byWindowManager = true;
-        return QObject::eventFilter(watched, event);
-    }
-};
-
 int& PanelDepth() {
     static int depth = 0;
     return depth;
@@ -55,37 +43,14 @@ NoticeHandler& CurrentNoticeHandler() {
     return handler;
 }
 
-int RunMessageBox(const AlertRequest& request) {
-    QMessageBox box;
-    box.setIcon(QMessageBox::Warning);
-    box.setWindowTitle(request.title);
-    // The title also heads the panel's text, as an alert panel shows it.
-    box.setText(request.title);
-    box.setInformativeText(request.message);
-    box.setTextFormat(Qt::PlainText);
-    QPushButton* defaultButton = box.addButton(
-        request.defaultButton.isEmpty() ? QStringLiteral("OK") : request.defaultButton,
-        QMessageBox::AcceptRole);
-    QPushButton* alternate = nullptr;
-    QPushButton* other = nullptr;
-    if (!request.alternateButton.isEmpty())
-        alternate = box.addButton(request.alternateButton, QMessageBox::RejectRole);
-    if (!request.otherButton.isEmpty())
-        other = box.addButton(request.otherButton, QMessageBox::ActionRole);
-    box.setDefaultButton(defaultButton);
-    CloseWatcher watcher;
-    box.installEventFilter(&watcher);
-    box.exec();
-    if (watcher.byWindowManager)
-        PanelClosedByWindowManager();
-    if (alternate != nullptr && box.clickedButton() == alternate)
-        return NSAlertAlternateReturn;
-    if (other != nullptr && box.clickedButton() == other)
-        return NSAlertOtherReturn;
-    if (box.clickedButton() == defaultButton)
-        return NSAlertDefaultReturn;
-    // Closed with Escape or the title bar: the safe answer, never the default.
-    return alternate != nullptr ? NSAlertAlternateReturn : NSAlertDefaultReturn;
+// The program's real panel and beep; none in a program without windows.
+AlertHandler& RealPanel() {
+    static AlertHandler panel;
+    return panel;
+}
+BeepHandler& RealBeep() {
+    static BeepHandler beep;
+    return beep;
 }
 
 } // namespace
@@ -94,8 +59,10 @@ int NSRunAlertPanel(const QString& title, const QString& message, const QString&
                     const QString& alternateButton, const QString& otherButton) {
     const AlertRequest request{title, message, defaultButton, alternateButton, otherButton};
     ++PanelDepth();
-    const int answer =
-        CurrentAlertHandler() ? CurrentAlertHandler()(request) : RunMessageBox(request);
+    // Without a panel to show, nobody is there to answer: the default button.
+    const int answer = CurrentAlertHandler() ? CurrentAlertHandler()(request)
+                       : RealPanel()         ? RealPanel()(request)
+                                             : NSAlertDefaultReturn;
     if (--PanelDepth() == 0) {
         if (PanelsClosedHandler())
             PanelsClosedHandler()();
@@ -152,14 +119,19 @@ void AnnounceBeforePanel(const DesktopNotice& notice) {
 void NSBeep() {
     if (CurrentBeepHandler())
         CurrentBeepHandler()();
-    else
-        QApplication::beep();
+    else if (RealBeep())
+        RealBeep()();
 }
 
 QDateTime CurrentDateTime() {
     if (CurrentClockHandler())
         return CurrentClockHandler()();
     return QDateTime::currentDateTime();
+}
+
+void SetRealPanel(AlertHandler panel, BeepHandler beep) {
+    RealPanel() = std::move(panel);
+    RealBeep() = std::move(beep);
 }
 
 void SetAlertHandler(AlertHandler handler) {

@@ -79,6 +79,11 @@ using NoticeHandler = std::function<void(const DesktopNotice&)>;
 void SetNoticeHandler(NoticeHandler handler);
 void AnnounceBeforePanel(const DesktopNotice& notice);
 
+// The program's real panel and beep (alert_panel_widgets.h installs the
+// windowed ones). Without them and without a handler, a panel answers its
+// default button at once, showing nothing, and a beep is silent.
+void SetRealPanel(AlertHandler panel, BeepHandler beep);
+
 // Replace the real behaviour; an empty function restores it.
 void SetAlertHandler(AlertHandler handler);
 void SetBeepHandler(BeepHandler handler);

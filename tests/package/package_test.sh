@@ -51,6 +51,9 @@ contents)
     for icon in ${at[icons]}; do has "${at[icon_theme]}/$icon"; done
     has "${at[bundle]}/bin/zentrova"
     has "${at[bundle]}/bin/zentrova-uninstall"
+    has "${at[bundle]}/bin/zentrova-service"
+    has /lib/systemd/system/zentrova.service
+    has /usr/lib/sysusers.d/zentrova-service.conf
     for page in "$src"/share/guide/*.html "$src"/share/guide/*.css; do
         has "${at[guide]}/${page##*/}"
     done
@@ -61,7 +64,7 @@ contents)
     if bad=$(grep -Ei 'test|gtest|CMakeFiles|cmake|manifest|\.o$|zentrova-uninstall\.desktop|polkit|receipt|\.pkg$' <<<"$paths"); then
         fail "the package holds $bad"
     fi
-    ! grep -v -E '^/(opt/zentrova|usr/share/(applications|icons/hicolor|doc/zentrova|lintian/overrides))(/|$)|^/(opt|usr|usr/share|usr/share/(icons|doc|lintian))?$' <<<"$paths" ||
+    ! grep -v -E '^/(opt/zentrova|usr/share/(applications|icons/hicolor|doc/zentrova|lintian/overrides)|lib/systemd/system|usr/lib/sysusers\.d)(/|$)|^/(opt|usr|usr/share|usr/share/(icons|doc|lintian)|lib|lib/systemd|usr/lib)?$' <<<"$paths" ||
         fail "the package installs outside its places"
     ;;
 
@@ -73,7 +76,7 @@ scripts)
     scratch=$(mktemp -d) && trap 'rm -rf "$scratch"' EXIT
     # Stand-ins that note each call in order; the group is a file.
     mkdir "$scratch/bin"
-    for tool in getent addgroup chgrp chmod setcap groupdel; do
+    for tool in getent addgroup chgrp chmod setcap groupdel systemd-sysusers; do
         printf '#!/bin/sh\necho "%s $*" >>"%s/calls"\n' "$tool" "$scratch" >"$scratch/bin/$tool"
     done
     echo '[ -e "${0%/*}/../group" ]' >>"$scratch/bin/getent"
@@ -84,7 +87,7 @@ scripts)
         rm -f "$scratch/calls"
         DPKG_ROOT="$scratch/root" ZENTROVA_GETENT="$scratch/bin/getent" \
             ZENTROVA_ADDGROUP="$scratch/bin/addgroup" ZENTROVA_CHGRP="$scratch/bin/chgrp" \
-            ZENTROVA_CHMOD="$scratch/bin/chmod" ZENTROVA_SETCAP="$scratch/bin/setcap" \
+            ZENTROVA_CHMOD="$scratch/bin/chmod" ZENTROVA_SETCAP="$scratch/bin/setcap" ZENTROVA_SYSUSERS="$scratch/bin/systemd-sysusers" \
             ZENTROVA_GROUPDEL="$scratch/bin/groupdel" sh "$debian/$1" "${@:2}" 2>&1 ||
             echo "exit $?"
         cat "$scratch/calls" 2>/dev/null || true
@@ -100,7 +103,8 @@ $3"
     }
     hint="zentrova: members of the group zentrova may read the drives; add one with: sudo adduser USER zentrova (it counts from the next log-in)"
     helper_calls=("chgrp zentrova $helper" "chmod 0750 $helper"
-        "setcap cap_sys_rawio,cap_dac_read_search,cap_sys_admin+ep $helper")
+        "setcap cap_sys_rawio,cap_dac_read_search,cap_sys_admin+ep $helper"
+        "systemd-sysusers --root=$scratch/root zentrova-service.conf")
     # A fresh install makes the group and notes it; the group goes on the
     # helper before its capabilities, which a change of group clears.
     expect "postinst configure, no group" "$(run postinst configure)" \
