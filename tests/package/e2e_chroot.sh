@@ -65,12 +65,14 @@ in_root() { chroot "$root" /usr/bin/env -i PATH=/usr/sbin:/usr/bin:/sbin:/bin \
 in_root useradd -m -s /bin/sh desk
 in_root apt-get update -qq >"$work/apt.log" 2>&1 || { cat "$work/apt.log"; skip "apt-get update failed in the chroot"; }
 
-# path, type, mode and owners of everything, the size of each file.
+# path, type, mode and owners of everything, the size of each file; not the
+# copies the user and group tools keep of the files they last changed.
 listing() {
     (cd "$root" && find . -xdev \( -path ./proc -o -path ./dev -o -path ./sys -o -path ./run \
         -o -path ./tmp -o -path ./var/lib/dpkg -o -path ./var/lib/apt -o -path ./var/cache/apt \
         -o -path ./var/cache/debconf -o -path ./var/log/apt -o -path ./var/log/dpkg.log \
-        -o -path ./var/log/alternatives.log -o -path ./etc/group- -o -path ./etc/gshadow- \) -prune \
+        -o -path ./var/log/alternatives.log -o -path ./etc/group- -o -path ./etc/gshadow- \
+        -o -path ./etc/passwd- -o -path ./etc/shadow- \) -prune \
         -o -printf '%y %m %u:%g %s %p\n') | awk '$1 != "f" { $4 = "-" } { print }' | sort -k5
 }
 # What the package depends on first, as apt resolves its Depends: what those

@@ -74,21 +74,23 @@ scripts)
         sh -n "$debian/$script" || fail "$script: sh -n"
     done
     scratch=$(mktemp -d) && trap 'rm -rf "$scratch"' EXIT
-    # Stand-ins that note each call in order; the group is a file.
+    # Stand-ins that note each call in order; each group and user is a file.
     mkdir "$scratch/bin"
-    for tool in getent addgroup chgrp chmod setcap groupdel systemd-sysusers; do
+    for tool in getent addgroup chgrp chmod setcap groupdel userdel systemd-sysusers; do
         printf '#!/bin/sh\necho "%s $*" >>"%s/calls"\n' "$tool" "$scratch" >"$scratch/bin/$tool"
     done
-    echo '[ -e "${0%/*}/../group" ]' >>"$scratch/bin/getent"
-    echo ': >"${0%/*}/../group"' >>"$scratch/bin/addgroup"
-    echo 'rm "${0%/*}/../group"' >>"$scratch/bin/groupdel"
+    echo '[ -e "${0%/*}/../$1.$2" ]' >>"$scratch/bin/getent"
+    echo ': >"${0%/*}/../group.zentrova"' >>"$scratch/bin/addgroup"
+    echo 'rm "${0%/*}/../group.$1"' >>"$scratch/bin/groupdel"
+    echo ': >"${0%/*}/../passwd.zentrova-service"' >>"$scratch/bin/systemd-sysusers"
+    echo 'rm "${0%/*}/../passwd.$1"' >>"$scratch/bin/userdel"
     chmod +x "$scratch/bin"/*
     run() { # script arguments...: its output, then the calls it made on a line each
         rm -f "$scratch/calls"
         DPKG_ROOT="$scratch/root" ZENTROVA_GETENT="$scratch/bin/getent" \
             ZENTROVA_ADDGROUP="$scratch/bin/addgroup" ZENTROVA_CHGRP="$scratch/bin/chgrp" \
             ZENTROVA_CHMOD="$scratch/bin/chmod" ZENTROVA_SETCAP="$scratch/bin/setcap" ZENTROVA_SYSUSERS="$scratch/bin/systemd-sysusers" \
-            ZENTROVA_GROUPDEL="$scratch/bin/groupdel" sh "$debian/$1" "${@:2}" 2>&1 ||
+            ZENTROVA_GROUPDEL="$scratch/bin/groupdel" ZENTROVA_USERDEL="$scratch/bin/userdel" sh "$debian/$1" "${@:2}" 2>&1 ||
             echo "exit $?"
         cat "$scratch/calls" 2>/dev/null || true
     }
@@ -104,11 +106,12 @@ $3"
     hint="zentrova: members of the group zentrova may read the drives; add one with: sudo adduser USER zentrova (it counts from the next log-in)"
     helper_calls=("chgrp zentrova $helper" "chmod 0750 $helper"
         "setcap cap_sys_rawio,cap_dac_read_search,cap_sys_admin+ep $helper"
-        "systemd-sysusers --root=$scratch/root zentrova-service.conf")
+        "getent passwd zentrova-service")
+    user_made=("systemd-sysusers --root=$scratch/root zentrova-service.conf" "getent passwd zentrova-service")
     # A fresh install makes the group and notes it; the group goes on the
     # helper before its capabilities, which a change of group clears.
     expect "postinst configure, no group" "$(run postinst configure)" \
-        "$(join "$hint" "getent group zentrova" "addgroup --system --quiet zentrova" "${helper_calls[@]}")"
+        "$(join "$hint" "getent group zentrova" "addgroup --system --quiet zentrova" "${helper_calls[@]}" "${user_made[@]}")"
     [ -f "$made" ] || fail "postinst did not note the group it made"
     # An upgrade keeps the group and its note and sets the capabilities again.
     expect "postinst configure on upgrade" "$(run postinst configure "$version")" \
@@ -116,10 +119,12 @@ $3"
     [ -f "$made" ] || fail "the upgrade lost the note of the group"
     expect "postrm remove" "$(run postrm remove)" ""
     [ -d "$scratch/root/opt" ] || fail "postrm remove did not put back /opt, which dpkg took"
-    expect "postrm purge" "$(run postrm purge)" "$(join "getent group zentrova" "groupdel zentrova")"
+    expect "postrm purge" "$(run postrm purge)" "$(join "getent group zentrova" "groupdel zentrova" \
+        "getent passwd zentrova-service" "userdel zentrova-service" "getent group zentrova-service")"
     [ ! -e "$scratch/root/var/lib/zentrova" ] || fail "purge left /var/lib/zentrova"
     # A group that was there before is not the package's to remove.
-    : >"$scratch/group"
+    : >"$scratch/group.zentrova"
+    : >"$scratch/passwd.zentrova-service"
     run postinst configure >/dev/null
     [ ! -e "$made" ] || fail "postinst noted a group it did not make"
     expect "postrm purge, group not made" "$(run postrm purge)" ""
@@ -128,7 +133,7 @@ $3"
     mkdir -p "$scratch/root/var/lib/zentrova" && : >"$scratch/root/var/lib/zentrova/Install Zentrova.pkg"
     # A package removed but not purged, then scripts/install.sh: the purge
     # leaves the group that install now uses.
-    rm "$scratch/group" && run postinst configure >/dev/null
+    rm "$scratch/group.zentrova" "$scratch/passwd.zentrova-service" && run postinst configure >/dev/null
     expect "postrm purge beside a receipt" "$(run postrm purge)" ""
     output=$(run preinst install)
     [[ "$output" == *"sudo /opt/zentrova/bin/zentrova-uninstall"*"exit 1" ]] ||
