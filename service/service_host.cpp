@@ -8,7 +8,7 @@
 #include "platform/ui/alert_panel.h"
 #include "settings/store.h"
 #include "settings/timers.h"
-#include "shell/watch_view.h"
+#include "watch/watch_metrics.h"
 #include "smart/event_log.h"
 #include "smart/smart_state.h"
 #include "smart/table_rules.h"
@@ -256,7 +256,7 @@ void ServiceHost::JudgeWatch(int drive, const std::uint8_t* dataPage,
         return;
     metrics::MetricsWatchJudged(
         drive,
-        shell::WatchSamples(history::ReadingOf(*record, dataPage, thresholdsPage, now), *verdict));
+        watch::MetricsSamples(history::ReadingOf(*record, dataPage, thresholdsPage, now), *verdict));
     for (const watch::Change& change : changes) {
         if (change.what == watch::Change::Ended || change.rule == nullptr)
             continue;

@@ -10,6 +10,7 @@
 #include "shell/history_page.h"
 #include "ui_MainWindow.h"
 #include "watch/watch.h"
+#include "watch/watch_metrics.h"
 #include "watch_view.h"
 
 #include <QLabel>
@@ -37,7 +38,7 @@ void AppController::JudgeReadForWatch(int drive, const std::uint8_t* dataPage,
     if (verdict == nullptr)
         return;
     zentrova::metrics::MetricsWatchJudged(
-        drive, zentrova::shell::WatchSamples(
+        drive, zentrova::watch::MetricsSamples(
                    zentrova::history::ReadingOf(*record, dataPage, thresholdsPage, now), *verdict));
     AnnounceWatchChanges(drive, changes);
     if (!changes.empty())

@@ -48,33 +48,6 @@ const device::xDEV_INFO* RecordOf(int drive) {
 
 } // namespace
 
-std::vector<metrics::WatchSample> WatchSamples(const history::Reading& reading,
-                                               const watch::Verdict& verdict) {
-    std::vector<metrics::WatchSample> samples;
-    for (const watch::Rule& rule : watch::Rules()) {
-        if (rule.kind != reading.kind)
-            continue;
-        const history::Entry* entry = nullptr;
-        for (const history::Entry& e : reading.entries)
-            if (e.id == rule.entryId)
-                entry = &e;
-        const auto count = entry != nullptr
-                               ? watch::RawCount(reading.identity, reading.kind, *entry)
-                               : std::nullopt;
-        if (!count)
-            continue; // the drive keeps no such counter
-        metrics::WatchSample s;
-        s.reason = QByteArray(rule.reason);
-        s.count = *count;
-        s.advice = !watch::PutsOnWatch(rule);
-        for (const watch::Finding& f : verdict.findings)
-            if (f.rule == &rule && f.active && !s.advice)
-                s.watched = true;
-        samples.push_back(std::move(s));
-    }
-    return samples;
-}
-
 QString WatchBannerText(const watch::Verdict* verdict) {
     if (verdict == nullptr)
         return {};

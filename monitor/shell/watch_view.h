@@ -1,10 +1,9 @@
-// What the window, the tray and the metrics make of a Watch verdict: the
+// What the window and the tray make of a Watch verdict: the
 // judgement itself lives in watch/, fed by the history; this is only how it
 // is shown.
 #pragma once
 
 #include "history/history_store.h"
-#include "metrics/metrics.h"
 #include "smart/smart_state.h"
 #include "watch/watch.h"
 
@@ -13,11 +12,6 @@
 #include <vector>
 
 namespace zentrova::shell {
-
-// One sample per rule of the reading's kind whose entry the reading holds:
-// its count, whether it puts the drive on Watch now, whether it is advice.
-std::vector<metrics::WatchSample> WatchSamples(const history::Reading& reading,
-                                               const watch::Verdict& verdict);
 
 // The banner above the attribute table (rich text): each reason on its own
 // line, then an NVMe drive's wear projection in grey. Empty: nothing to say.
