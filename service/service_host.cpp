@@ -8,7 +8,6 @@
 #include "platform/ui/alert_panel.h"
 #include "settings/store.h"
 #include "settings/timers.h"
-#include "watch/watch_metrics.h"
 #include "smart/event_log.h"
 #include "smart/smart_state.h"
 #include "smart/table_rules.h"
@@ -245,18 +244,14 @@ void ServiceHost::PollReadFinished(int drive, const std::uint8_t* dataPage,
 
 void ServiceHost::JudgeWatch(int drive, const std::uint8_t* dataPage,
                              const std::uint8_t* thresholdsPage) {
-    const xDEV_INFO* record = RecordOf(drive);
-    if (record == nullptr)
-        return;
     const std::int64_t now = history::NowMs();
     std::vector<watch::Change> changes;
+    std::vector<metrics::WatchSample> samples;
     const watch::Verdict* verdict =
-        watch::JudgeRead(drive, dataPage, thresholdsPage, now, &changes);
+        watch::JudgeRead(drive, dataPage, thresholdsPage, now, &changes, &samples);
     if (verdict == nullptr)
         return;
-    metrics::MetricsWatchJudged(
-        drive,
-        watch::MetricsSamples(history::ReadingOf(*record, dataPage, thresholdsPage, now), *verdict));
+    metrics::MetricsWatchJudged(drive, std::move(samples));
     for (const watch::Change& change : changes) {
         if (change.what == watch::Change::Ended || change.rule == nullptr)
             continue;

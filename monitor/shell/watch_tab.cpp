@@ -10,7 +10,6 @@
 #include "shell/history_page.h"
 #include "ui_MainWindow.h"
 #include "watch/watch.h"
-#include "watch/watch_metrics.h"
 #include "watch_view.h"
 
 #include <QLabel>
@@ -33,13 +32,12 @@ void AppController::JudgeReadForWatch(int drive, const std::uint8_t* dataPage,
         return;
     const std::int64_t now = zentrova::history::NowMs();
     std::vector<zentrova::watch::Change> changes;
+    std::vector<zentrova::metrics::WatchSample> samples;
     const zentrova::watch::Verdict* verdict =
-        zentrova::watch::JudgeRead(drive, dataPage, thresholdsPage, now, &changes);
+        zentrova::watch::JudgeRead(drive, dataPage, thresholdsPage, now, &changes, &samples);
     if (verdict == nullptr)
         return;
-    zentrova::metrics::MetricsWatchJudged(
-        drive, zentrova::watch::MetricsSamples(
-                   zentrova::history::ReadingOf(*record, dataPage, thresholdsPage, now), *verdict));
+    zentrova::metrics::MetricsWatchJudged(drive, std::move(samples));
     AnnounceWatchChanges(drive, changes);
     if (!changes.empty())
         historyPage_->WatchChanged(zentrova::history::IdentityOf(*record));

@@ -4,6 +4,7 @@
 #include "history/history.h"
 #include "history/history_reading.h"
 #include "watch/watch_history.h"
+#include "watch/watch_metrics.h"
 
 namespace zentrova::watch {
 
@@ -15,7 +16,8 @@ void ResetWatchForTest() {
 
 const Verdict* JudgeRead(int drive, const std::uint8_t* dataPage,
                          const std::uint8_t* thresholdsPage, std::int64_t nowMs,
-                         std::vector<Change>* changes) {
+                         std::vector<Change>* changes,
+                         std::vector<metrics::WatchSample>* samples) {
     const device::xDEV_INFO* record = device::dev.gpHeadDevInfo;
     while (record != nullptr && record->nDevIndex != drive)
         record = record->pNext;
@@ -34,7 +36,10 @@ const Verdict* JudgeRead(int drive, const std::uint8_t* dataPage,
         past.Remember(reading);
         watch.watcher.Judge(reading, past, nowMs, changes);
     }
-    return watch.watcher.Last(reading.identity);
+    const Verdict* verdict = watch.watcher.Last(reading.identity);
+    if (samples != nullptr && verdict != nullptr)
+        *samples = MetricsSamples(reading, *verdict);
+    return verdict;
 }
 
 } // namespace zentrova::watch

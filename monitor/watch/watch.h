@@ -10,6 +10,7 @@
 #pragma once
 
 #include "history/history_store.h"
+#include "metrics/metrics.h"
 
 #include <cstdint>
 #include <map>
@@ -187,9 +188,11 @@ void ResetWatchForTest();
 // Judges drive slot `drive`'s fresh, good read (after history::RecordRead
 // added it) against the monitor's history store; without an open store the
 // growth rules compare with the first reading of this run. Null for a drive
-// not listed.
+// not listed. `samples`, when given, gets the verdict's metrics samples
+// (MetricsSamples of the same reading).
 const Verdict* JudgeRead(int drive, const std::uint8_t* dataPage,
                          const std::uint8_t* thresholdsPage, std::int64_t nowMs,
-                         std::vector<Change>* changes);
+                         std::vector<Change>* changes,
+                         std::vector<metrics::WatchSample>* samples = nullptr);
 
 } // namespace zentrova::watch
