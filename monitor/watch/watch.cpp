@@ -16,8 +16,7 @@ void ResetWatchForTest() {
 
 const Verdict* JudgeRead(int drive, const std::uint8_t* dataPage,
                          const std::uint8_t* thresholdsPage, std::int64_t nowMs,
-                         std::vector<Change>* changes,
-                         std::vector<metrics::WatchSample>* samples) {
+                         std::vector<Change>* changes, std::vector<metrics::WatchSample>* samples) {
     const device::xDEV_INFO* record = device::dev.gpHeadDevInfo;
     while (record != nullptr && record->nDevIndex != drive)
         record = record->pNext;
