@@ -262,6 +262,9 @@ run() {
     check_run "$work" landlock "$(dirname "$expected")/expected_console_landlock.txt"
 }
 
+# Sourced by another guest script for its functions only.
+[ "${BASH_SOURCE[0]}" = "$0" ] || return 0
+
 case ${1:-}/$# in
 fetch/3)
     [[ $3 =~ ^(default|newest)$ ]] || fail "usage: $0 fetch CACHE_DIR default|newest"
