@@ -1,6 +1,6 @@
 #!/bin/busybox sh
-# The emulated machine's init: storage modules, then each probe run, then
-# power off. Every line meant for the host starts with "ZT "; "ZT run NAME"
+# The emulated machine's init: storage modules, then each probe run (and
+# the service's, when the host put it in), then power off. Every line meant for the host starts with "ZT "; "ZT run NAME"
 # starts the section of one probe run.
 /bin/busybox --install -s /bin
 export PATH=/bin

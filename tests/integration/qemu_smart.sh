@@ -8,11 +8,13 @@
 #       the newest linux-image-6.*-amd64 apt offers ("newest") with apt-get
 #       download, and unpacks the kernel and its storage stack into CACHE_DIR
 #       (once per package).
-#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER
+#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER [SERVICE]
 #       Boots that kernel with the probe and checks its lines against EXPECTED.
 #       The probe also runs as an ordinary user, through HELPER (zentrova-ata)
 #       and without it (expected_console_nohelper.txt), and behind the
-#       helper's file barrier (expected_console_landlock.txt).
+#       helper's file barrier (expected_console_landlock.txt). SERVICE
+#       (zentrova-service) runs between the first two as its unit would, and
+#       its text file must say what the ordinary user read (check_service).
 #
 # Exit status: 0 passed, 1 failed, 77 skipped ("SKIPPED: reason"): a machine
 # without QEMU or the kernel package skips, it never passes without booting.
