@@ -1,6 +1,6 @@
 #!/bin/busybox sh
-# The emulated machine's init: storage modules, then each probe run, then
-# power off. Every line meant for the host starts with "ZT "; "ZT run NAME"
+# The emulated machine's init: storage modules, then each probe run (and
+# the service's, when the host put it in), then power off. Every line meant for the host starts with "ZT "; "ZT run NAME"
 # starts the section of one probe run.
 /bin/busybox --install -s /bin
 export PATH=/bin
@@ -54,8 +54,54 @@ probe() {
     ZENTROVA_DEBUG_DETECTION=1 /bin/smart_probe $2
     echo "ZT exit status=$?"
 }
+# The service as its unit runs it: a user and group of its own (1001) and
+# the group zentrova besides, so that it may run the helper. It polls every
+# drive at its start; once the text file has a sample of each, it is stopped
+# and must be gone within 2 s. Its capabilities are read while it runs; the
+# file, its journal lines and how it ended go to the host, which compares
+# the samples with the user run's.
+watch_service() {
+    local pid tries state status
+    echo "ZT run service"
+    mkdir -p /etc/zentrova /srv/textfile /srv/zentrova && chown 1001:1001 /srv/textfile /srv/zentrova &&
+        printf 'textfile_dir=/srv/textfile\ndata_dir=/srv/zentrova\ninterval_minutes=1\n' \
+            >/etc/zentrova/service.conf || echo "ZT service-setup-failed"
+    # A minute of the drives' intervals lasts 0.3 s: their own timers poll too
+    # while the guest waits, and SIGTERM may come in the middle of a poll.
+    HOME=/srv/zentrova LANG=C.UTF-8 ZENTROVA_SERVICE_MINUTE_MS=300 /bin/smart_probe as 1001 1001 1000 \
+        /bin/zentrova-service --config /etc/zentrova/service.conf 2>/srv/journal &
+    pid=$!
+    tries=0
+    until [ "$(grep -c -E '^zentrova_drive_last_poll_timestamp_seconds\{device="/dev/(sda|sdb|nvme0|nvme1)"' \
+        /srv/textfile/zentrova.prom 2>/dev/null)" = 4 ]; do
+        tries=$((tries + 1))
+        [ "$tries" -le 200 ] && [ -d "/proc/$pid" ] || { echo "ZT service-no-samples"; break; }
+        sleep 0.2
+    done
+    # Some timed polls more, each of which must not tell the same event again.
+    sleep 1
+    grep -E '^(Uid|Gid|Groups|Cap(Inh|Prm|Eff|Amb|Bnd)):' "/proc/$pid/status" | sed 's/^/ZT service-status /'
+    kill -TERM "$pid"
+    # A child that has ended stays as a zombie until it is waited for.
+    tries=0
+    while state=$(cut -d ' ' -f 3 "/proc/$pid/stat" 2>/dev/null) && [ "$state" != Z ] && [ "$tries" -lt 10 ]; do
+        tries=$((tries + 1))
+        sleep 0.2
+    done
+    [ "$state" = Z ] || [ -z "$state" ] && echo "ZT service-ended within=2s" || kill -KILL "$pid"
+    wait "$pid"
+    status=$?
+    echo "ZT service-exit status=$status"
+    sed 's/^/ZT service-journal /' /srv/journal
+    grep -v '^#' /srv/textfile/zentrova.prom 2>/dev/null | sed 's/^/ZT prom /'
+}
+# The helper as the install step leaves it: root's, for the group zentrova
+# (gid 1000, the ordinary user's group) alone, then its capabilities, which a
+# change of owner would clear.
+chown 0:1000 /libexec/zentrova-ata && chmod 0750 /libexec/zentrova-ata || echo "ZT helper-mode-failed"
 /bin/smart_probe grant /libexec/zentrova-ata
 probe user user
+[ -x /bin/zentrova-service ] && watch_service
 rm -f /libexec/zentrova-ata
 probe nohelper user
 # The helper's file barrier on this kernel, tried by root, whom nothing else

@@ -8,11 +8,13 @@
 #       the newest linux-image-6.*-amd64 apt offers ("newest") with apt-get
 #       download, and unpacks the kernel and its storage stack into CACHE_DIR
 #       (once per package).
-#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER
+#   qemu_smart.sh run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER [SERVICE]
 #       Boots that kernel with the probe and checks its lines against EXPECTED.
 #       The probe also runs as an ordinary user, through HELPER (zentrova-ata)
 #       and without it (expected_console_nohelper.txt), and behind the
-#       helper's file barrier (expected_console_landlock.txt).
+#       helper's file barrier (expected_console_landlock.txt). SERVICE
+#       (zentrova-service) runs between the first two as its unit would, and
+#       its text file must say what the ordinary user read (check_service).
 #
 # Exit status: 0 passed, 1 failed, 77 skipped ("SKIPPED: reason"): a machine
 # without QEMU or the kernel package skips, it never passes without booting.
@@ -136,18 +138,30 @@ install_modules() {
     done >"$root/$list"
 }
 
-build_initramfs() {
-    local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 root="$2/root" name path deps
-    rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
-    cp /bin/busybox "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
-        cp "$helper" "$root/libexec/zentrova-ata" && cp "$init" "$root/init" && chmod 755 "$root/init" ||
-        fail "cannot fill $root"
-    # The helper links the C library dynamically: the loader and the libraries
-    # it needs go where the host keeps them.
-    local lib
-    for lib in $(ldd "$helper" | grep -o '/[^ ]*'); do
+# Copies a dynamic PROGRAM to ROOT/DEST with the loader and every library it
+# needs, each where the host keeps it.
+copy_program() {
+    local root=$1 program=$2 dest=$3 lib
+    mkdir -p "$root$(dirname "$dest")" && cp "$program" "$root$dest" || fail "cannot copy $program"
+    for lib in $(ldd "$program" | grep -o '/[^ ]*'); do
+        [ -e "$root$lib" ] && continue
         mkdir -p "$root$(dirname "$lib")" && cp -L "$lib" "$root$lib" || fail "cannot copy $lib"
     done
+}
+
+# SERVICE (zentrova-service), when given, goes to /bin with its libraries
+# (Qt Core and ICU's data among them) and the C.UTF-8 locale it runs in.
+build_initramfs() {
+    local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 service=${6:-} root="$2/root" name path deps
+    rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
+    cp /bin/busybox "$root/bin/busybox" && cp "$probe" "$root/bin/smart_probe" &&
+        cp "$init" "$root/init" && chmod 755 "$root/init" || fail "cannot fill $root"
+    copy_program "$root" "$helper" /libexec/zentrova-ata
+    if [ -n "$service" ]; then
+        copy_program "$root" "$service" /bin/zentrova-service
+        [ ! -d /usr/lib/locale/C.utf8 ] || { mkdir -p "$root/usr/lib/locale" &&
+            cp -r /usr/lib/locale/C.utf8 "$root/usr/lib/locale/"; } || fail "cannot copy the C.UTF-8 locale"
+    fi
     # (An index of an older fetch has two more fields: soft dependencies and aliases.)
     while IFS='|' read -r name path deps _; do
         MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
@@ -232,16 +246,102 @@ section() {
 check_run() {
     local work=$1 name=$2 expected=$3 version
     version=$(qemu-system-x86_64 --version | sed -n '1s/^QEMU emulator version \([^ ]*\).*/\1/p' | cut -c1-8)
-    section "$work" "$name" | grep -v '^ZT nvme-bytes ' >"$work/$name.verdicts.txt"
+    section "$work" "$name" | grep -v -E '^ZT nvme-(bytes|counters) ' >"$work/$name.verdicts.txt"
     sed "s/@QEMU_VERSION@/$version/g" "$expected" >"$work/$name.wanted.txt" || fail "cannot read $expected"
     diff -u "$work/$name.wanted.txt" "$work/$name.verdicts.txt" || { show_console "$work"
         fail "the $name probe's verdicts differ from $expected (- expected, + seen)"; }
 }
 
+# What the user run read through the helper, as "DEVICE SERIES VALUE" lines
+# in the service's terms: each listed drive, its attributes (id in hex as the
+# file labels it), temperature, status and NVMe health. The NVMe counters of
+# traffic, which grow with every read, go to "DEVICE SERIES >= VALUE" lines.
+probe_samples() {
+    awk 'function num(key,   m) { return match($0, " " key "=[^ ]*") ? substr($0, RSTART + length(key) + 2, RLENGTH - length(key) - 2) : "" }
+        function hex(text,   i, n) { for (i = 1; i <= length(text); i++) n = n * 16 + index("0123456789ABCDEF", substr(text, i, 1)) - 1; return n }
+        $1 == "ZT" && $2 == "drive" && $3 ~ /^[0-9]+$/ {
+            path[$3] = num("path"); p = path[$3]; ok[p] = 1
+            print p, "listed", 1; print p, "failed_reads", 0
+            if (p !~ /nvme/ && num("temp") != 0) print p, "temperature", num("temp") }
+        $1 == "ZT" && $2 == "attr" {
+            p = path[$3]; id = sprintf("%02X", num("id")); failed = num("value") + 0 <= num("thresh") + 0
+            print p, id, "value", num("value"); print p, id, "worst", num("worst")
+            print p, id, "threshold", num("thresh"); print p, id, "raw_value", num("raw")
+            print p, id, "failed", failed; if (failed) ok[p] = 0 }
+        $1 == "ZT" && $2 == "nvme-health" && num("status") == "0" {
+            p = "/dev/" $3; ok[p] = !(num("failed") + 0); print p, "temperature", num("composite")
+            w = hex(substr(num("critical-warning"), 1, 2)); split("spare temperature reliability read_only volatile_memory_backup persistent_memory_region", bit)
+            for (i = 1; i <= 6; i++) { print p, "warning_" bit[i], w % 2; w = int(w / 2) } }
+        $1 == "ZT" && $2 == "nvme-counters" {
+            p = "/dev/" $3
+            printf "%s available_spare_ratio %g\n%s available_spare_threshold_ratio %g\n%s life_used_ratio %g\n",
+                p, num("spare") / 100, p, num("spare-threshold") / 100, p, num("used") / 100
+            printf "%s controller_busy_seconds_total %.0f\n%s power_cycles_total %s\n", p, num("busy-minutes") * 60, p, num("power-cycles")
+            printf "%s power_on_seconds_total %.0f\n%s unsafe_shutdowns_total %s\n", p, num("power-on-hours") * 3600, p, num("unsafe-shutdowns")
+            printf "%s media_errors_total %s\n%s error_log_entries_total %s\n", p, num("media-errors"), p, num("error-log-entries")
+            printf "%s warning_temperature_seconds_total %.0f\n%s critical_temperature_seconds_total %.0f\n",
+                p, num("warning-minutes") * 60, p, num("critical-minutes") * 60
+            printf "%s data_read_bytes_total >= %.0f\n%s data_written_bytes_total >= %.0f\n",
+                p, num("units-read") * 512000, p, num("units-written") * 512000
+            printf "%s host_read_commands_total >= %s\n%s host_write_commands_total >= %s\n",
+                p, num("read-commands"), p, num("write-commands") }
+        END { for (p in ok) print p, "status_ok", ok[p] }'
+}
+
+# The same of the service's text file ("ZT prom " lines), from the families
+# the probe has a word for.
+prom_samples() {
+    awk 'function label(name) { return match($0, name "=\"[^\"]*\"") ? substr($0, RSTART + length(name) + 2, RLENGTH - length(name) - 3) : "" }
+        $1 != "ZT" || $2 != "prom" { next }
+        { family = $3; sub(/\{.*/, "", family); p = label("device"); value = $NF }
+        family ~ /^zentrova_attribute_/ { sub(/^zentrova_attribute_/, "", family); print p, label("id"), family, value; next }
+        family == "zentrova_nvme_critical_warning" { print p, "warning_" label("bit"), value; next }
+        family ~ /^zentrova_nvme_(data_(read|written)_bytes|host_(read|write)_commands)_total$/ {
+            sub(/^zentrova_nvme_/, "", family); print p, family, ">=", value; next }
+        family ~ /^zentrova_nvme_/ { sub(/^zentrova_nvme_/, "", family); print p, family, value; next }
+        family ~ /^zentrova_drive_(listed|smart_status_ok|temperature_celsius|failed_reads_total)$/ {
+            sub(/^zentrova_drive_/, "", family); sub(/_celsius$|_total$/, "", family)
+            sub(/^smart_/, "", family); print p, family, value }'
+}
+
+# The service's run: as its own user in the group zentrova and no
+# capability of its own (the check a unit's sandbox cannot make for it:
+# the bounding set may stay full), ended by SIGTERM within 2 s with status
+# 0, and its text file saying of each drive what the helper read for the
+# user run of the same boot. Counters of traffic may only have grown since.
+check_service() {
+    local work=$1 field
+    section "$work" service >"$work/service.txt"
+    sed -n 's/^ZT service-status //p' "$work/service.txt" >"$work/service.status"
+    for field in CapInh CapPrm CapEff CapAmb; do
+        grep -q -E "^$field:[[:space:]]+0{16}$" "$work/service.status" || { cat "$work/service.status" >&2
+            fail "the service holds a capability of its own ($field), or its status was not read"; }
+    done
+    grep -q -E '^Uid:([[:space:]]+1001){4}$' "$work/service.status" &&
+        grep -q -E '^Groups:[[:space:]]+1000[[:space:]]*$' "$work/service.status" ||
+        fail "the service did not run as its own user with the group zentrova alone besides"
+    grep -q -x 'ZT service-ended within=2s' "$work/service.txt" && grep -q -x 'ZT service-exit status=0' "$work/service.txt" ||
+        { grep '^ZT service-' "$work/service.txt" >&2; fail "the service did not end with status 0 within 2 s of SIGTERM"; }
+    # The failing controller is told once at crit, though its timer polls it
+    # again and again; nothing else is told at err or above.
+    grep '^ZT service-journal <[0-3]>' "$work/service.txt" >"$work/service.alarms"
+    [ "$(grep -c . "$work/service.alarms")" = 1 ] && grep -q '^ZT service-journal <2>/dev/nvme1: ' "$work/service.alarms" ||
+        { cat "$work/service.alarms" >&2; fail "the service's journal did not tell the failing NVMe controller once at crit, and only that"; }
+    section "$work" user | probe_samples | grep -v ' >= ' | LC_ALL=C sort >"$work/service.wanted"
+    prom_samples <"$work/service.txt" | grep -v ' >= ' | LC_ALL=C sort >"$work/service.seen"
+    diff -u "$work/service.wanted" "$work/service.seen" || { grep '^ZT service-' "$work/service.txt" >&2
+        fail "the service's text file differs from what the helper read (- read by the user run, + in the file)"; }
+    { section "$work" user | probe_samples; prom_samples <"$work/service.txt"; } | grep ' >= ' |
+        awk '{ key = $1 " " $2 } !(key in read) { read[key] = $4; next } { seen[key] = $4 }
+            END { for (k in read) if (!(k in seen) || seen[k] + 0 < read[k] + 0) { print "FAILED: " k " " seen[k] " < " read[k]; bad = 1 }
+                  exit bad }' >&2 || fail "an NVMe counter in the service's text file is missing or below the user run's"
+}
+
 run() {
-    local cache=$1 work=$2 probe=$3 expected=$4 helper=$5
+    local cache=$1 work=$2 probe=$3 expected=$4 helper=$5 service=${6:-}
     preflight "$cache" "$probe" "$expected" "$helper"
-    build_initramfs "$cache/kernel" "$work" "$probe" "${BASH_SOURCE[0]%/*}/guest_init.sh" "$helper"
+    [ -z "$service" ] || { ldd "$service" >/dev/null && [ -x "$service" ]; } || fail "ldd cannot list the libraries of $service"
+    build_initramfs "$cache/kernel" "$work" "$probe" "${BASH_SOURCE[0]%/*}/guest_init.sh" "$helper" "$service"
     boot_guest "$cache" "$work"
     check_run "$work" root "$expected"
     # An ordinary user through the helper sees what root sees directly, up to
@@ -260,6 +360,7 @@ run() {
         "$work/console.log" || { show_console "$work"; fail "the drive helper put up no file barrier"; }
     check_run "$work" nohelper "$(dirname "$expected")/expected_console_nohelper.txt"
     check_run "$work" landlock "$(dirname "$expected")/expected_console_landlock.txt"
+    [ -z "$service" ] || check_service "$work"
 }
 
 # Sourced by another guest script for its functions only.
@@ -270,6 +371,6 @@ fetch/3)
     [[ $3 =~ ^(default|newest)$ ]] || fail "usage: $0 fetch CACHE_DIR default|newest"
     mkdir -p "$2" && rm -f "$2/fetch-skipped" || fail "cannot create $2"
     SKIP_NOTE="$2/fetch-skipped" && fetch "$2" "$3" ;;
-run/6) run "$2" "$3" "$4" "$5" "$6" ;;
-*) fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER" ;;
+run/6 | run/7) run "${@:2}" ;;
+*) fail "usage: $0 fetch CACHE_DIR default|newest | run CACHE_DIR WORK_DIR PROBE EXPECTED HELPER [SERVICE]" ;;
 esac

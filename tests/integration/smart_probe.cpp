@@ -10,10 +10,15 @@
 //   smart_probe grant HELPER gives the helper its file capabilities
 //   smart_probe landlock     puts itself behind the helper's file barrier and
 //                            tries to read inside and outside what it allows
+//   smart_probe as UID GID GROUP PROGRAM [ARGS]
+//                            runs PROGRAM as UID:GID with the one supplementary
+//                            GROUP, as a unit's User=, Group= and
+//                            SupplementaryGroups= do (busybox has no such tool)
 //
 // Every result is one "ZT " line on standard output (the serial console),
-// compared line by line on the host; "ZT nvme-bytes" lines, whose health log
-// counts the kernel's own reads, only between runs of one machine.
+// compared line by line on the host; "ZT nvme-bytes" and "ZT nvme-counters"
+// lines, whose health log counts the kernel's own reads, only between runs
+// of one machine.
 // Diagnostics go to stderr.
 #include "device/device.h"
 #include "device/knowndrives.h"
@@ -27,6 +32,7 @@
 #include <array>
 #include <cerrno>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
@@ -75,12 +81,18 @@ void ReadPages(xDEV_INFO* r, const char* tag = "read") {
         return;
     const auto* entries = AttributeEntries(data.data());
     const auto* limits = ThresholdEntries(thresholds.data());
-    for (int i = 0; i < kSmartEntryCount; ++i)
-        if (const auto& e = entries[i]; e.attributeId != 0)
-            std::printf("ZT attr %d id=%u value=%u worst=%u thresh_id=%u thresh=%u option=%d\n",
-                        r->nDevIndex, e.attributeId, e.current, e.worst, limits[i].attributeId,
-                        limits[i].ThresholdValue,
-                        lookupdrive(r->szModelNum, r->szFirmwareRev, e.attributeId));
+    for (int i = 0; i < kSmartEntryCount; ++i) {
+        const auto& e = entries[i];
+        if (e.attributeId == 0)
+            continue;
+        unsigned long long raw = 0;
+        for (int b = 5; b >= 0; --b)
+            raw = (raw << 8) | e.rawvalue[b];
+        std::printf(
+            "ZT attr %d id=%u value=%u worst=%u raw=%llu thresh_id=%u thresh=%u option=%d\n",
+            r->nDevIndex, e.attributeId, e.current, e.worst, raw, limits[i].attributeId,
+            limits[i].ThresholdValue, lookupdrive(r->szModelNum, r->szFirmwareRev, e.attributeId));
+    }
 }
 
 // Starts a short self-test and reads the log back: the command the monitor
@@ -110,6 +122,32 @@ std::uint64_t Fnv1a(const Page& page) {
     for (const std::uint8_t b : page)
         hash = (hash ^ b) * 0x100000001b3ull;
     return hash;
+}
+
+// The rest of a health log, for the host to compare with the service's
+// metrics of the same boot (not with a file: the kernel's own reads count).
+void PrintCounters(const std::string& name, const zentrova::nvme::HealthLog& log) {
+    namespace nvme = zentrova::nvme;
+    std::string fields;
+    const auto add = [&](const char* key, nvme::Counter value) {
+        fields += std::string(" ") + key + '=' + nvme::DecimalText(value);
+    };
+    add("spare", log.availableSpare);
+    add("spare-threshold", log.availableSpareThreshold);
+    add("used", log.percentageUsed);
+    add("units-read", log.dataUnitsRead);
+    add("units-written", log.dataUnitsWritten);
+    add("read-commands", log.hostReadCommands);
+    add("write-commands", log.hostWriteCommands);
+    add("busy-minutes", log.controllerBusyMinutes);
+    add("power-cycles", log.powerCycles);
+    add("power-on-hours", log.powerOnHours);
+    add("unsafe-shutdowns", log.unsafeShutdowns);
+    add("media-errors", log.mediaErrors);
+    add("error-log-entries", log.errorLogEntries);
+    add("warning-minutes", log.warningTemperatureMinutes);
+    add("critical-minutes", log.criticalTemperatureMinutes);
+    std::printf("ZT nvme-counters %s%s\n", name.c_str(), fields.c_str());
 }
 
 // What the registry lists of each NVMe controller, and its two pages: the
@@ -146,6 +184,8 @@ void PrintNvme() {
                         nvme::Celsius(limits.criticalKelvin).value_or(-999));
         }
         std::printf("\n");
+        if (healthStatus == 0)
+            PrintCounters(name, nvme::DecodeHealthLog(health.data()));
         if (healthStatus == 0 && identifyStatus == 0)
             std::printf("ZT nvme-bytes %s health=%016llx identify=%016llx\n", name.c_str(),
                         static_cast<unsigned long long>(Fnv1a(health)),
@@ -204,6 +244,22 @@ int Confined() {
     return 0;
 }
 
+// Drops root for good before the exec: groups first, while still allowed.
+int RunAs(char** argv) {
+    const uid_t uid = static_cast<uid_t>(std::strtoul(argv[2], nullptr, 10));
+    const gid_t gid = static_cast<gid_t>(std::strtoul(argv[3], nullptr, 10));
+    const gid_t group = static_cast<gid_t>(std::strtoul(argv[4], nullptr, 10));
+    if (setgroups(1, &group) != 0 || setresgid(gid, gid, gid) != 0 ||
+        setresuid(uid, uid, uid) != 0) {
+        std::fprintf(stderr, "smart_probe: cannot become %s:%s: %s\n", argv[2], argv[3],
+                     std::strerror(errno));
+        return 1;
+    }
+    ::execv(argv[5], argv + 5);
+    std::fprintf(stderr, "smart_probe: cannot run %s: %s\n", argv[5], std::strerror(errno));
+    return 127;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -213,6 +269,8 @@ int main(int argc, char** argv) {
         return Grant(argv[2]);
     if (mode == "landlock")
         return Confined();
+    if (mode == "as" && argc >= 6)
+        return RunAs(argv);
     if (mode == "user" && (setgroups(0, nullptr) != 0 || setresgid(1000, 1000, 1000) != 0 ||
                            setresuid(1000, 1000, 1000) != 0)) {
         std::fprintf(stderr, "smart_probe: cannot become uid 1000: %s\n", std::strerror(errno));

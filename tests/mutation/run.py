@@ -61,8 +61,10 @@ def main():
         return run(["cmake", "--build", build, "-j", str(args.jobs)], logs / log)
 
     def run_tests(log, selection):
+        # The guest's tests take minutes: only a fault that names them runs them.
+        left_out = "^(fuzz|bench)$" if "qemu" in selection else "^(fuzz|qemu|bench)$"
         return run(["ctest", "--test-dir", build, "-j", str(args.jobs), "--timeout", "300",
-                    "--stop-on-failure", "--no-tests=error", "-LE", "^(fuzz|qemu|bench)$",
+                    "--stop-on-failure", "--no-tests=error", "-LE", left_out,
                     *shlex.split(selection)], logs / log)
 
     # A catch only counts when the tests pass without the fault.
