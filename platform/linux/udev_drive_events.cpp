@@ -1,5 +1,5 @@
 // The system's drive event source: libudev's monitor of whole block disks.
-#include "platform/drive_events.h"
+#include "platform/linux/udev_drive_events.h"
 
 #include <cerrno>
 #include <cstring>
@@ -35,37 +35,20 @@ class UdevDriveEventSource final : public DriveEventSource {
     int Descriptor() const override { return fd_; }
 
     std::vector<DriveEvent> ReadPending() override {
-        std::vector<DriveEvent> events;
-        bool lost = false;
-        for (;;) {
+        return DrainDriveEvents([this] {
+            MonitorMessage message;
             errno = 0;
             const Owned<udev_device> device(udev_monitor_receive_device(monitor_.get()));
-            if (device == nullptr) {
-                // The kernel reports an overflow once and goes on queueing:
-                // what follows is still worth reading. EAGAIN is the end of
-                // what is pending; any other failure leaves the picture
-                // uncertain, so the caller re-lists.
-                if (errno == ENOBUFS || errno == EINTR) {
-                    lost = lost || errno == ENOBUFS;
-                    continue;
-                }
-                lost = lost || (errno != EAGAIN && errno != EWOULDBLOCK && errno != 0);
-                break;
+            message.error = errno;
+            if (device != nullptr) {
+                const char* action = udev_device_get_action(device.get());
+                const char* name = udev_device_get_sysname(device.get());
+                message.received = true;
+                message.action = action != nullptr ? action : "";
+                message.name = name != nullptr ? name : "";
             }
-            const char* action = udev_device_get_action(device.get());
-            const char* name = udev_device_get_sysname(device.get());
-            if (action == nullptr || name == nullptr || name[0] == '\0')
-                continue;
-            if (std::strcmp(action, "add") == 0)
-                events.push_back({DriveEventAction::Add, name});
-            else if (std::strcmp(action, "remove") == 0)
-                events.push_back({DriveEventAction::Remove, name});
-            else if (std::strcmp(action, "change") == 0)
-                events.push_back({DriveEventAction::Change, name});
-        }
-        if (lost)
-            events.push_back({DriveEventAction::Change, ""});
-        return events;
+            return message;
+        });
     }
 
   private:
@@ -81,6 +64,37 @@ std::unique_ptr<DriveEventSource> Fail(std::string* why, const std::string& what
 }
 
 } // namespace
+
+std::vector<DriveEvent> DrainDriveEvents(const std::function<MonitorMessage()>& receive) {
+    std::vector<DriveEvent> events;
+    bool lost = false;
+    for (;;) {
+        const MonitorMessage m = receive();
+        if (!m.received) {
+            // The kernel reports an overflow once and goes on queueing: what
+            // follows is still worth reading. EAGAIN is the end of what is
+            // pending; any other failure leaves the picture uncertain, so the
+            // caller re-lists.
+            if (m.error == ENOBUFS || m.error == EINTR) {
+                lost = lost || m.error == ENOBUFS;
+                continue;
+            }
+            lost = lost || (m.error != EAGAIN && m.error != EWOULDBLOCK && m.error != 0);
+            break;
+        }
+        if (m.name.empty())
+            continue;
+        if (m.action == "add")
+            events.push_back({DriveEventAction::Add, m.name});
+        else if (m.action == "remove")
+            events.push_back({DriveEventAction::Remove, m.name});
+        else if (m.action == "change")
+            events.push_back({DriveEventAction::Change, m.name});
+    }
+    if (lost)
+        events.push_back({DriveEventAction::Change, ""});
+    return events;
+}
 
 std::unique_ptr<DriveEventSource> CreateSystemDriveEventSource(std::string* why) {
     errno = 0;
