@@ -54,7 +54,8 @@ std::string Identity(const xDEV_INFO* r) {
            " serial=" + r->driveSerial;
 }
 
-// Our running drive helper, or 0: a child of ours named zentrova-ata.
+// Our running drive helper, or 0: a live child of ours named zentrova-ata
+// (one that died and was not yet reaped does not count).
 pid_t HelperPid() {
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr)
@@ -68,9 +69,11 @@ pid_t HelperPid() {
         const auto open = line.find(" ("), close = line.rfind(") ");
         if (open == std::string::npos || close == std::string::npos || close < open)
             continue;
+        char state = 0;
         int ppid = 0;
         if (line.substr(open + 2, close - open - 2) == "zentrova-ata" &&
-            std::sscanf(line.c_str() + close + 2, "%*c %d", &ppid) == 1 && ppid == ::getpid())
+            std::sscanf(line.c_str() + close + 2, "%c %d", &state, &ppid) == 2 && state != 'Z' &&
+            ppid == ::getpid())
             found = static_cast<pid_t>(std::atoi(e->d_name));
     }
     ::closedir(proc);
