@@ -21,6 +21,8 @@ enum class DriveEventAction : unsigned char { Add, Remove, Change };
 struct DriveEvent {
     DriveEventAction action = DriveEventAction::Change;
     // The kernel name of the whole disk ("sdb", "nvme0n1"), as under /sys/block.
+    // Empty (with Change) when events were lost, as in a burst larger than the
+    // source could hold: something changed, so the caller lists the disks again.
     std::string name;
 };
 

@@ -8,7 +8,7 @@ product=(
     build-essential cmake pkg-config
     qt6-base-dev qt6-base-dev-tools libgl-dev fonts-dejavu-core
     nlohmann-json3-dev libplist-dev libsqlite3-dev qt6-charts-dev libqt6opengl6-dev python3
-    libcap-dev libcap2-bin libseccomp-dev
+    libcap-dev libcap2-bin libseccomp-dev libudev-dev
     libxcb1-dev libxcb-ewmh-dev
     hicolor-icon-theme pkexec
     dpkg-dev

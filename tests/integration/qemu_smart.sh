@@ -29,7 +29,7 @@ fail() { echo "FAILED: $*" >&2; exit 1; }
 # package, so a kernel that builds one in or splits one needs no change.
 readonly ATA_DRIVERS=(ahci sd_mod) VIRTIO_DRIVERS=(virtio_pci virtio_blk virtio_scsi) NVME_DRIVERS=(nvme)
 readonly UNPACKED=('./boot/vmlinuz-*' './lib/modules/*/modules.builtin'
-    './lib/modules/*/kernel/'{drivers/{ata,scsi,block,virtio,nvme},lib,crypto,arch/x86/crypto,block}'/*')
+    './lib/modules/*/kernel/'{drivers/{ata,scsi,block,virtio,nvme,usb},lib,crypto,arch/x86/crypto,block}'/*')
 
 # ---------------------------------------------------------------- fetch
 
