@@ -24,24 +24,14 @@ source "${BASH_SOURCE[0]%/*}/qemu_smart.sh" || exit 1
 readonly HOTPLUG_LIMIT_SECONDS=${ZENTROVA_QEMU_LIMIT:-90}
 readonly USB_DRIVERS=(xhci_pci usb_storage)
 
-# A program and the libraries the loader finds for it, where the host keeps
-# them.
-copy_with_libraries() {
-    local root=$1 program=$2 dest=$3 lib
-    cp "$program" "$root$dest" || fail "cannot copy $program"
-    for lib in $(ldd "$program" 2>/dev/null | grep -o '/[^ ]*'); do
-        mkdir -p "$root$(dirname "$lib")" && cp -L "$lib" "$root$lib" || fail "cannot copy $lib"
-    done
-}
-
 build_hotplug_initramfs() {
     local kernel=$1 work=$2 probe=$3 helper=$4 smart_probe=$5 root="$2/root" name path deps
     rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
     cp /bin/busybox "$root/bin/busybox" && cp "$smart_probe" "$root/bin/smart_probe" &&
         cp "${BASH_SOURCE[0]%/*}/guest_hotplug_init.sh" "$root/init" && chmod 755 "$root/init" ||
         fail "cannot fill $root"
-    copy_with_libraries "$root" "$probe" /bin/hotplug_probe
-    copy_with_libraries "$root" "$helper" /libexec/zentrova-ata
+    copy_program "$root" "$probe" /bin/hotplug_probe
+    copy_program "$root" "$helper" /libexec/zentrova-ata
     while IFS='|' read -r name path deps _; do
         MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
     done <"$kernel/modules/index"
