@@ -4,7 +4,11 @@
 // it lists the drives as the monitor does at start-up, then waits on the
 // kernel's drive events: a burst is handled once, 2 s after its last event,
 // by listing the drives again and telling which came and which went, by
-// identity. Every listed drive is read about once a second.
+// identity. Every listed drive is read about once a second, but for a drive
+// that left and came back (same identity): it is read back-to-back, with no
+// pause, until it leaves again, so that a removal very likely lands inside a
+// read ("ZT back-to-back NAME start", then "... ended ..." with what the
+// reads gave once it has left).
 //
 //   hotplug_probe LIMIT_SECONDS
 //
@@ -14,6 +18,7 @@
 // drive, and when it is the first good one after a failure.
 #include "device/device.h"
 #include "platform/drive_events.h"
+#include "platform/linux/helper_client.h"
 
 #include <algorithm>
 #include <array>
@@ -112,17 +117,60 @@ class Prober {
         for (const auto& [identity, name] : before) {
             std::printf("ZT left %s %s\n", name.c_str(), identity.c_str());
             lastOk_.erase(identity);
+            if (identity == backToBack_.identity)
+                EndBackToBack(name);
+            gone_.insert(identity);
         }
         for (const std::string& line : dev.leftOutDisks)
             if (leftOutBefore.count(line) == 0)
                 std::printf("ZT left-out %s\n", line.c_str());
         ReadAll(arrived, lastEvent);
+        for (const std::string& identity : arrived)
+            if (gone_.count(identity) != 0 && !ReadingBackToBack())
+                StartBackToBack(identity);
+    }
+
+    bool ReadingBackToBack() const { return !backToBack_.identity.empty(); }
+
+    // One read of the drive that came back, right after the last one.
+    void ReadBackToBack() {
+        xDEV_INFO* r = dev.gpHeadDevInfo;
+        while (r != nullptr && Identity(r) != backToBack_.identity)
+            r = r->pNext;
+        if (r == nullptr)
+            return;
+        // A read that began with the disk in sysfs and failed, or ended
+        // without it, met the kernel's removal under way.
+        const std::string sys = "/sys/block/" + Name(r);
+        const bool listedBefore = ::access(sys.c_str(), F_OK) == 0;
+        dev.gpSelDevInfo = r;
+        std::array<std::uint8_t, zentrova::platform::kSmartPageSize> data{}, thresholds{};
+        const Clock::time_point began = Clock::now();
+        const bool ok = GetSMARTAttributeAndThreshold(data.data(), thresholds.data()) == 1;
+        backToBack_.longest = std::max(backToBack_.longest, Clock::now() - began);
+        backToBack_.insideRead =
+            backToBack_.insideRead || (listedBefore && (!ok || ::access(sys.c_str(), F_OK) != 0));
+        ++backToBack_.reads;
+        backToBack_.good += ok ? 1 : 0;
+        ++(ok ? good_ : failed_);
+        if (ok == backToBack_.lastOk)
+            return;
+        backToBack_.lastOk = ok;
+        if (!ok) {
+            ++backToBack_.failedRuns;
+            if (failedHelper_ == 0)
+                failedHelper_ = backToBack_.helper;
+        }
+        std::printf("ZT read %s %s%s\n", Name(r).c_str(), ok ? "ok" : "failed",
+                    ok ? "" : HelperState(backToBack_.helper).c_str());
     }
 
     // One read of every listed drive; `first` are read for the first time.
     void ReadAll(const std::set<std::string>& first, Clock::time_point since = {}) {
         for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext) {
             const std::string identity = Identity(r);
+            if (identity == backToBack_.identity)
+                continue;
             const pid_t helper = HelperPid();
             dev.gpSelDevInfo = r;
             std::array<std::uint8_t, zentrova::platform::kSmartPageSize> data{}, thresholds{};
@@ -154,6 +202,25 @@ class Prober {
     int Reads(bool ok) const { return ok ? good_ : failed_; }
 
   private:
+    void StartBackToBack(const std::string& identity) {
+        backToBack_ = {identity, HelperPid(), Clock::now()};
+        for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
+            if (Identity(r) == identity)
+                std::printf("ZT back-to-back %s start\n", Name(r).c_str());
+    }
+
+    void EndBackToBack(const std::string& name) {
+        std::printf(
+            "ZT back-to-back %s ended reads=%d ok=%d ms=%lld failed-runs=%d longest-ms=%lld "
+            "deadline-ms=%lld "
+            "removal-inside-read=%s\n",
+            name.c_str(), backToBack_.reads, backToBack_.good, Ms(Clock::now() - backToBack_.began),
+            backToBack_.failedRuns, Ms(backToBack_.longest),
+            static_cast<long long>(zentrova::platform::kHelperDeadline.count()),
+            backToBack_.insideRead ? "yes" : "no");
+        backToBack_ = {};
+    }
+
     static std::string HelperState(pid_t before) {
         const pid_t now = HelperPid();
         return std::string(" helper=") + (now == 0 ? "none" : now == before ? "same" : "restarted");
@@ -161,6 +228,17 @@ class Prober {
 
     std::map<std::string, bool> lastOk_; // by identity: whether its last read was good
     pid_t failedHelper_ = 0;             // the helper at the last failed read, until a good one
+    std::set<std::string> gone_;         // identities that have left at least once
+    struct BackToBack {
+        std::string identity; // empty: none
+        pid_t helper = 0;     // the helper when it began, which must serve it to the end
+        Clock::time_point began{};
+        bool lastOk = true;
+        int reads = 0, good = 0, failedRuns = 0;
+        bool insideRead =
+            false; // a read began with the disk in sysfs and failed or ended without it
+        Clock::duration longest{};
+    } backToBack_;
     int good_ = 0, failed_ = 0;
 };
 
@@ -186,7 +264,9 @@ int Follow(Clock::time_point limit) {
         if (burst > 0)
             wake = std::min(wake, lastEvent + kQuietAfterEvents);
         pollfd p{source->Descriptor(), POLLIN, 0};
-        const int ready = ::poll(&p, 1, static_cast<int>(std::max(0LL, Ms(wake - now)) + 1));
+        const int ready = ::poll(
+            &p, 1,
+            prober.ReadingBackToBack() ? 0 : static_cast<int>(std::max(0LL, Ms(wake - now)) + 1));
         if (ready < 0 && errno != EINTR) {
             std::printf("ZT poll-failed %s\n", std::strerror(errno));
             return 1;
@@ -212,6 +292,8 @@ int Follow(Clock::time_point limit) {
             prober.ReadAll({});
             nextRead = Clock::now() + kReadEvery;
         }
+        if (prober.ReadingBackToBack())
+            prober.ReadBackToBack();
     }
     std::printf("ZT reads ok=%d failed=%d\n", prober.Reads(true), prober.Reads(false));
     ResetDeviceGlobalsForTest();

@@ -9,13 +9,18 @@
 # helper its capabilities in the guest. The machine starts with one AHCI disk
 # and an empty USB controller. The host adds a USB disk (the SAT road: probed
 # within the debounce, read or left out with its why-line) and removes it, adds
-# an NVMe controller, which must be read within the debounce plus one poll,
-# then removes the AHCI controller with its disk while the probe reads every
-# second: its reads fail, the helper that served them still answers for the
-# NVMe drive, and once the burst is over the disk is never read again. Last
-# the NVMe controller goes, which leaves no drive and ends the probe.
-# QEMU 7.2's AHCI ports take no disk while the machine runs, so an ATA disk
-# comes and goes with its controller (PCI hot-plug through ACPI).
+# an NVMe controller, which must be read within the debounce plus one poll.
+# Then root in the guest deletes the AHCI disk's SCSI device and, once the
+# probe has seen it leave, rescans its SCSI host: the same disk (model,
+# firmware, serial) must arrive again and be read within the debounce plus one
+# poll. The probe then reads it back-to-back while the host removes the AHCI
+# controller with it, so that the removal very likely lands inside a read
+# (printed, not required): its reads fail, the helper that served them still
+# answers for the NVMe drive, and once the removal is handled the disk is never
+# read again. Last the NVMe controller goes, which leaves no drive and ends the
+# probe. QEMU 7.2's AHCI ports take no disk while the machine runs, so only
+# the kernel's own delete and rescan bring an ATA disk back; its controller
+# leaves by PCI hot-plug through ACPI.
 #
 # Exit status: 0 passed, 1 failed, 77 skipped ("SKIPPED: reason").
 set -uo pipefail
@@ -24,24 +29,14 @@ source "${BASH_SOURCE[0]%/*}/qemu_smart.sh" || exit 1
 readonly HOTPLUG_LIMIT_SECONDS=${ZENTROVA_QEMU_LIMIT:-90}
 readonly USB_DRIVERS=(xhci_pci usb_storage)
 
-# A program and the libraries the loader finds for it, where the host keeps
-# them.
-copy_with_libraries() {
-    local root=$1 program=$2 dest=$3 lib
-    cp "$program" "$root$dest" || fail "cannot copy $program"
-    for lib in $(ldd "$program" 2>/dev/null | grep -o '/[^ ]*'); do
-        mkdir -p "$root$(dirname "$lib")" && cp -L "$lib" "$root$lib" || fail "cannot copy $lib"
-    done
-}
-
 build_hotplug_initramfs() {
     local kernel=$1 work=$2 probe=$3 helper=$4 smart_probe=$5 root="$2/root" name path deps
     rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
     cp /bin/busybox "$root/bin/busybox" && cp "$smart_probe" "$root/bin/smart_probe" &&
         cp "${BASH_SOURCE[0]%/*}/guest_hotplug_init.sh" "$root/init" && chmod 755 "$root/init" ||
         fail "cannot fill $root"
-    copy_with_libraries "$root" "$probe" /bin/hotplug_probe
-    copy_with_libraries "$root" "$helper" /libexec/zentrova-ata
+    copy_program "$root" "$probe" /bin/hotplug_probe
+    copy_program "$root" "$helper" /libexec/zentrova-ata
     while IFS='|' read -r name path deps _; do
         MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
     done <"$kernel/modules/index"
@@ -115,6 +110,8 @@ def plug(node, image, **device):
 json.loads(stream.readline())  # the greeting
 command('qmp_capabilities')
 i, _ = wait(r'^ZT ready$', 60)
+_, m = wait(r'^ZT drive sda (.+)$', 1)
+ahci = m[1]
 
 plug('usb', 'usb.img', driver='usb-storage', bus='xhci.0', id='usb-disk', serial='ZTH0002')
 i, _ = wait(r'^ZT event add sdb$', 15, i)
@@ -131,10 +128,34 @@ i, m = wait(r'^ZT read nvme0 (\w+) first after-event-ms=(\d+)$', 10, i)
 if m[1] != 'ok' or not 2000 <= int(m[2]) <= 3000:
     fail(f"the added NVMe drive's first read: {m[0]!r}, not ok within the debounce plus one poll")
 
+# The guest's root takes the AHCI disk from the kernel and gives it back; the
+# same disk must be read again within the debounce plus one poll.
+i, m = wait(r'^ZT root delete sda (host\d+)$', 10, i)
+i, _ = wait(r'^ZT event remove sda$', 15, i)
+gone, m = wait(r'^ZT left sda (.+)$', 10, i)
+if m[1] != ahci:
+    fail(f"the deleted disk left as {m[1]!r}, not as {ahci!r}")
+i, _ = wait(r'^ZT root rescan host\d+$', 10, gone)
+i, _ = wait(r'^ZT event add sd[a-z]+$', 15, i)
+back, m = wait(r'^ZT arrived (sd[a-z]+) (.+)$', 10, i)
+name = m[1]
+if m[2] != ahci:
+    fail(f"the rescanned disk arrived as {m[2]!r}, not as {ahci!r}")
+i, m = wait(rf'^ZT read {name} (\w+) first after-event-ms=(\d+)$', 10, back)
+if m[1] != 'ok' or not 2000 <= int(m[2]) <= 3000:
+    fail(f"the returned AHCI disk's first read: {m[0]!r}, not ok within the debounce plus one poll")
+
+# Now read back-to-back, it goes with its controller.
+i, _ = wait(rf'^ZT back-to-back {name} start$', 5, i)
 removal = len(lines())
 command('device_del', id='ahci-disk')
-i, _ = wait(r'^ZT event remove sda$', 15, i)
-left, _ = wait(r'^ZT left sda ', 10, i)
+i, _ = wait(rf'^ZT event remove {name}$', 15, i)
+left, _ = wait(rf'^ZT left {name} ', 10, i)
+_, m = wait(rf'^ZT back-to-back {name} ended reads=(\d+) ok=(\d+) ms=(\d+) failed-runs=\d+ '
+            r'longest-ms=(\d+) deadline-ms=(\d+) removal-inside-read=(\w+)$', 5, left)
+reads, good, span, longest, deadline = (int(m[n]) for n in range(1, 6))
+print(f"qemu_hotplug: {reads} back-to-back reads ({good} good) in {span} ms, the longest {longest} ms; "
+      f"the removal landed inside a read: {m[6]}")
 command('device_del', id='nvme-disk')
 wait(r'^ZT exit status=', 20, left)
 
@@ -146,12 +167,18 @@ checks = [
     ('every event names a whole disk',
      all(re.fullmatch(r'ZT event (add|remove|change) (sd[a-z]+|nvme\d+n\d+|)', s)
          for _, s in zt if s.startswith('ZT event'))),
+    ('the deleted AHCI disk is not read from its leave to its return',
+     not any(gone < n < back and s.startswith('ZT read sda ') for n, s in zt)),
+    # Without a pause a read takes a few milliseconds at most; any wait for
+    # the next wake-up brings them down to a few a second.
+    ('its back-to-back reads came at least 100 a second, none longer than the helper\'s deadline',
+     reads * 10 >= span and longest < deadline),
     ('the AHCI disk pulled out during the reads failed a read, its helper still up',
-     any(removal <= n < left and s == 'ZT read sda failed helper=same' for n, s in zt)),
+     any(removal <= n < left and s == f'ZT read {name} failed helper=same' for n, s in zt)),
     ('the same helper then read the NVMe drive',
      any(removal <= n and s == 'ZT read nvme0 ok helper=same' for n, s in zt)),
     ('the removed AHCI disk is never read once it has left',
-     not any(n > left and s.startswith('ZT read sda ') for n, s in zt)),
+     not any(n > left and s.startswith(f'ZT read {name} ') for n, s in zt)),
 ]
 for what, ok in checks:
     if not ok:
