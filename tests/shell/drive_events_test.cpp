@@ -98,6 +98,8 @@ TEST_F(DriveEvents, ADriveArrivesLeavesAndComesBackToItsOwnSlot) {
     Drives()->selectRow(0);
     Drives()->selectRow(1);
     controller->PollSelDriveForSMARTAndFillAttributeTable();
+    Find<QPushButton>("SetsApplysettings")->click(); // starts no timer for it
+    EXPECT_EQ(clock.Intervals().size(), 2u);
     EXPECT_EQ(Reads(1), reads);
     EXPECT_EQ(metrics::metrics.gnFailedReads[1], 0u);
 
