@@ -16,10 +16,10 @@
 #include "watch/watch.h"
 
 #include <QApplication>
-#include <QDir>
-#include <QFile>
 #include <QTemporaryDir>
 #include <QTimer>
+
+#include <sys/resource.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,17 +29,11 @@ using namespace zentrova::testing;
 
 namespace {
 
+// Every thread's context switches so far: each one a wake-up.
 long ContextSwitches() {
-    long total = 0;
-    for (const QString& task : QDir(QStringLiteral("/proc/self/task")).entryList(QDir::Dirs)) {
-        QFile status(QStringLiteral("/proc/self/task/%1/status").arg(task));
-        if (!status.open(QIODevice::ReadOnly))
-            continue;
-        for (const QByteArray& line : status.readAll().split('\n'))
-            if (line.contains("ctxt_switches:"))
-                total += line.mid(line.indexOf(':') + 1).trimmed().toLong();
-    }
-    return total;
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_nvcsw + usage.ru_nivcsw;
 }
 
 // Wake-ups of the whole process over `seconds` of an idle window.
@@ -47,12 +41,9 @@ long IdleWakeUps(bool withSource, int seconds) {
     QTemporaryDir dir;
     FakeDriveState states[4];
     FakeRegistry registry;
-    for (int i = 0; i < 4; ++i) {
-        states[i].data = DataPage({{194, 100, 100, std::uint8_t(35 + i)}});
+    for (int i = 0; i < 4; ++i)
         registry.services.push_back({true, "sd" + std::string(1, char('a' + i)), 1LL << 30,
                                      "BENCH DISK", "FW01", &states[i]});
-        registry.services.back().serial = "B" + std::to_string(i);
-    }
     FakeDriveEvents events;
     StartupEnvironment env;
     env.makeRegistry = [&] { return std::make_unique<FakeRegistry>(registry); };
