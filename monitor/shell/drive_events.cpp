@@ -61,8 +61,12 @@ void AppController::ListenToDriveEvents(
 }
 
 void AppController::DriveEventsReadable() {
-    if (ended_)
+    // The descriptor stays readable until drained: an ended monitor stops
+    // listening rather than spin.
+    if (ended_) {
+        driveEventsNotifier_->setEnabled(false);
         return;
+    }
     const std::vector<zentrova::platform::DriveEvent> events = driveEvents_->ReadPending();
     for (const zentrova::platform::DriveEvent& event : events)
         if (event.action == zentrova::platform::DriveEventAction::Remove)
@@ -95,6 +99,7 @@ void AppController::UpdateDriveList() {
     for (xDEV_INFO* record : changes.returned) {
         const int k = record->nDevIndex;
         Tell("back", *record);
+        readFailed_[k] = false;
         if (k >= 0 && k < driveColumns_.Col_2_Array.size()) {
             driveColumns_.Col_0_Array[k] = QString::fromLatin1(record->szDevFilePath);
             driveColumns_.Col_1_Array[k] = QString::number(record->nSizeGB);
@@ -105,6 +110,7 @@ void AppController::UpdateDriveList() {
     }
     for (xDEV_INFO* record : changes.arrived) {
         Tell("arrived", *record);
+        readFailed_[record->nDevIndex] = false;
         FillDriveRow(*record);
     }
     ShowLeftOutDisks();
@@ -120,7 +126,6 @@ void AppController::UpdateDriveList() {
         const int k = record->nDevIndex;
         if (k < 0 || k >= zentrova::device::kMaxDrives)
             continue;
-        readFailed_[k] = false;
         const QString path = zentrova::smart::LogFilePath(strDrvPath, k);
         const zentrova::smart::LogCreation created =
             zentrova::smart::CreateLogFile(path, zentrova::platform::CurrentDateTime());

@@ -192,8 +192,9 @@ TEST_F(DriveEvents, ADriveThatLeavesUnderItsPanelIsRemovedAfterIt) {
             return;
         Without("sdb");
         events.Push({{Action::Remove, "sdb"}});
-        controller->ShowDrive(0);
         Settle(); // the panel's own event loop
+        controller->ShowDrive(0);
+        Settle();
         heldUnderPanel = Record(1)->ppSmartInterface != nullptr && !DriveRow(1).contains("Removed");
     };
     Drives()->selectRow(1);
