@@ -194,7 +194,8 @@ void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& dr
     const DriveEntry* own = store.mutDict.Find(DiskKey(i));
     if (own == nullptr || own->Value(QStringLiteral("DrvModel")) != model ||
         own->Value(QStringLiteral("DrvFwrev")) != firmware) {
-        store.mutDict.Put(DiskKey(i), DefaultEntry(model, firmware, false, drive.nDefaultCriticalTemp));
+        store.mutDict.Put(DiskKey(i),
+                          DefaultEntry(model, firmware, false, drive.nDefaultCriticalTemp));
         own = store.mutDict.Find(DiskKey(i));
     }
     settings.gnCriticaltemp[i] = own->Number(QStringLiteral("Temperature"));

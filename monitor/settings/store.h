@@ -3,8 +3,8 @@
 // of the previous run's entries.
 #pragma once
 
-#include "settings/settings_file.h"
 #include "device/device.h"
+#include "settings/settings_file.h"
 #include "settings/settings_host.h"
 
 #include <QString>

@@ -13,10 +13,11 @@
 #include "desktop/tray.h"
 
 #include <QColor>
-#include <algorithm>
 #include <QIcon>
 #include <QPainter>
 #include <QPixmap>
+
+#include <algorithm>
 
 using zentrova::device::dev;
 using zentrova::device::xDEV_INFO;
@@ -112,9 +113,10 @@ CellLook AppController::willDisplayCell(const QString& identifier, int row) cons
         look.textColor = ToColor(attribute);
 
     // A drive that left the computer: its row stays, greyed, with its last values.
-    const bool driveColumn = std::any_of(
-        std::begin(kDriveKeys), std::end(kDriveKeys),
-        [&](const QString& key) { return zentrova::smart::ColumnMatches(identifier, key); });
+    const bool driveColumn =
+        std::any_of(std::begin(kDriveKeys), std::end(kDriveKeys), [&](const QString& key) {
+            return zentrova::smart::ColumnMatches(identifier, key);
+        });
     for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr && driveColumn; r = r->pNext)
         if (r->nDevIndex == row && r->removed)
             look.textColor = QColor(Qt::gray);

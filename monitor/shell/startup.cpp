@@ -28,7 +28,8 @@ bool AppController::applicationWillFinishLaunching() {
         zentrova::device::FindCurrentRunningOS();
     std::unique_ptr<zentrova::platform::DeviceRegistry> registry =
         env_.makeRegistry ? env_.makeRegistry() : zentrova::platform::CreateSystemDeviceRegistry();
-    SetUpDriveEvents(!env_.makeRegistry && qEnvironmentVariableIsEmpty("ZENTROVA_SIMULATED_DRIVES"));
+    SetUpDriveEvents(!env_.makeRegistry &&
+                     qEnvironmentVariableIsEmpty("ZENTROVA_SIMULATED_DRIVES"));
     if (registry != nullptr)
         zentrova::device::SMARTDeviceDetection(*registry);
     // The metrics file, when one is asked for, lists the new drives at once.
