@@ -4,6 +4,7 @@
 
 #include "device/device.h"
 #include "platform/device_registry.h"
+#include "platform/drive_events.h"
 #include "settings/settings_host.h"
 #include "smart/log_lines.h"
 #include "smart/poll_cycle.h"
@@ -20,6 +21,7 @@
 #include <vector>
 
 class QLabel;
+class QSocketNotifier;
 class QMainWindow;
 class QTabWidget;
 class QTableView;
@@ -79,6 +81,13 @@ struct StartupEnvironment {
     std::function<std::unique_ptr<zentrova::platform::NotificationBus>()> makeNotificationBus;
     // Whether the desktop has a system tray; empty means asking the desktop.
     std::function<bool()> systemTrayAvailable;
+    // The kernel's word that drives came or went. Empty means the system's
+    // when the drives are the system's (neither makeRegistry nor simulated
+    // drives), and none otherwise: the drive list then stays as start-up
+    // found it.
+    std::function<std::unique_ptr<zentrova::platform::DriveEventSource>()> makeDriveEvents;
+    // How long after the last event of a burst the drives are listed again.
+    int driveEventsQuietMilliseconds = 2000;
 };
 
 // The drive table's four columns, one entry per drive in list order.
@@ -208,6 +217,10 @@ class AppController : public QObject,
     // up (a notification's or the tray's drive entry); -1 selects nothing.
     void ShowDrive(int row);
 
+    // Drives that come and go (shell/drive_events.cpp): the timer that waits
+    // for a burst of events to end; null without an event source.
+    QTimer* DriveEventsQuietTimer() const { return driveEventsQuiet_; }
+
   public slots:
     void OnAboutMenu();
     void OnQuitMenu() {}
@@ -231,6 +244,15 @@ class AppController : public QObject,
     void ConnectSettingsPage();
     void FillDriveColumns();
     void ShowLeftOutDisks();
+    // The drive table's cells of one record as start-up fills them.
+    void FillDriveRow(const zentrova::device::xDEV_INFO& record);
+    // The event source of this run, before detection so that no event
+    // after the listing is missed; listened to once start-up is over.
+    void SetUpDriveEvents(bool systemRegistry);
+    void ListenToDriveEvents(std::unique_ptr<zentrova::platform::DeviceRegistry> registry);
+    void DriveEventsReadable();
+    void DriveEventsQuiet();
+    void UpdateDriveList();
     void FirstReloadOfDriveTable();
     void ShowAdvertisement();
     void OpenPromo(const char* key);
@@ -253,6 +275,11 @@ class AppController : public QObject,
     void SetUpTray();
     void UpdateTray();
     void ShowMainWindow();
+    // What waits for the last panel to close, run in this order: the drive
+    // list brought up to date, then the window shown (ShowDrive). One
+    // waiting action serves both, so neither replaces the other.
+    void WhenNoPanelIsUp();
+    void ShowWaitingDrive();
     void ToggleMainWindow();
     void QuitFromTray();
     // The question before the monitor ends at the user's word.
@@ -314,6 +341,16 @@ class AppController : public QObject,
     // the drive row it is to select once no panel is up (-1: none).
     bool showingFromDesktop_ = false;
     int driveToShow_ = -1;
+    bool showWaiting_ = false;
+    // Drives that come and go: the registry listed again after a burst, the
+    // source, its notifier, the quiet timer, the whole disks the kernel
+    // removed in the burst under way and whether a listing waits for a panel.
+    std::unique_ptr<zentrova::platform::DeviceRegistry> registry_;
+    std::unique_ptr<zentrova::platform::DriveEventSource> driveEvents_;
+    QSocketNotifier* driveEventsNotifier_ = nullptr;
+    QTimer* driveEventsQuiet_ = nullptr;
+    std::vector<std::string> removedInBurst_;
+    bool driveListWaiting_ = false;
     bool readFailed_[zentrova::device::kMaxDrives] = {};
     int lastTemperature_[zentrova::device::kMaxDrives] = {}; // 0: unknown
 };

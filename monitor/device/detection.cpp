@@ -82,6 +82,87 @@ void SMARTDeviceDetection() {
         SMARTDeviceDetection(*registry);
 }
 
+std::optional<std::string> NoSlotLine(const platform::BlockStorageService& service) {
+    if (!service.smartInterface || !service.bsdName)
+        return std::nullopt;
+    return *service.bsdName + ": Zentrova watches only the first four drives.";
+}
+
+std::optional<DriveIdentity> ListedIdentity(const platform::BlockStorageService& service) {
+    if (!service.smartInterface)
+        return std::nullopt;
+    char path[128];
+    if (GetDevFilePath(service, path, sizeof path, nullptr) == 5)
+        return std::nullopt;
+    char model[41] = {};
+    char firmware[9] = {};
+    if (GetDevModelNumAndFirmwareRev(service, model, firmware) == 5)
+        return std::nullopt;
+    DriveIdentity identity{model, firmware, {}};
+    if (service.deviceSerial) {
+        char serial[41] = {};
+        CopyAscii(*service.deviceSerial, serial, sizeof serial);
+        identity.serial = serial;
+    }
+    return identity;
+}
+
+DriveIdentity DriveIdentityOf(const xDEV_INFO& record) {
+    return {record.szModelNum, record.szFirmwareRev, record.driveSerial};
+}
+
+std::unique_ptr<xDEV_INFO> ProbeDrive(platform::BlockStorageService& service) {
+    if (!service.smartInterface)
+        return nullptr;
+
+    char path[128];
+    std::int64_t sizeBytes = 0;
+    if (GetDevFilePath(service, path, sizeof path, &sizeBytes) == 5)
+        return nullptr;
+    char model[41] = {};
+    char firmware[9] = {};
+    if (GetDevModelNumAndFirmwareRev(service, model, firmware) == 5)
+        return nullptr;
+
+    const std::uint8_t smartEnabled =
+        static_cast<std::uint8_t>(EnableSMARTForTheDrive(service.smartInterface.get()));
+    const std::int64_t sizeGB = sizeBytes / 1024 / 1024 / 1024;
+
+    std::unique_ptr<xDEV_INFO> record(new (std::nothrow) xDEV_INFO{});
+    if (record == nullptr)
+        return nullptr;
+    std::memcpy(record->szDevFilePath, path, sizeof path);
+    std::memcpy(record->szModelNum, model, sizeof model);
+    std::memcpy(record->szFirmwareRev, firmware, sizeof firmware);
+    record->nSizeGB = static_cast<std::int32_t>(static_cast<std::uint32_t>(sizeGB));
+    record->bSmartEnabled = smartEnabled;
+    record->driveKind = service.kind;
+    if (service.deviceSerial) {
+        char serial[41] = {};
+        CopyAscii(*service.deviceSerial, serial, sizeof serial);
+        record->driveSerial = serial;
+    }
+    record->ppSmartInterface = std::move(service.smartInterface);
+    if (record->driveKind == platform::DriveKind::Nvme)
+        ReadNvmeDetectionFacts(record.get(), service.sensorCelsius);
+    else
+        record->nTemperature = static_cast<std::int32_t>(GetHDDTemperature(record.get()));
+    return record;
+}
+
+void AppendDrive(std::unique_ptr<xDEV_INFO> owned, std::int32_t index) {
+    xDEV_INFO* record = owned.release();
+    record->nDevIndex = index;
+    ++dev.nDevCnt;
+    record->pNext = nullptr;
+    record->pPrev = dev.gpCurrDevInfo;
+    if (dev.gpCurrDevInfo != nullptr)
+        dev.gpCurrDevInfo->pNext = record;
+    else
+        dev.gpHeadDevInfo = record;
+    dev.gpCurrDevInfo = record;
+}
+
 void SMARTDeviceDetection(platform::DeviceRegistry& registry) {
     std::vector<platform::BlockStorageService> services = registry.BlockStorageServices();
     dev.leftOutDisks = registry.LeftOutDisks();
@@ -90,56 +171,12 @@ void SMARTDeviceDetection(platform::DeviceRegistry& registry) {
         // Every per-drive array has four slots: a fifth drive would have
         // nowhere to keep its pages, flags, timer or log position.
         if (index >= kMaxDrives) {
-            if (service.smartInterface && service.bsdName)
-                dev.leftOutDisks.push_back(*service.bsdName +
-                                           ": Zentrova watches only the first four drives.");
+            if (std::optional<std::string> line = NoSlotLine(service))
+                dev.leftOutDisks.push_back(std::move(*line));
             continue;
         }
-        if (!service.smartInterface)
-            continue;
-
-        char path[128];
-        std::int64_t sizeBytes = 0;
-        if (GetDevFilePath(service, path, sizeof path, &sizeBytes) == 5)
-            continue;
-        char model[41] = {};
-        char firmware[9] = {};
-        if (GetDevModelNumAndFirmwareRev(service, model, firmware) == 5)
-            continue;
-
-        const std::uint8_t smartEnabled =
-            static_cast<std::uint8_t>(EnableSMARTForTheDrive(service.smartInterface.get()));
-        const std::int64_t sizeGB = sizeBytes / 1024 / 1024 / 1024;
-
-        auto* record = new (std::nothrow) xDEV_INFO{};
-        if (record == nullptr)
-            continue;
-        std::memcpy(record->szDevFilePath, path, sizeof path);
-        std::memcpy(record->szModelNum, model, sizeof model);
-        std::memcpy(record->szFirmwareRev, firmware, sizeof firmware);
-        record->nSizeGB = static_cast<std::int32_t>(static_cast<std::uint32_t>(sizeGB));
-        record->nDevIndex = index++;
-        record->bSmartEnabled = smartEnabled;
-        record->driveKind = service.kind;
-        if (service.deviceSerial) {
-            char serial[41] = {};
-            CopyAscii(*service.deviceSerial, serial, sizeof serial);
-            record->driveSerial = serial;
-        }
-        record->ppSmartInterface = std::move(service.smartInterface);
-        if (record->driveKind == platform::DriveKind::Nvme)
-            ReadNvmeDetectionFacts(record, service.sensorCelsius);
-        else
-            record->nTemperature = static_cast<std::int32_t>(GetHDDTemperature(record));
-        ++dev.nDevCnt;
-
-        record->pNext = nullptr;
-        record->pPrev = dev.gpCurrDevInfo;
-        if (dev.gpCurrDevInfo != nullptr)
-            dev.gpCurrDevInfo->pNext = record;
-        else
-            dev.gpHeadDevInfo = record;
-        dev.gpCurrDevInfo = record;
+        if (std::unique_ptr<xDEV_INFO> record = ProbeDrive(service))
+            AppendDrive(std::move(record), index++);
     }
 }
 

@@ -83,6 +83,7 @@ struct DriveSample {
     int slot = 0;
     QByteArray labels;
     bool statusOk = false;
+    bool listed = true; // false once the drive has left the computer
     std::optional<int> temperature;
     std::vector<AttributeSample> attributes;
     // An NVMe drive's last good health log, in place of attributes.
@@ -100,6 +101,7 @@ DriveSample SampleOf(const device::xDEV_INFO& drive) {
                Label("firmware", smart::FieldBytes(drive.szFirmwareRev)) + ',' +
                Label("serial", QByteArray::fromStdString(drive.driveSerial));
     s.statusOk = drive.bSmartEnabled != 0;
+    s.listed = !drive.removed;
     const bool selfTestFailed =
         metrics.gSelfTest[s.slot].ended && metrics.gSelfTest[s.slot].result == kSelfTestFailed;
     if (drive.nTemperature != 0)
@@ -324,9 +326,10 @@ QByteArray RenderMetrics() {
     }
 
     QByteArray out;
-    Family(out, "zentrova_drive_listed", "gauge", "1 for every drive the monitor lists.");
+    Family(out, "zentrova_drive_listed", "gauge",
+           "1 for every drive the monitor lists, 0 for one removed while it runs.");
     for (const DriveSample& s : drives)
-        Sample(out, "zentrova_drive_listed", s.labels, 1);
+        Sample(out, "zentrova_drive_listed", s.labels, s.listed ? 1 : 0);
     Family(out, "zentrova_drive_smart_status_ok", "gauge",
            "1 when the drive's S.M.A.R.T. status is OK, 0 when it is Failed.");
     for (const DriveSample& s : drives)

@@ -185,6 +185,26 @@ void ReadAndSavePreviousSettings(SettingsHost& host) {
     SaveAtStartUp(drvPath);
 }
 
+void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& drive) {
+    const int i = drive.nDevIndex;
+    if (!HasMirrorSlot(i))
+        return;
+    const QString model = QString::fromLatin1(drive.szModelNum);
+    const QString firmware = QString::fromLatin1(drive.szFirmwareRev);
+    const DriveEntry* own = store.mutDict.Find(DiskKey(i));
+    if (own == nullptr || own->Value(QStringLiteral("DrvModel")) != model ||
+        own->Value(QStringLiteral("DrvFwrev")) != firmware) {
+        store.mutDict.Put(DiskKey(i),
+                          DefaultEntry(model, firmware, false, drive.nDefaultCriticalTemp));
+        own = store.mutDict.Find(DiskKey(i));
+    }
+    settings.gnCriticaltemp[i] = own->Number(QStringLiteral("Temperature"));
+    settings.gbCriticalTempEnable[i] = own->IsOn(QStringLiteral("Temp")) ? 1 : 0;
+    // The timer reads its interval from the file, so the file goes first.
+    SaveAtStartUp(host.DrvPath());
+    FireTimerForSelDevice(host, i);
+}
+
 QString UpdateDictionaryWithDefaultSettings(SettingsHost& host) {
     const xDEV_INFO* d = dev.gpSelDevInfo;
     if (d == nullptr)

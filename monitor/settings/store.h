@@ -3,6 +3,7 @@
 // of the previous run's entries.
 #pragma once
 
+#include "device/device.h"
 #include "settings/settings_file.h"
 #include "settings/settings_host.h"
 
@@ -49,6 +50,13 @@ DriveEntry DefaultEntry(const QString& model, const QString& firmware, bool with
 // A file that does not parse is kept aside under a new name (an alert says
 // which) and the drives start as on a first run.
 void ReadAndSavePreviousSettings(SettingsHost& host);
+
+// A drive that arrived or came back while the monitor runs: its slot's entry
+// stays when it names the drive's model and firmware (its own, from earlier
+// in this run), else the slot gets the default entry as on a first run. The
+// temperature mirrors follow the entry, the file is written (a failure is
+// told as at start-up) and the polling timer starts as at start-up.
+void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& drive);
 
 // Replaces the selected drive's entry with the default entry and writes the
 // file. Answers what `SaveSettings` answers.

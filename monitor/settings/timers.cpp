@@ -173,6 +173,10 @@ void FireTimerForSelDevice(SettingsHost& host, int k) {
     std::unique_ptr<RepeatingTimer>* slot = TimerSlot(k);
     if (slot == nullptr || *slot != nullptr)
         return;
+    // A drive that left is not polled, whatever its settings say.
+    for (const device::xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
+        if (r->nDevIndex == k && r->removed)
+            return;
     bool polling = true;
     int hours = 1;
     int minutes = 0;

@@ -94,6 +94,12 @@ void AppController::UpdateTray() {
                                  degrees > conf.gnCriticaltemp[d];
         drive.unreadable = HasSlot(d) && readFailed_[d];
         drive.watchReason = zentrova::shell::WatchShortReason(WatchVerdictOf(d));
+        // A drive that left tells nothing about the computer's state now.
+        if (r->removed) {
+            drive = zentrova::desktop::TrayDrive{};
+            drive.name = QString::fromLatin1(r->szDevFilePath);
+            drive.status = QStringLiteral("Removed");
+        }
         drives.push_back(drive);
     }
     tray_->Update(drives);
@@ -115,23 +121,35 @@ void AppController::ShowDrive(int row) {
     // so the drive asked for stays asked for: a click is never lost to it.
     if (row >= 0)
         driveToShow_ = row;
+    showWaiting_ = true;
+    WhenNoPanelIsUp();
+}
+
+void AppController::WhenNoPanelIsUp() {
     zentrova::platform::WhenNoPanelIsUp([this] {
-        const int row = std::exchange(driveToShow_, -1);
-        if (ended_)
-            return;
-        ShowMainWindow();
-        if (row < 0 || row >= FindNoOfDevices())
-            return;
-        // The notification or the tray entry the user chose already told
-        // the drive's state: its stored reading raises no second panel. A
-        // drive never read is read now and alerts as any fresh reading.
-        showingFromDesktop_ = true;
-        SelectDriveRow(row);
-        showingFromDesktop_ = false;
-        if (std::ostream* debug = zentrova::platform::DebugStreamFromEnvironment();
-            debug != nullptr && row < driveColumns_.Col_0_Array.size())
-            *debug << "zentrova: showing " << driveColumns_.Col_0_Array[row].toStdString() << '\n';
+        if (std::exchange(driveListWaiting_, false))
+            UpdateDriveList();
+        if (std::exchange(showWaiting_, false))
+            ShowWaitingDrive();
     });
+}
+
+void AppController::ShowWaitingDrive() {
+    const int row = std::exchange(driveToShow_, -1);
+    if (ended_)
+        return;
+    ShowMainWindow();
+    if (row < 0 || row >= FindNoOfDevices())
+        return;
+    // The notification or the tray entry the user chose already told
+    // the drive's state: its stored reading raises no second panel. A
+    // drive never read is read now and alerts as any fresh reading.
+    showingFromDesktop_ = true;
+    SelectDriveRow(row);
+    showingFromDesktop_ = false;
+    if (std::ostream* debug = zentrova::platform::DebugStreamFromEnvironment();
+        debug != nullptr && row < driveColumns_.Col_0_Array.size())
+        *debug << "zentrova: showing " << driveColumns_.Col_0_Array[row].toStdString() << '\n';
 }
 
 void AppController::ToggleMainWindow() {

@@ -17,6 +17,8 @@
 #include <QPainter>
 #include <QPixmap>
 
+#include <algorithm>
+
 using zentrova::device::dev;
 using zentrova::device::xDEV_INFO;
 using zentrova::shell::TableId;
@@ -46,6 +48,8 @@ QVariant ToColor(CellColour colour) {
 }
 
 const QString kDrive = QStringLiteral("Drive");
+const QString kDriveKeys[] = {kDrive, QStringLiteral("DrvSize"), QStringLiteral("Temp"),
+                              QStringLiteral("SMART")};
 const QString kRaw = QStringLiteral("AttrRaw");
 
 // The Watch marker: a small amber dot before the drive's name.
@@ -107,6 +111,15 @@ CellLook AppController::willDisplayCell(const QString& identifier, int row) cons
         zentrova::smart::AttributeCellColour(attrColumns_, identifier, row);
     if (attribute != CellColour::Default)
         look.textColor = ToColor(attribute);
+
+    // A drive that left the computer: its row stays, greyed, with its last values.
+    const bool driveColumn =
+        std::any_of(std::begin(kDriveKeys), std::end(kDriveKeys), [&](const QString& key) {
+            return zentrova::smart::ColumnMatches(identifier, key);
+        });
+    for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr && driveColumn; r = r->pNext)
+        if (r->nDevIndex == row && r->removed)
+            look.textColor = QColor(Qt::gray);
 
     if (identifier == kDrive) {
         const zentrova::watch::Verdict* verdict = WatchVerdictOf(row);

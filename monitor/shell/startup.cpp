@@ -28,6 +28,8 @@ bool AppController::applicationWillFinishLaunching() {
         zentrova::device::FindCurrentRunningOS();
     std::unique_ptr<zentrova::platform::DeviceRegistry> registry =
         env_.makeRegistry ? env_.makeRegistry() : zentrova::platform::CreateSystemDeviceRegistry();
+    SetUpDriveEvents(!env_.makeRegistry &&
+                     qEnvironmentVariableIsEmpty("ZENTROVA_SIMULATED_DRIVES"));
     if (registry != nullptr)
         zentrova::device::SMARTDeviceDetection(*registry);
     // The metrics file, when one is asked for, lists the new drives at once.
@@ -77,6 +79,7 @@ bool AppController::applicationWillFinishLaunching() {
 
     if (EndIfQuitRequested())
         return false;
+    ListenToDriveEvents(std::move(registry));
     ShowAdvertisement();
     return !ended_;
 }
@@ -85,18 +88,27 @@ void AppController::FillDriveColumns() {
     if (dev.gpHeadDevInfo == nullptr)
         return;
     driveColumns_ = DriveColumns{};
+    for (const xDEV_INFO* record = dev.gpHeadDevInfo; record != nullptr; record = record->pNext)
+        FillDriveRow(*record);
+}
+
+void AppController::FillDriveRow(const xDEV_INFO& record) {
     driveColumns_.exists = true;
-    for (const xDEV_INFO* record = dev.gpHeadDevInfo; record != nullptr; record = record->pNext) {
-        driveColumns_.Col_0_Array.append(QString::fromLatin1(record->szDevFilePath));
-        driveColumns_.Col_1_Array.append(QString::number(record->nSizeGB));
-        driveColumns_.Col_2_Array.append(record->nTemperature == 0
-                                             ? QStringLiteral("N/A")
-                                             : QString::number(record->nTemperature));
-        driveColumns_.Col_3_Array.append(record->bSmartEnabled != 0 ? QStringLiteral("OK")
-                                                                    : QStringLiteral("Failed"));
-        if (record->nDevIndex >= 0 && record->nDevIndex < zentrova::device::kMaxDrives)
-            zentrova::smart::smart.gbFlag[record->nDevIndex] = record->nDevIndex == 0 ? 1 : 0;
+    const QString cells[] = {
+        QString::fromLatin1(record.szDevFilePath), QString::number(record.nSizeGB),
+        record.nTemperature == 0 ? QStringLiteral("N/A") : QString::number(record.nTemperature),
+        record.bSmartEnabled != 0 ? QStringLiteral("OK") : QStringLiteral("Failed")};
+    QStringList* columns[] = {&driveColumns_.Col_0_Array, &driveColumns_.Col_1_Array,
+                              &driveColumns_.Col_2_Array, &driveColumns_.Col_3_Array};
+    const int row = record.nDevIndex;
+    for (int c = 0; c < 4; ++c) {
+        if (row < columns[c]->size())
+            (*columns[c])[row] = cells[c];
+        else
+            columns[c]->append(cells[c]);
     }
+    if (row >= 0 && row < zentrova::device::kMaxDrives)
+        zentrova::smart::smart.gbFlag[row] = row == 0 ? 1 : 0;
 }
 
 // A user who sees fewer drives than the computer has is told why, one line

@@ -91,6 +91,12 @@ void PollSelDriveForSMARTAndFillAttributeTable(PollHost& host) {
     if (d < 0 || smart.gbMessagePoped[d] != 0)
         return;
     const device::xDEV_INFO& drive = *device::dev.gpSelDevInfo;
+    // A drive that left the computer is not read again: its rows stay those
+    // of its last good reading, and no failed read is counted against it.
+    if (drive.removed) {
+        KeepRowsAfterFailedRead(host, d);
+        return;
+    }
     host.PollStarted(d);
     struct EndOfPoll {
         PollHost& host;
