@@ -90,7 +90,9 @@ within 30 test -e "$root${at[data]}/SMARTLog0" || fail "the monitor made no data
 # A client that ended before it showed a window could not start; its own status and words say why.
 shown() { listed "$1" || gone "$1"; }
 for pid in "$monitor" "$term" "$desktop" "$dock"; do
-    within 20 shown "$pid" || fail "process $pid (${what_of[$pid]}) has no managed window"
+    # A bound, not a wait: on a machine loaded by a parallel test run a Qt
+    # program's first window has been seen to take over 20 seconds.
+    within 60 shown "$pid" || fail "process $pid (${what_of[$pid]}) has no managed window"
     status=0 && gone "$pid" && { wait "$pid" || status=$?; } &&
         fail "${what_of[$pid]} could not start (exit status $status): $(cat "${log_of[$pid]}")"
 done
