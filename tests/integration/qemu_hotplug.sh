@@ -37,14 +37,11 @@ build_hotplug_initramfs() {
         fail "cannot fill $root"
     copy_program "$root" "$probe" /bin/hotplug_probe
     copy_program "$root" "$helper" /libexec/zentrova-ata
-    while IFS='|' read -r name path deps _; do
-        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
-    done <"$kernel/modules/index"
+    read_module_index "$kernel"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     install_modules "$kernel/modules" "$root" usb.modules "${USB_DRIVERS[@]}" || fail "USB modules"
     install_modules "$kernel/modules" "$root" nvme.modules "${NVME_DRIVERS[@]}" || fail "NVMe modules"
-    (cd "$root" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc -R 0:0 --quiet |
-        gzip -1 >"$work/initrd.gz.tmp") && mv "$work/initrd.gz.tmp" "$work/initrd.gz" || fail "cannot pack the initramfs"
+    pack_initramfs "$root" "$work"
 }
 
 # A disk image with a partition table of one partition, so that each disk

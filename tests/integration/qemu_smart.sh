@@ -151,6 +151,21 @@ copy_program() {
 
 # SERVICE (zentrova-service), when given, goes to /bin with its libraries
 # (Qt Core and ICU's data among them) and the C.UTF-8 locale it runs in.
+# The kernel's modules: their paths and dependencies, for add_module.
+# (An index of an older fetch has two more fields: soft dependencies and aliases.)
+read_module_index() {
+    local name path deps
+    while IFS='|' read -r name path deps _; do
+        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
+    done <"$1/modules/index"
+}
+
+# The root folder $1 as the guest's initramfs, $2/initrd.gz.
+pack_initramfs() {
+    (cd "$1" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc -R 0:0 --quiet |
+        gzip -1 >"$2/initrd.gz.tmp") && mv "$2/initrd.gz.tmp" "$2/initrd.gz" || fail "cannot pack the initramfs"
+}
+
 build_initramfs() {
     local kernel=$1 work=$2 probe=$3 init=$4 helper=$5 service=${6:-} root="$2/root" name path deps
     rm -rf "$root" && mkdir -p "$root"/{bin,dev,proc,sys,lib/modules,libexec} || fail "cannot create $root"
@@ -162,15 +177,11 @@ build_initramfs() {
         [ ! -d /usr/lib/locale/C.utf8 ] || { mkdir -p "$root/usr/lib/locale" &&
             cp -r /usr/lib/locale/C.utf8 "$root/usr/lib/locale/"; } || fail "cannot copy the C.UTF-8 locale"
     fi
-    # (An index of an older fetch has two more fields: soft dependencies and aliases.)
-    while IFS='|' read -r name path deps _; do
-        MOD_PATH[$name]=$path MOD_DEPS[$name]=${deps//,/ }
-    done <"$kernel/modules/index"
+    read_module_index "$kernel"
     install_modules "$kernel/modules" "$root" ata.modules "${ATA_DRIVERS[@]}" || fail "ATA modules"
     install_modules "$kernel/modules" "$root" virtio.modules "${VIRTIO_DRIVERS[@]}" || fail "virtio modules"
     install_modules "$kernel/modules" "$root" nvme.modules "${NVME_DRIVERS[@]}" || fail "NVMe modules"
-    (cd "$root" && find . -print0 | LC_ALL=C sort -z | cpio --null -o -H newc -R 0:0 --quiet |
-        gzip -1 >"$work/initrd.gz.tmp") && mv "$work/initrd.gz.tmp" "$work/initrd.gz" || fail "cannot pack the initramfs"
+    pack_initramfs "$root" "$work"
 }
 
 # ---------------------------------------------------------------- run

@@ -7,6 +7,7 @@
 #include "AppController.h"
 #include "fakes/fake_drive_events.h"
 #include "fakes/fake_registry.h"
+#include "fakes/monitor_reset.h"
 #include "history/history.h"
 #include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
@@ -69,12 +70,7 @@ long IdleWakeUps(bool withSource, int seconds) {
         });
         QCoreApplication::exec();
     }
-    device::ResetDeviceGlobalsForTest();
-    smart::ResetSmartGlobalsForTest();
-    settings::ResetSettingsForTest();
-    metrics::ResetMetricsGlobalsForTest();
-    history::ResetHistoryForTest();
-    watch::ResetWatchForTest();
+    ResetMonitorGlobalsForTest();
     return woke;
 }
 

@@ -8,6 +8,7 @@
 #include "fakes/fake_registry.h"
 #include "fakes/log_files.h"
 #include "fakes/manual_timers.h"
+#include "fakes/monitor_reset.h"
 #include "history/history.h"
 #include "metrics/metrics.h"
 #include "platform/ui/alert_panel.h"
@@ -45,12 +46,7 @@ class Shell : public ::testing::Test {
     }
     void TearDown() override {
         controller.reset();
-        device::ResetDeviceGlobalsForTest();
-        smart::ResetSmartGlobalsForTest();
-        settings::ResetSettingsForTest();
-        metrics::ResetMetricsGlobalsForTest();
-        history::ResetHistoryForTest();
-        watch::ResetWatchForTest();
+        ResetMonitorGlobalsForTest();
     }
     // Drive i: "/dev/sd<a+i>", (2i+1) GiB, 40+i degrees but drive 1 has no
     // temperature, and drive 2's SMART enable fails.
