@@ -136,12 +136,12 @@ TEST_F(ServiceDriveEvents, ArrivesLeavesComesBackAndAFifthWaits) {
     const FakeService gone = Without("sdb");
     Burst({{Action::Remove, "sdb"}});
     EXPECT_EQ(clock.Intervals(), (std::vector<std::int64_t>{1800, 1800}));
+    EXPECT_TRUE(Prom().contains(R"(zentrova_drive_listed{device="/dev/sdb",model="MODEL 1",)"
+                                R"(firmware="FW01",serial="S1"} 0)"));
     const int reads = states[1].readDataCalls;
     clock.Advance(8 * 3600);
     EXPECT_EQ(states[1].readDataCalls, reads);
     EXPECT_GT(states[0].readDataCalls, 8);
-    EXPECT_TRUE(Prom().contains(R"(zentrova_drive_listed{device="/dev/sdb",model="MODEL 1",)"
-                                R"(firmware="FW01",serial="S1"} 0)"));
 
     // Comes back as sdd: its slot and its own two-hourly interval.
     FakeService back = gone;
