@@ -23,18 +23,6 @@ using namespace zentrova;
 using namespace zentrova::testing;
 using Action = platform::DriveEventAction;
 
-// The registry the service keeps: it lists what the test's world holds now.
-struct LiveRegistry final : platform::DeviceRegistry {
-    LiveRegistry(FakeRegistry* world, int* listings) : world(world), listings(listings) {}
-    std::vector<platform::BlockStorageService> BlockStorageServices() override {
-        ++*listings;
-        return world->BlockStorageServices();
-    }
-    std::vector<std::string> LeftOutDisks() const override { return world->LeftOutDisks(); }
-    FakeRegistry* world;
-    int* listings;
-};
-
 class ServiceDriveEvents : public ::testing::Test {
   protected:
     void SetUp() override {
@@ -92,9 +80,17 @@ class ServiceDriveEvents : public ::testing::Test {
         });
         return gone;
     }
-    QByteArray Prom() const {
+    // Whether the text file lists drive i under `device` with `listed`.
+    bool Listed(const char* device, int i, int listed) const {
         QFile f(dir.filePath(QStringLiteral("zentrova.prom")));
-        return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+        const QByteArray sample =
+            QStringLiteral("zentrova_drive_listed{device=\"%1\",model=\"MODEL "
+                           "%2\",firmware=\"FW01\",serial=\"S%2\"} %3\n")
+                .arg(device)
+                .arg(i)
+                .arg(listed)
+                .toUtf8();
+        return f.open(QIODevice::ReadOnly) && f.readAll().contains(sample);
     }
     int Count(const QByteArray& line) const { return int(journal.count(line)); }
 
@@ -129,15 +125,13 @@ TEST_F(ServiceDriveEvents, ArrivesLeavesComesBackAndAFifthWaits) {
     EXPECT_TRUE(QFile::exists(smart::LogFilePath(dir.path(), 2)));
     EXPECT_EQ(settings::store.mutDict.Find(settings::DiskKey(2))->Value("Temperature"), "45");
     EXPECT_EQ(clock.Intervals(), (std::vector<std::int64_t>{1800, 1800, 1800}));
-    EXPECT_TRUE(Prom().contains(R"(zentrova_drive_listed{device="/dev/sdc",model="MODEL 2",)"
-                                R"(firmware="FW01",serial="S2"} 1)"));
+    EXPECT_TRUE(Listed("/dev/sdc", 2, 1));
 
     // Leaves: no timer, never read again, listed 0 in the text file.
     const FakeService gone = Without("sdb");
     Burst({{Action::Remove, "sdb"}});
     EXPECT_EQ(clock.Intervals(), (std::vector<std::int64_t>{1800, 1800}));
-    EXPECT_TRUE(Prom().contains(R"(zentrova_drive_listed{device="/dev/sdb",model="MODEL 1",)"
-                                R"(firmware="FW01",serial="S1"} 0)"));
+    EXPECT_TRUE(Listed("/dev/sdb", 1, 0));
     const int reads = states[1].readDataCalls;
     clock.Advance(8 * 3600);
     EXPECT_EQ(states[1].readDataCalls, reads);
@@ -150,8 +144,7 @@ TEST_F(ServiceDriveEvents, ArrivesLeavesComesBackAndAFifthWaits) {
     Burst({{Action::Add, "sdd"}});
     EXPECT_EQ(clock.Intervals(), (std::vector<std::int64_t>{1800, 1800, 7200}));
     EXPECT_GT(states[1].readDataCalls, reads);
-    EXPECT_TRUE(Prom().contains(R"(zentrova_drive_listed{device="/dev/sdd",model="MODEL 1",)"
-                                R"(firmware="FW01",serial="S1"} 1)"));
+    EXPECT_TRUE(Listed("/dev/sdd", 1, 1));
 
     // The fourth slot is taken, a fifth drive waits; told once, not at
     // every listing.
