@@ -5,6 +5,7 @@
 #include "device/device.h"
 #include "platform/device_registry.h"
 #include "platform/drive_events.h"
+#include "settings/drive_event_follower.h"
 #include "settings/settings_host.h"
 #include "smart/log_lines.h"
 #include "smart/poll_cycle.h"
@@ -219,7 +220,9 @@ class AppController : public QObject,
 
     // Drives that come and go (shell/drive_events.cpp): the timer that waits
     // for a burst of events to end; null without an event source.
-    QTimer* DriveEventsQuietTimer() const { return driveEventsQuiet_; }
+    QTimer* DriveEventsQuietTimer() const {
+        return driveEventFollower_ != nullptr ? driveEventFollower_->QuietTimer() : nullptr;
+    }
 
   public slots:
     void OnAboutMenu();
@@ -250,8 +253,7 @@ class AppController : public QObject,
     // after the listing is missed; listened to once start-up is over.
     void SetUpDriveEvents(bool systemRegistry);
     void ListenToDriveEvents(std::unique_ptr<zentrova::platform::DeviceRegistry> registry);
-    void DriveEventsReadable();
-    void DriveEventsQuiet();
+    void DriveEventsQuiet(std::vector<std::string> removed);
     void UpdateDriveList();
     void FirstReloadOfDriveTable();
     void ShowAdvertisement();
@@ -343,12 +345,12 @@ class AppController : public QObject,
     int driveToShow_ = -1;
     bool showWaiting_ = false;
     // Drives that come and go: the registry listed again after a burst, the
-    // source, its notifier, the quiet timer, the whole disks the kernel
-    // removed in the burst under way and whether a listing waits for a panel.
+    // source until start-up is over, then its follower, the whole disks the
+    // kernel removed in the bursts not yet answered and whether a listing
+    // waits for a panel.
     std::unique_ptr<zentrova::platform::DeviceRegistry> registry_;
     std::unique_ptr<zentrova::platform::DriveEventSource> driveEvents_;
-    QSocketNotifier* driveEventsNotifier_ = nullptr;
-    QTimer* driveEventsQuiet_ = nullptr;
+    std::unique_ptr<zentrova::settings::DriveEventFollower> driveEventFollower_;
     std::vector<std::string> removedInBurst_;
     bool driveListWaiting_ = false;
     bool readFailed_[zentrova::device::kMaxDrives] = {};

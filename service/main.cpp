@@ -6,6 +6,7 @@
 #include "service_host.h"
 
 #include "platform/device_registry.h"
+#include "platform/drive_events.h"
 #include "settings/timers.h"
 
 #include <QCoreApplication>
@@ -135,10 +136,25 @@ int main(int argc, char* argv[]) {
         }
     });
 
+    // The drives that come and go are the system's: not followed for
+    // simulated drives unless ZENTROVA_SERVICE_FOLLOW_DRIVES asks (the idle
+    // benchmark). Made before detection, so no event after the listing is
+    // lost.
+    std::unique_ptr<zentrova::platform::DriveEventSource> events;
+    if (qEnvironmentVariableIsEmpty("ZENTROVA_SIMULATED_DRIVES") ||
+        !qEnvironmentVariableIsEmpty("ZENTROVA_SERVICE_FOLLOW_DRIVES")) {
+        std::string why;
+        events = zentrova::platform::CreateSystemDriveEventSource(&why);
+        if (events == nullptr)
+            Journal(Priority::Warning,
+                    QStringLiteral("Drives that come and go are not followed: %1")
+                        .arg(QString::fromStdString(why)));
+    }
     std::unique_ptr<zentrova::platform::DeviceRegistry> registry =
         zentrova::platform::CreateSystemDeviceRegistry();
     if (registry == nullptr || !host.Start(*registry))
         return 1;
+    host.FollowDriveEvents(std::move(events), std::move(registry));
     Journal(Priority::Info, QStringLiteral("Watching the drives."));
     const int status = QCoreApplication::exec();
     host.Stop();

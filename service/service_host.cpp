@@ -15,6 +15,8 @@
 
 #include <QDir>
 
+#include <algorithm>
+
 namespace zentrova::service {
 
 using device::dev;
@@ -75,8 +77,7 @@ bool ServiceHost::Start(platform::DeviceRegistry& registry) {
     device::FindCurrentRunningOS();
     device::SMARTDeviceDetection(registry);
     metrics::MetricsDrivesDetected();
-    for (const std::string& line : dev.leftOutDisks)
-        Journal(Priority::Notice, QString::fromStdString(line));
+    TellLeftOutDisks(Priority::Notice);
     if (dev.gpHeadDevInfo == nullptr)
         Journal(Priority::Warning, QStringLiteral("No drive was found that Zentrova can read."));
 
@@ -132,14 +133,7 @@ void ServiceHost::SeedDriveEntries() {
         const QString key = settings::DiskKey(r->nDevIndex);
         if (dict.Find(key) != nullptr)
             continue;
-        settings::DriveEntry entry = settings::DefaultEntry(
-            QString::fromLatin1(r->szModelNum), QString::fromLatin1(r->szFirmwareRev), false,
-            r->driveKind == platform::DriveKind::Nvme && r->nDefaultCriticalTemp > 0
-                ? r->nDefaultCriticalTemp
-                : config_.criticalTemperature);
-        entry.Set(QStringLiteral("Hour"), QString::number(config_.intervalMinutes / 60));
-        entry.Set(QStringLiteral("Min"), QString::number(config_.intervalMinutes % 60));
-        dict.Put(key, std::move(entry));
+        dict.Put(key, SeededEntry(*r));
         added = true;
     }
     if (!added)
@@ -148,6 +142,100 @@ void ServiceHost::SeedDriveEntries() {
     const QString error = settings::SaveSettings(config_.dataDir);
     if (!error.isEmpty())
         Journal(Priority::Err, error);
+}
+
+settings::DriveEntry ServiceHost::SeededEntry(const xDEV_INFO& drive) const {
+    settings::DriveEntry entry = settings::DefaultEntry(
+        QString::fromLatin1(drive.szModelNum), QString::fromLatin1(drive.szFirmwareRev), false,
+        drive.driveKind == platform::DriveKind::Nvme && drive.nDefaultCriticalTemp > 0
+            ? drive.nDefaultCriticalTemp
+            : config_.criticalTemperature);
+    entry.Set(QStringLiteral("Hour"), QString::number(config_.intervalMinutes / 60));
+    entry.Set(QStringLiteral("Min"), QString::number(config_.intervalMinutes % 60));
+    return entry;
+}
+
+void ServiceHost::TellLeftOutDisks(Priority priority) {
+    for (const std::string& line : dev.leftOutDisks)
+        if (std::find(toldLeftOut_.begin(), toldLeftOut_.end(), line) == toldLeftOut_.end())
+            Journal(priority, QString::fromStdString(line));
+    toldLeftOut_ = dev.leftOutDisks;
+}
+
+void ServiceHost::FollowDriveEvents(std::unique_ptr<platform::DriveEventSource> source,
+                                    std::unique_ptr<platform::DeviceRegistry> registry,
+                                    int quietMilliseconds) {
+    if (!started_ || source == nullptr || registry == nullptr)
+        return;
+    registry_ = std::move(registry);
+    follower_ = std::make_unique<settings::DriveEventFollower>(
+        std::move(source), quietMilliseconds,
+        [this](std::vector<std::string> removed) { UpdateDriveList(removed); });
+}
+
+namespace {
+
+QString Described(const xDEV_INFO& drive) {
+    const QString model = QString::fromLatin1(drive.szModelNum).trimmed();
+    const QString serial = QString::fromStdString(drive.driveSerial);
+    return QStringLiteral("Drive %1 (%2%3)")
+        .arg(QString::fromLatin1(drive.szDevFilePath), model,
+             serial.isEmpty() ? QString() : QStringLiteral(", serial ") + serial);
+}
+
+} // namespace
+
+void ServiceHost::UpdateDriveList(const std::vector<std::string>& removed) {
+    if (!started_ || registry_ == nullptr)
+        return;
+    const device::DriveListChanges changes = device::UpdateDriveList(*registry_, removed);
+    // A drive that left is never read again; its history stays.
+    for (const xDEV_INFO* r : changes.departed) {
+        settings::StopTimerForDrive(r->nDevIndex);
+        Journal(Priority::Warning, Described(*r) + QStringLiteral(" was removed."));
+    }
+    for (xDEV_INFO* r : changes.returned) {
+        Journal(Priority::Notice, Described(*r) + QStringLiteral(" is back."));
+        Watch(*r);
+    }
+    for (xDEV_INFO* r : changes.arrived) {
+        Journal(Priority::Notice, Described(*r) + QStringLiteral(" arrived."));
+        Watch(*r);
+    }
+    // A drive past the last slot, with start-up's reason.
+    TellLeftOutDisks(Priority::Warning);
+    WriteMetrics();
+}
+
+// A drive that arrived or came back, watched as start-up watches each: its
+// cells, its log, its settings entry (its slot's own when that names it,
+// else seeded from the configuration), its timer and one read now.
+void ServiceHost::Watch(xDEV_INFO& drive) {
+    const int k = drive.nDevIndex;
+    if (k < 0 || k >= device::kMaxDrives)
+        return;
+    while (col2_.size() <= k)
+        col2_.append(QVariant());
+    while (col3_.size() <= k)
+        col3_.append(QString());
+    col2_[k] = drive.nTemperature == 0 ? QVariant(QStringLiteral("N/A"))
+                                       : QVariant(QString::number(drive.nTemperature));
+    col3_[k] = drive.bSmartEnabled != 0 ? QStringLiteral("OK") : QStringLiteral("Failed");
+    unreadable_[k] = false;
+    // Without its log the drive is still watched: the service goes on.
+    const QString path = smart::LogFilePath(config_.dataDir, k);
+    const smart::LogCreation created =
+        smart::CreateLogFile(path, platform::CurrentDateTime(), LogLocale());
+    if (created.result == smart::LogCreateResult::CreateFailed)
+        Journal(Priority::Err, QString::fromUtf8(smart::LogCreateFailureLine(path, created)));
+    const settings::DriveEntry* own = settings::store.mutDict.Find(settings::DiskKey(k));
+    if (own == nullptr ||
+        own->Value(QStringLiteral("DrvModel")) != QString::fromLatin1(drive.szModelNum) ||
+        own->Value(QStringLiteral("DrvFwrev")) != QString::fromLatin1(drive.szFirmwareRev))
+        settings::store.mutDict.Put(settings::DiskKey(k), SeededEntry(drive));
+    settings::SettingsForDriveThatArrived(*this, drive);
+    dev.gpSelDevInfo = &drive;
+    smart::PollSelDriveForSMARTAndFillAttributeTable(*this);
 }
 
 void ServiceHost::Reconfigure(const ServiceConfig& config) {
@@ -166,6 +254,8 @@ void ServiceHost::Stop() {
     if (!started_)
         return;
     started_ = false;
+    follower_.reset();
+    registry_.reset();
     for (int k = 0; k < 4; ++k)
         settings::StopTimerForDrive(k);
     history::CloseHistory();

@@ -7,16 +7,22 @@
 #include "journal.h"
 #include "service_config.h"
 
+#include "settings/drive_event_follower.h"
+#include "settings/settings_file.h"
 #include "settings/settings_host.h"
 #include "smart/poll_cycle.h"
 
 #include <QString>
 #include <QVariantList>
 
+#include <memory>
 #include <set>
+#include <string>
+#include <vector>
 
 namespace zentrova::platform {
 class DeviceRegistry;
+class DriveEventSource;
 struct DesktopNotice;
 struct AlertRequest;
 } // namespace zentrova::platform
@@ -40,6 +46,14 @@ class ServiceHost final : public smart::PollHost, public settings::SettingsHost 
     // Stops the timers and closes the history (its last transaction is
     // over: a poll never runs inside this call).
     void Stop();
+    // After Start: the drives that come and go. After each burst of the
+    // source's events, quiet for `quietMilliseconds`, `registry` is listed
+    // again; arrivals are watched as at start-up and departures no longer
+    // read. A null source: the drives found at start-up stay the list.
+    void FollowDriveEvents(std::unique_ptr<platform::DriveEventSource> source,
+                           std::unique_ptr<platform::DeviceRegistry> registry,
+                           int quietMilliseconds = 2000);
+    bool FollowsDriveEvents() const { return follower_ != nullptr && follower_->Listening(); }
 
     // smart::PollHost (and EvaluationHost)
     smart::AttributeColumns& AttrColumns() override { return columns_; }
@@ -64,6 +78,10 @@ class ServiceHost final : public smart::PollHost, public settings::SettingsHost 
 
   private:
     void SeedDriveEntries();
+    settings::DriveEntry SeededEntry(const device::xDEV_INFO& drive) const;
+    void UpdateDriveList(const std::vector<std::string>& removed);
+    void Watch(device::xDEV_INFO& drive);
+    void TellLeftOutDisks(Priority priority);
     void WriteMetrics();
     void JudgeWatch(int drive, const std::uint8_t* dataPage, const std::uint8_t* thresholdsPage);
     void Told(const platform::DesktopNotice& notice);
@@ -87,6 +105,10 @@ class ServiceHost final : public smart::PollHost, public settings::SettingsHost 
     bool metricsFailureTold_ = false;
     bool historyFailureTold_ = false;
     bool started_ = false;
+    std::unique_ptr<platform::DeviceRegistry> registry_;
+    std::unique_ptr<settings::DriveEventFollower> follower_;
+    // The left-out disks' lines of the last listing, each told once.
+    std::vector<std::string> toldLeftOut_;
 };
 
 } // namespace zentrova::service

@@ -13,9 +13,6 @@
 
 #include "platform/ui/alert_panel.h"
 
-#include <QSocketNotifier>
-#include <QTimer>
-
 #include <cstdio>
 #include <ostream>
 
@@ -50,34 +47,15 @@ void AppController::ListenToDriveEvents(
         return;
     }
     registry_ = std::move(registry);
-    driveEventsQuiet_ = new QTimer(this);
-    driveEventsQuiet_->setSingleShot(true);
-    driveEventsQuiet_->setInterval(env_.driveEventsQuietMilliseconds);
-    connect(driveEventsQuiet_, &QTimer::timeout, this, &AppController::DriveEventsQuiet);
-    driveEventsNotifier_ =
-        new QSocketNotifier(driveEvents_->Descriptor(), QSocketNotifier::Read, this);
-    connect(driveEventsNotifier_, &QSocketNotifier::activated, this,
-            &AppController::DriveEventsReadable);
+    driveEventFollower_ = std::make_unique<zentrova::settings::DriveEventFollower>(
+        std::move(driveEvents_), env_.driveEventsQuietMilliseconds,
+        [this](std::vector<std::string> removed) { DriveEventsQuiet(std::move(removed)); });
 }
 
-void AppController::DriveEventsReadable() {
-    // The descriptor stays readable until drained: an ended monitor stops
-    // listening rather than spin.
-    if (ended_) {
-        driveEventsNotifier_->setEnabled(false);
+void AppController::DriveEventsQuiet(std::vector<std::string> removed) {
+    if (ended_)
         return;
-    }
-    const std::vector<zentrova::platform::DriveEvent> events = driveEvents_->ReadPending();
-    for (const zentrova::platform::DriveEvent& event : events)
-        if (event.action == zentrova::platform::DriveEventAction::Remove)
-            removedInBurst_.push_back(event.name);
-    // Each event of a burst starts the wait again: a disk with partitions
-    // arrives as several.
-    if (!events.empty())
-        driveEventsQuiet_->start();
-}
-
-void AppController::DriveEventsQuiet() {
+    removedInBurst_.insert(removedInBurst_.end(), removed.begin(), removed.end());
     driveListWaiting_ = true;
     WhenNoPanelIsUp();
 }

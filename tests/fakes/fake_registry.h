@@ -86,4 +86,17 @@ struct FakeRegistry final : platform::DeviceRegistry {
     }
 };
 
+// The registry a monitor keeps while drives come and go: it lists what the
+// test's world holds now, and counts the listings.
+struct LiveRegistry final : platform::DeviceRegistry {
+    LiveRegistry(FakeRegistry* world, int* listings) : world(world), listings(listings) {}
+    std::vector<platform::BlockStorageService> BlockStorageServices() override {
+        ++*listings;
+        return world->BlockStorageServices();
+    }
+    std::vector<std::string> LeftOutDisks() const override { return world->LeftOutDisks(); }
+    FakeRegistry* world;
+    int* listings;
+};
+
 } // namespace zentrova::testing

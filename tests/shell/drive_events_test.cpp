@@ -6,21 +6,7 @@
 #include "shell_fixture.h"
 
 namespace {
-
 using Action = platform::DriveEventAction;
-
-// The registry the monitor keeps: it lists what the test's world holds now.
-struct LiveRegistry final : platform::DeviceRegistry {
-    LiveRegistry(FakeRegistry* world, int* listings) : world(world), listings(listings) {}
-    std::vector<platform::BlockStorageService> BlockStorageServices() override {
-        ++*listings;
-        return world->BlockStorageServices();
-    }
-    std::vector<std::string> LeftOutDisks() const override { return world->LeftOutDisks(); }
-    FakeRegistry* world;
-    int* listings;
-};
-
 } // namespace
 
 class DriveEvents : public Shell {
