@@ -3,9 +3,9 @@
 #pragma once
 
 #include "device/device.h"
+#include "hotplug/drive_event_follower.h"
 #include "platform/device_registry.h"
 #include "platform/drive_events.h"
-#include "settings/drive_event_follower.h"
 #include "settings/settings_host.h"
 #include "smart/log_lines.h"
 #include "smart/poll_cycle.h"
@@ -350,7 +350,7 @@ class AppController : public QObject,
     // waits for a panel.
     std::unique_ptr<zentrova::platform::DeviceRegistry> registry_;
     std::unique_ptr<zentrova::platform::DriveEventSource> driveEvents_;
-    std::unique_ptr<zentrova::settings::DriveEventFollower> driveEventFollower_;
+    std::unique_ptr<zentrova::hotplug::DriveEventFollower> driveEventFollower_;
     std::vector<std::string> removedInBurst_;
     bool driveListWaiting_ = false;
     bool readFailed_[zentrova::device::kMaxDrives] = {};

@@ -168,7 +168,7 @@ void ServiceHost::FollowDriveEvents(std::unique_ptr<platform::DriveEventSource> 
     if (!started_ || source == nullptr || registry == nullptr)
         return;
     registry_ = std::move(registry);
-    follower_ = std::make_unique<settings::DriveEventFollower>(
+    follower_ = std::make_unique<hotplug::DriveEventFollower>(
         std::move(source), quietMilliseconds,
         [this](std::vector<std::string> removed) { UpdateDriveList(removed); });
 }

@@ -7,7 +7,7 @@
 #include "journal.h"
 #include "service_config.h"
 
-#include "settings/drive_event_follower.h"
+#include "hotplug/drive_event_follower.h"
 #include "settings/settings_file.h"
 #include "settings/settings_host.h"
 #include "smart/poll_cycle.h"
@@ -106,7 +106,7 @@ class ServiceHost final : public smart::PollHost, public settings::SettingsHost 
     bool historyFailureTold_ = false;
     bool started_ = false;
     std::unique_ptr<platform::DeviceRegistry> registry_;
-    std::unique_ptr<settings::DriveEventFollower> follower_;
+    std::unique_ptr<hotplug::DriveEventFollower> follower_;
     // The left-out disks' lines of the last listing, each told once.
     std::vector<std::string> toldLeftOut_;
 };

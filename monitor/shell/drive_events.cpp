@@ -47,7 +47,7 @@ void AppController::ListenToDriveEvents(
         return;
     }
     registry_ = std::move(registry);
-    driveEventFollower_ = std::make_unique<zentrova::settings::DriveEventFollower>(
+    driveEventFollower_ = std::make_unique<zentrova::hotplug::DriveEventFollower>(
         std::move(driveEvents_), env_.driveEventsQuietMilliseconds,
         [this](std::vector<std::string> removed) { DriveEventsQuiet(std::move(removed)); });
 }

@@ -5,7 +5,7 @@
 
 #include <utility>
 
-namespace zentrova::settings {
+namespace zentrova::hotplug {
 
 DriveEventFollower::DriveEventFollower(std::unique_ptr<platform::DriveEventSource> source,
                                        int quietMilliseconds, Quiet quiet)
@@ -36,4 +36,4 @@ void DriveEventFollower::Readable() {
         quietTimer_->start();
 }
 
-} // namespace zentrova::settings
+} // namespace zentrova::hotplug

@@ -15,7 +15,7 @@
 class QSocketNotifier;
 class QTimer;
 
-namespace zentrova::settings {
+namespace zentrova::hotplug {
 
 class DriveEventFollower {
   public:
@@ -43,4 +43,4 @@ class DriveEventFollower {
     Quiet quiet_;
 };
 
-} // namespace zentrova::settings
+} // namespace zentrova::hotplug
