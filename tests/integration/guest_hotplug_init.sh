@@ -34,7 +34,7 @@ while IFS= read -r line; do
         echo "ZT root delete sda $host"
         echo 1 >/sys/block/sda/device/delete || echo "ZT root delete-failed"
         cycle=deleted ;;
-    "deleted:ZT left sda "*)
+    "deleted:ZT departed slot="*" /dev/sda "*)
         echo "ZT root rescan $host"
         echo '- - -' >"/sys/class/scsi_host/$host/scan" || echo "ZT root rescan-failed"
         cycle=rescanned ;;

@@ -3,20 +3,24 @@
 // drive helper in /libexec (given its capabilities by `smart_probe grant`),
 // it lists the drives as the monitor does at start-up, then waits on the
 // kernel's drive events: a burst is handled once, 2 s after its last event,
-// by listing the drives again and telling which came and which went, by
-// identity. Every listed drive is read about once a second, but for a drive
-// that left and came back (same identity): it is read back-to-back, with no
-// pause, until it leaves again, so that a removal very likely lands inside a
-// read ("ZT back-to-back NAME start", then "... ended ..." with what the
-// reads gave once it has left).
+// by the monitor's own update of the drive list (device::UpdateDriveList,
+// given the whole disks the burst removed, on the one registry listed at
+// start-up), and what it changed is printed: each drive that arrived,
+// returned to its old record or departed, with its slot, path and identity.
+// Every listed drive is read about once a second, never one marked removed,
+// but for a drive that came back: it is read back-to-back, with no pause,
+// until it leaves again, so that a removal very likely lands inside a read
+// ("ZT back-to-back NAME start", then "... ended ..." with what the reads
+// gave once it has left).
 //
 //   hotplug_probe LIMIT_SECONDS
 //
-// It ends when a new list is empty ("ZT done", status 0) or at the limit
+// It ends when no listed drive is left ("ZT done", status 0) or at the limit
 // (status 1). Its "ZT " lines, on the serial console, are what the host
 // checks; a read prints a line when it fails, when it is the first of a
 // drive, and when it is the first good one after a failure.
 #include "device/device.h"
+#include "platform/device_registry.h"
 #include "platform/drive_events.h"
 #include "platform/linux/helper_client.h"
 
@@ -31,9 +35,12 @@
 #include <fstream>
 #include <grp.h>
 #include <map>
+#include <memory>
 #include <poll.h>
 #include <set>
 #include <unistd.h>
+#include <utility>
+#include <vector>
 
 using namespace zentrova::device;
 using namespace std::chrono_literals;
@@ -59,13 +66,14 @@ std::string Identity(const xDEV_INFO* r) {
            " serial=" + r->driveSerial;
 }
 
-// Our running drive helper, or 0: a live child of ours named zentrova-ata
-// (one that died and was not yet reaped does not count).
-pid_t HelperPid() {
+// Our running drive helpers: live children of ours named zentrova-ata (one
+// that died and was not yet reaped does not count). Each listing starts one,
+// and the drives it probed keep it for as long as they are listed.
+std::set<pid_t> HelperPids() {
+    std::set<pid_t> found;
     DIR* proc = ::opendir("/proc");
     if (proc == nullptr)
-        return 0;
-    pid_t found = 0;
+        return found;
     while (const dirent* e = ::readdir(proc)) {
         std::ifstream stat(std::string("/proc/") + e->d_name + "/stat");
         std::string line;
@@ -79,55 +87,86 @@ pid_t HelperPid() {
         if (line.substr(open + 2, close - open - 2) == "zentrova-ata" &&
             std::sscanf(line.c_str() + close + 2, "%c %d", &state, &ppid) == 2 && state != 'Z' &&
             ppid == ::getpid())
-            found = static_cast<pid_t>(std::atoi(e->d_name));
+            found.insert(static_cast<pid_t>(std::atoi(e->d_name)));
     }
     ::closedir(proc);
     return found;
 }
 
+// The one helper a listing started: there after it and not before.
+pid_t StartedHelper(const std::set<pid_t>& before) {
+    pid_t started = 0;
+    for (const pid_t pid : HelperPids())
+        if (before.count(pid) == 0)
+            started = pid;
+    return started;
+}
+
+// Whether the helper that served a drive is still the one running: it must
+// not die with a drive pulled from under it.
+std::string HelperState(pid_t serving) {
+    return std::string(" helper=") +
+           (serving != 0 && HelperPids().count(serving) != 0 ? "same" : "gone");
+}
+
+std::size_t Listed() {
+    std::size_t listed = 0;
+    for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
+        listed += r->removed ? 0 : 1;
+    return listed;
+}
+
 class Prober {
   public:
+    explicit Prober(zentrova::platform::DeviceRegistry& registry) : registry_(registry) {}
+
     // The first list, as at start-up, and a first read of each drive.
     void Start() {
-        SMARTDeviceDetection();
-        for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            std::printf("ZT drive %s %s\n", Name(r).c_str(), Identity(r).c_str());
+        const std::set<pid_t> before = HelperPids();
+        SMARTDeviceDetection(registry_);
+        const pid_t helper = StartedHelper(before);
+        for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext) {
+            helpers_[r->nDevIndex] = helper;
+            Print("drive", r);
+        }
         for (const std::string& line : dev.leftOutDisks)
             std::printf("ZT left-out %s\n", line.c_str());
         ReadAll({});
     }
 
-    // The disks listed again after a burst of events: what arrived is read at
-    // once, what left is never read again.
-    void Relist(int events, Clock::time_point lastEvent) {
-        std::map<std::string, std::string> before; // identity -> name
-        for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            before.emplace(Identity(r), Name(r));
+    // The drive list brought up to date after a burst of events: what arrived
+    // or returned is read at once, what departed is never read again.
+    void Update(int events, Clock::time_point lastEvent, const std::vector<std::string>& removed) {
         const std::set<std::string> leftOutBefore(dev.leftOutDisks.begin(), dev.leftOutDisks.end());
-        ResetDeviceGlobalsForTest();
-        SMARTDeviceDetection();
-        std::printf("ZT relist events=%d quiet-ms=%lld listed=%d\n", events,
-                    Ms(Clock::now() - lastEvent), dev.nDevCnt);
-        std::set<std::string> arrived;
-        for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            if (before.erase(Identity(r)) == 0) {
-                std::printf("ZT arrived %s %s\n", Name(r).c_str(), Identity(r).c_str());
-                arrived.insert(Identity(r));
+        const std::set<pid_t> before = HelperPids();
+        const DriveListChanges changes = UpdateDriveList(registry_, removed);
+        const pid_t helper = StartedHelper(before);
+        std::printf("ZT relist events=%d quiet-ms=%lld listed=%zu\n", events,
+                    Ms(Clock::now() - lastEvent), Listed());
+        std::set<const xDEV_INFO*> first;
+        for (const xDEV_INFO* r : changes.arrived)
+            Print("arrived", r);
+        for (const xDEV_INFO* r : changes.returned)
+            Print("returned", r);
+        for (const auto* list : {&changes.arrived, &changes.returned})
+            for (const xDEV_INFO* r : *list) {
+                helpers_[r->nDevIndex] = helper;
+                first.insert(r);
             }
-        for (const auto& [identity, name] : before) {
-            std::printf("ZT left %s %s\n", name.c_str(), identity.c_str());
+        for (const xDEV_INFO* r : changes.departed) {
+            Print("departed", r);
+            const std::string identity = Identity(r);
             lastOk_.erase(identity);
             if (identity == backToBack_.identity)
-                EndBackToBack(name);
-            gone_.insert(identity);
+                EndBackToBack(Name(r));
         }
         for (const std::string& line : dev.leftOutDisks)
             if (leftOutBefore.count(line) == 0)
                 std::printf("ZT left-out %s\n", line.c_str());
-        ReadAll(arrived, lastEvent);
-        for (const std::string& identity : arrived)
-            if (gone_.count(identity) != 0 && !ReadingBackToBack())
-                StartBackToBack(identity);
+        ReadAll(first, lastEvent);
+        for (const xDEV_INFO* r : changes.returned)
+            if (!ReadingBackToBack())
+                StartBackToBack(r);
     }
 
     bool ReadingBackToBack() const { return !backToBack_.identity.empty(); }
@@ -135,7 +174,7 @@ class Prober {
     // One read of the drive that came back, right after the last one.
     void ReadBackToBack() {
         xDEV_INFO* r = dev.gpHeadDevInfo;
-        while (r != nullptr && Identity(r) != backToBack_.identity)
+        while (r != nullptr && (r->removed || Identity(r) != backToBack_.identity))
             r = r->pNext;
         if (r == nullptr)
             return;
@@ -143,54 +182,47 @@ class Prober {
         // without it, met the kernel's removal under way.
         const std::string sys = "/sys/block/" + Name(r);
         const bool listedBefore = ::access(sys.c_str(), F_OK) == 0;
-        dev.gpSelDevInfo = r;
-        std::array<std::uint8_t, zentrova::platform::kSmartPageSize> data{}, thresholds{};
         const Clock::time_point began = Clock::now();
-        const bool ok = GetSMARTAttributeAndThreshold(data.data(), thresholds.data()) == 1;
+        const bool ok = Read(r);
         backToBack_.longest = std::max(backToBack_.longest, Clock::now() - began);
         backToBack_.insideRead =
             backToBack_.insideRead || (listedBefore && (!ok || ::access(sys.c_str(), F_OK) != 0));
         ++backToBack_.reads;
         backToBack_.good += ok ? 1 : 0;
-        ++(ok ? good_ : failed_);
         if (ok == backToBack_.lastOk)
             return;
         backToBack_.lastOk = ok;
         if (!ok) {
             ++backToBack_.failedRuns;
-            if (failedHelper_ == 0)
-                failedHelper_ = backToBack_.helper;
+            failedSince_ = true;
         }
         std::printf("ZT read %s %s%s\n", Name(r).c_str(), ok ? "ok" : "failed",
-                    ok ? "" : HelperState(backToBack_.helper).c_str());
+                    ok ? "" : HelperState(helpers_[r->nDevIndex]).c_str());
     }
 
-    // One read of every listed drive; `first` are read for the first time.
-    void ReadAll(const std::set<std::string>& first, Clock::time_point since = {}) {
+    // One read of every listed drive; `first` are read for the first time
+    // after an event.
+    void ReadAll(const std::set<const xDEV_INFO*>& first, Clock::time_point since = {}) {
         for (xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext) {
             const std::string identity = Identity(r);
-            if (identity == backToBack_.identity)
+            if (r->removed || identity == backToBack_.identity)
                 continue;
-            const pid_t helper = HelperPid();
-            dev.gpSelDevInfo = r;
-            std::array<std::uint8_t, zentrova::platform::kSmartPageSize> data{}, thresholds{};
-            const bool ok = GetSMARTAttributeAndThreshold(data.data(), thresholds.data()) == 1;
-            ++(ok ? good_ : failed_);
+            const bool ok = Read(r);
             const auto last = lastOk_.find(identity);
             const bool isFirst = last == lastOk_.end();
             std::string line;
-            if (isFirst && first.count(identity) != 0)
+            if (isFirst && first.count(r) != 0)
                 line = " first after-event-ms=" + std::to_string(Ms(Clock::now() - since));
             else if (isFirst)
                 line = " first";
-            // Whether the helper that served the failed read is the one that
-            // serves this one: it must outlive a drive pulled from under it.
+            // A failed read tells whether its drive's helper outlived it; the
+            // next good one of any drive, that reads still go on.
             if (!ok) {
-                failedHelper_ = helper;
-                line += HelperState(helper);
-            } else if (failedHelper_ != 0) {
-                line += HelperState(failedHelper_);
-                failedHelper_ = 0;
+                failedSince_ = true;
+                line += HelperState(helpers_[r->nDevIndex]);
+            } else if (failedSince_) {
+                line += " after-failure" + HelperState(helpers_[r->nDevIndex]);
+                failedSince_ = false;
             } else if (!isFirst && last->second) {
                 continue;
             }
@@ -202,11 +234,22 @@ class Prober {
     int Reads(bool ok) const { return ok ? good_ : failed_; }
 
   private:
-    void StartBackToBack(const std::string& identity) {
-        backToBack_ = {identity, HelperPid(), Clock::now()};
-        for (const xDEV_INFO* r = dev.gpHeadDevInfo; r != nullptr; r = r->pNext)
-            if (Identity(r) == identity)
-                std::printf("ZT back-to-back %s start\n", Name(r).c_str());
+    bool Read(xDEV_INFO* r) {
+        dev.gpSelDevInfo = r;
+        std::array<std::uint8_t, zentrova::platform::kSmartPageSize> data{}, thresholds{};
+        const bool ok = GetSMARTAttributeAndThreshold(data.data(), thresholds.data()) == 1;
+        ++(ok ? good_ : failed_);
+        return ok;
+    }
+
+    static void Print(const char* what, const xDEV_INFO* r) {
+        std::printf("ZT %s slot=%d %s %s\n", what, r->nDevIndex, r->szDevFilePath,
+                    Identity(r).c_str());
+    }
+
+    void StartBackToBack(const xDEV_INFO* r) {
+        backToBack_ = {Identity(r), Clock::now()};
+        std::printf("ZT back-to-back %s start\n", Name(r).c_str());
     }
 
     void EndBackToBack(const std::string& name) {
@@ -221,17 +264,12 @@ class Prober {
         backToBack_ = {};
     }
 
-    static std::string HelperState(pid_t before) {
-        const pid_t now = HelperPid();
-        return std::string(" helper=") + (now == 0 ? "none" : now == before ? "same" : "restarted");
-    }
-
+    zentrova::platform::DeviceRegistry& registry_;
+    std::map<int, pid_t> helpers_; // by slot: the helper started by the listing that probed it
     std::map<std::string, bool> lastOk_; // by identity: whether its last read was good
-    pid_t failedHelper_ = 0;             // the helper at the last failed read, until a good one
-    std::set<std::string> gone_;         // identities that have left at least once
+    bool failedSince_ = false;           // a read failed since the last good one
     struct BackToBack {
         std::string identity; // empty: none
-        pid_t helper = 0;     // the helper when it began, which must serve it to the end
         Clock::time_point began{};
         bool lastOk = true;
         int reads = 0, good = 0, failedRuns = 0;
@@ -249,10 +287,19 @@ int Follow(Clock::time_point limit) {
         std::printf("ZT no-events %s\n", why.c_str());
         return 1;
     }
-    Prober prober;
+    // One registry for the whole run, as the monitor keeps the one it listed
+    // the drives with at start-up.
+    const std::unique_ptr<zentrova::platform::DeviceRegistry> registry =
+        zentrova::platform::CreateSystemDeviceRegistry();
+    if (registry == nullptr) {
+        std::printf("ZT no-registry\n");
+        return 1;
+    }
+    Prober prober(*registry);
     prober.Start();
     std::printf("ZT ready\n");
     int burst = 0;
+    std::vector<std::string> removed; // the whole disks the burst removed
     Clock::time_point lastEvent{}, nextRead = Clock::now() + kReadEvery;
     for (;;) {
         const Clock::time_point now = Clock::now();
@@ -279,13 +326,15 @@ int Follow(Clock::time_point limit) {
                             : e.action == A::Remove ? "remove"
                                                     : "change",
                             e.name.c_str());
+                if (e.action == A::Remove)
+                    removed.push_back(e.name);
                 lastEvent = Clock::now();
                 ++burst;
             }
         if (burst > 0 && Clock::now() >= lastEvent + kQuietAfterEvents) {
-            prober.Relist(burst, lastEvent);
+            prober.Update(burst, lastEvent, std::exchange(removed, {}));
             burst = 0;
-            if (dev.nDevCnt == 0)
+            if (Listed() == 0)
                 break;
         }
         if (Clock::now() >= nextRead) {

@@ -6,21 +6,24 @@
 #   qemu_hotplug.sh CACHE_DIR WORK_DIR HOTPLUG_PROBE HELPER SMART_PROBE
 #
 # CACHE_DIR holds the kernel qemu_smart.sh fetched; SMART_PROBE gives the
-# helper its capabilities in the guest. The machine starts with one AHCI disk
-# and an empty USB controller. The host adds a USB disk (the SAT road: probed
-# within the debounce, read or left out with its why-line) and removes it, adds
-# an NVMe controller, which must be read within the debounce plus one poll.
-# Then root in the guest deletes the AHCI disk's SCSI device and, once the
-# probe has seen it leave, rescans its SCSI host: the same disk (model,
-# firmware, serial) must arrive again and be read within the debounce plus one
-# poll. The probe then reads it back-to-back while the host removes the AHCI
-# controller with it, so that the removal very likely lands inside a read
-# (printed, not required): its reads fail, the helper that served them still
-# answers for the NVMe drive, and once the removal is handled the disk is never
-# read again. Last the NVMe controller goes, which leaves no drive and ends the
-# probe. QEMU 7.2's AHCI ports take no disk while the machine runs, so only
-# the kernel's own delete and rescan bring an ATA disk back; its controller
-# leaves by PCI hot-plug through ACPI.
+# helper its capabilities in the guest. The probe brings its drive list up to
+# date as the monitor does (device::UpdateDriveList) and prints each drive
+# that arrived, returned or departed with its slot. The machine starts with
+# one AHCI disk (slot 0) and an empty USB controller. The host adds a USB disk
+# (the SAT road: probed within the debounce and left out with its why-line)
+# and removes it, adds an NVMe controller, which must arrive in the next slot
+# and be read within the debounce plus one poll. Then root in the guest
+# deletes the AHCI disk's SCSI device and, once the probe has seen it depart,
+# rescans its SCSI host: the same disk (model, firmware, serial) must return
+# to slot 0 and be read within the debounce plus one poll. The probe then
+# reads it back-to-back while the host removes the AHCI controller with it, so
+# that the removal very likely lands inside a read (printed, not required):
+# its reads fail, the helper that served them is still up, the NVMe drive is
+# still read, and once the removal is handled the disk is never read again.
+# Last the NVMe controller goes, which leaves no drive and ends the probe.
+# QEMU 7.2's AHCI ports take no disk while the machine runs, so only the
+# kernel's own delete and rescan bring an ATA disk back; its controller leaves
+# by PCI hot-plug through ACPI.
 #
 # Exit status: 0 passed, 1 failed, 77 skipped ("SKIPPED: reason").
 set -uo pipefail
@@ -107,37 +110,50 @@ def plug(node, image, **device):
 json.loads(stream.readline())  # the greeting
 command('qmp_capabilities')
 i, _ = wait(r'^ZT ready$', 60)
-_, m = wait(r'^ZT drive sda (.+)$', 1)
+_, m = wait(r'^ZT drive slot=0 /dev/sda (.+)$', 1)
 ahci = m[1]
+
+# A drive arrives in the slot after the last one given, whatever has left.
+def next_slot(upto):
+    return 1 + max(int(m[1]) for s in lines()[:upto]
+                   if (m := re.match(r'ZT (?:drive|arrived) slot=(\d+) ', s)))
 
 plug('usb', 'usb.img', driver='usb-storage', bus='xhci.0', id='usb-disk', serial='ZTH0002')
 i, _ = wait(r'^ZT event add sdb$', 15, i)
 i, _ = wait(r'^ZT relist ', 10, i)
-_, usb = wait(r'^ZT (arrived sdb|left-out sdb:)', 10, i)
-print(f"qemu_hotplug: the USB disk was {'read' if usb[1].startswith('arrived') else 'left out'}")
+# QEMU's USB disk does not answer ATA PASS-THROUGH: left out, saying why.
+_, usb = wait(r'^ZT (arrived slot=\d+ /dev/sdb|left-out sdb: .+)', 10, i)
+if usb[1].startswith('arrived'):
+    fail(f"the USB disk was listed ({usb[0]!r}), not left out with its why-line")
+print(f"qemu_hotplug: the USB disk was left out: {usb[1]}")
 command('device_del', id='usb-disk')
 i, _ = wait(r'^ZT event remove sdb$', 15, i)
 i, _ = wait(r'^ZT relist ', 10, i)
 
 plug('nvme', 'nvme.img', driver='nvme', id='nvme-disk', serial='ZTH0003')
 i, _ = wait(r'^ZT event add nvme0n1$', 20, i)
+i, m = wait(r'^ZT arrived slot=(\d+) /dev/nvme0 (.+)$', 10, i)
+if int(m[1]) != next_slot(i) or 'serial=ZTH0003' not in m[2]:
+    fail(f"the added NVMe drive: {m[0]!r}, not in slot {next_slot(i)} with its serial")
+nvme_slot = int(m[1])
 i, m = wait(r'^ZT read nvme0 (\w+) first after-event-ms=(\d+)$', 10, i)
 if m[1] != 'ok' or not 2000 <= int(m[2]) <= 3000:
     fail(f"the added NVMe drive's first read: {m[0]!r}, not ok within the debounce plus one poll")
 
 # The guest's root takes the AHCI disk from the kernel and gives it back; the
-# same disk must be read again within the debounce plus one poll.
+# same disk must return to its old slot and be read again within the debounce
+# plus one poll.
 i, m = wait(r'^ZT root delete sda (host\d+)$', 10, i)
 i, _ = wait(r'^ZT event remove sda$', 15, i)
-gone, m = wait(r'^ZT left sda (.+)$', 10, i)
-if m[1] != ahci:
-    fail(f"the deleted disk left as {m[1]!r}, not as {ahci!r}")
+gone, m = wait(r'^ZT departed slot=(\d+) /dev/sda (.+)$', 10, i)
+if m[1] != '0' or m[2] != ahci:
+    fail(f"the deleted disk departed as {m[0]!r}, not from slot 0 as {ahci!r}")
 i, _ = wait(r'^ZT root rescan host\d+$', 10, gone)
 i, _ = wait(r'^ZT event add sd[a-z]+$', 15, i)
-back, m = wait(r'^ZT arrived (sd[a-z]+) (.+)$', 10, i)
-name = m[1]
-if m[2] != ahci:
-    fail(f"the rescanned disk arrived as {m[2]!r}, not as {ahci!r}")
+back, m = wait(r'^ZT (arrived|returned) slot=(\d+) /dev/(sd[a-z]+) (.+)$', 10, i)
+name = m[3]
+if m[1] != 'returned' or m[2] != '0' or m[4] != ahci:
+    fail(f"the rescanned disk: {m[0]!r}, not returned to slot 0 as {ahci!r}")
 i, m = wait(rf'^ZT read {name} (\w+) first after-event-ms=(\d+)$', 10, back)
 if m[1] != 'ok' or not 2000 <= int(m[2]) <= 3000:
     fail(f"the returned AHCI disk's first read: {m[0]!r}, not ok within the debounce plus one poll")
@@ -147,13 +163,16 @@ i, _ = wait(rf'^ZT back-to-back {name} start$', 5, i)
 removal = len(lines())
 command('device_del', id='ahci-disk')
 i, _ = wait(rf'^ZT event remove {name}$', 15, i)
-left, _ = wait(rf'^ZT left {name} ', 10, i)
+left, m = wait(rf'^ZT departed slot=(\d+) /dev/{name} (.+)$', 10, i)
+if m[1] != '0' or m[2] != ahci:
+    fail(f"the AHCI disk pulled out departed as {m[0]!r}, not from slot 0 as {ahci!r}")
 _, m = wait(rf'^ZT back-to-back {name} ended reads=(\d+) ok=(\d+) ms=(\d+) failed-runs=\d+ '
             r'longest-ms=(\d+) deadline-ms=(\d+) removal-inside-read=(\w+)$', 5, left)
 reads, good, span, longest, deadline = (int(m[n]) for n in range(1, 6))
 print(f"qemu_hotplug: {reads} back-to-back reads ({good} good) in {span} ms, the longest {longest} ms; "
       f"the removal landed inside a read: {m[6]}")
 command('device_del', id='nvme-disk')
+last, _ = wait(rf'^ZT departed slot={nvme_slot} /dev/nvme0 ', 20, left)
 wait(r'^ZT exit status=', 20, left)
 
 seen = lines()
@@ -170,10 +189,14 @@ checks = [
     # the next wake-up brings them down to a few a second.
     ('its back-to-back reads came at least 100 a second, none longer than the helper\'s deadline',
      reads * 10 >= span and longest < deadline),
-    ('the AHCI disk pulled out during the reads failed a read, its helper still up',
+    ('the AHCI disk pulled out during the reads failed a read, the helper serving it still up',
      any(removal <= n < left and s == f'ZT read {name} failed helper=same' for n, s in zt)),
-    ('the same helper then read the NVMe drive',
-     any(removal <= n and s == 'ZT read nvme0 ok helper=same' for n, s in zt)),
+    ('the NVMe drive was then read as before, by its own helper',
+     any(removal <= n < last and s == 'ZT read nvme0 ok after-failure helper=same' for n, s in zt)),
+    ('no drive arrived or returned but those plugged in, none departed twice',
+     [s.split()[1] + ' ' + s.split()[3] for _, s in zt if re.match(r'ZT (arrived|returned|departed) ', s)]
+     == ['arrived /dev/nvme0', 'departed /dev/sda', f'returned /dev/{name}', f'departed /dev/{name}',
+         'departed /dev/nvme0']),
     ('the removed AHCI disk is never read once it has left',
      not any(n > left and s.startswith(f'ZT read {name} ') for n, s in zt)),
 ]
