@@ -228,12 +228,8 @@ void ServiceHost::Watch(xDEV_INFO& drive) {
         smart::CreateLogFile(path, platform::CurrentDateTime(), LogLocale());
     if (created.result == smart::LogCreateResult::CreateFailed)
         Journal(Priority::Err, QString::fromUtf8(smart::LogCreateFailureLine(path, created)));
-    const settings::DriveEntry* own = settings::store.mutDict.Find(settings::DiskKey(k));
-    if (own == nullptr ||
-        own->Value(QStringLiteral("DrvModel")) != QString::fromLatin1(drive.szModelNum) ||
-        own->Value(QStringLiteral("DrvFwrev")) != QString::fromLatin1(drive.szFirmwareRev))
-        settings::store.mutDict.Put(settings::DiskKey(k), SeededEntry(drive));
-    settings::SettingsForDriveThatArrived(*this, drive);
+    const settings::DriveEntry seeded = SeededEntry(drive);
+    settings::SettingsForDriveThatArrived(*this, drive, &seeded);
     dev.gpSelDevInfo = &drive;
     smart::PollSelDriveForSMARTAndFillAttributeTable(*this);
 }

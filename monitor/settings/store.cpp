@@ -185,7 +185,8 @@ void ReadAndSavePreviousSettings(SettingsHost& host) {
     SaveAtStartUp(drvPath);
 }
 
-void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& drive) {
+void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& drive,
+                                 const DriveEntry* newEntry) {
     const int i = drive.nDevIndex;
     if (!HasMirrorSlot(i))
         return;
@@ -195,7 +196,9 @@ void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& dr
     if (own == nullptr || own->Value(QStringLiteral("DrvModel")) != model ||
         own->Value(QStringLiteral("DrvFwrev")) != firmware) {
         store.mutDict.Put(DiskKey(i),
-                          DefaultEntry(model, firmware, false, drive.nDefaultCriticalTemp));
+                          newEntry != nullptr
+                              ? *newEntry
+                              : DefaultEntry(model, firmware, false, drive.nDefaultCriticalTemp));
         own = store.mutDict.Find(DiskKey(i));
     }
     settings.gnCriticaltemp[i] = own->Number(QStringLiteral("Temperature"));

@@ -55,8 +55,10 @@ void ReadAndSavePreviousSettings(SettingsHost& host);
 // stays when it names the drive's model and firmware (its own, from earlier
 // in this run), else the slot gets the default entry as on a first run. The
 // temperature mirrors follow the entry, the file is written (a failure is
-// told as at start-up) and the polling timer starts as at start-up.
-void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& drive);
+// told as at start-up) and the polling timer starts as at start-up. A host
+// with defaults of its own hands the entry a new drive gets in `newEntry`.
+void SettingsForDriveThatArrived(SettingsHost& host, const device::xDEV_INFO& drive,
+                                 const DriveEntry* newEntry = nullptr);
 
 // Replaces the selected drive's entry with the default entry and writes the
 // file. Answers what `SaveSettings` answers.
