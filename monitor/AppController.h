@@ -247,8 +247,9 @@ class AppController : public QObject,
     void ConnectSettingsPage();
     void FillDriveColumns();
     void ShowLeftOutDisks();
-    // The drive table's cells of one record as start-up fills them.
-    void FillDriveRow(const zentrova::device::xDEV_INFO& record);
+    // The drive table's cells of one record as start-up fills them; a drive
+    // back in its row keeps its S.M.A.R.T. cell (`keepVerdict`).
+    void FillDriveRow(const zentrova::device::xDEV_INFO& record, bool keepVerdict = false);
     // The event source of this run, before detection so that no event
     // after the listing is missed; listened to once start-up is over.
     void SetUpDriveEvents(bool systemRegistry);

@@ -78,13 +78,7 @@ void AppController::UpdateDriveList() {
         const int k = record->nDevIndex;
         Tell("back", *record);
         readFailed_[k] = false;
-        if (k >= 0 && k < driveColumns_.Col_2_Array.size()) {
-            driveColumns_.Col_0_Array[k] = QString::fromLatin1(record->szDevFilePath);
-            driveColumns_.Col_1_Array[k] = QString::number(record->nSizeGB);
-            driveColumns_.Col_2_Array[k] = record->nTemperature == 0
-                                               ? QStringLiteral("N/A")
-                                               : QString::number(record->nTemperature);
-        }
+        FillDriveRow(*record, /*keepVerdict=*/true);
     }
     for (xDEV_INFO* record : changes.arrived) {
         Tell("arrived", *record);

@@ -92,7 +92,7 @@ void AppController::FillDriveColumns() {
         FillDriveRow(*record);
 }
 
-void AppController::FillDriveRow(const xDEV_INFO& record) {
+void AppController::FillDriveRow(const xDEV_INFO& record, bool keepVerdict) {
     driveColumns_.exists = true;
     const QString cells[] = {
         QString::fromLatin1(record.szDevFilePath), QString::number(record.nSizeGB),
@@ -101,13 +101,16 @@ void AppController::FillDriveRow(const xDEV_INFO& record) {
     QStringList* columns[] = {&driveColumns_.Col_0_Array, &driveColumns_.Col_1_Array,
                               &driveColumns_.Col_2_Array, &driveColumns_.Col_3_Array};
     const int row = record.nDevIndex;
-    for (int c = 0; c < 4; ++c) {
+    // A drive back in its row keeps the S.M.A.R.T. verdict it left with.
+    if (keepVerdict && (row < 0 || row >= columns[3]->size()))
+        return;
+    for (int c = 0; c < (keepVerdict ? 3 : 4); ++c) {
         if (row < columns[c]->size())
             (*columns[c])[row] = cells[c];
         else
             columns[c]->append(cells[c]);
     }
-    if (row >= 0 && row < zentrova::device::kMaxDrives)
+    if (!keepVerdict && row >= 0 && row < zentrova::device::kMaxDrives)
         zentrova::smart::smart.gbFlag[row] = row == 0 ? 1 : 0;
 }
 
